@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "rtl/export.h"
+#include "rtl/types.h"
+
+namespace rtl {
+
+// One argument of Format: "%s" takes texts and short names, "%i"/"%d" integers.
+class FormatArg {
+ public:
+  FormatArg(std::string_view text) : value_(text) {}
+  FormatArg(const std::string& text) : value_(std::string_view(text)) {}
+  FormatArg(const char* text) : value_(std::string_view(text ? text : "")) {}
+  FormatArg(const ShortString& text) : value_(text.View()) {}
+  FormatArg(int number) : value_(static_cast<std::int64_t>(number)) {}
+  FormatArg(long number) : value_(static_cast<std::int64_t>(number)) {}
+  FormatArg(long long number) : value_(static_cast<std::int64_t>(number)) {}
+  FormatArg(unsigned number) : value_(static_cast<std::int64_t>(number)) {}
+  FormatArg(unsigned long number) : value_(static_cast<std::int64_t>(number)) {}
+
+  const std::variant<std::string_view, std::int64_t>& Value() const noexcept { return value_; }
+
+ private:
+  std::variant<std::string_view, std::int64_t> value_;
+};
+
+// Formats "%s", "%i", "%d" and "%%". A directive without an argument, an argument
+// of the wrong kind or an unknown directive raises Exception naming the format.
+RTL_API std::string Format(std::string_view format, std::span<const FormatArg> args);
+inline std::string Format(std::string_view format, std::initializer_list<FormatArg> args) {
+  return Format(format, std::span<const FormatArg>(args.begin(), args.size()));
+}
+
+// The framework's exception: a message text. Everything the run-time library and
+// the toolkit raise is one of these (or derived).
+class RTL_API Exception : public std::exception {
+ public:
+  explicit Exception(std::string message);
+  Exception(std::string_view format, std::initializer_list<FormatArg> args);
+  ~Exception() override;
+
+  static Exception CreateFmt(std::string_view format, std::initializer_list<FormatArg> args) {
+    return Exception(format, args);
+  }
+
+  const std::string& Message() const noexcept { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// Removes leading and trailing characters whose code is 32 or below.
+RTL_API std::string Trim(std::string_view text);
+
+}  // namespace rtl
