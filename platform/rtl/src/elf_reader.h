@@ -24,6 +24,17 @@ class RTL_API ByteSource {
   virtual bool Read(std::uint64_t offset, void* buffer, std::size_t n) const = 0;
 };
 
+// Bytes held by the caller, who keeps them alive while the source is used.
+class RTL_API MemoryByteSource : public ByteSource {
+ public:
+  explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool Read(std::uint64_t offset, void* buffer, std::size_t n) const override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
 struct ElfPackageInfo {
   bool hasRecord = false;  // false: a valid shared object without package information
   PackageRecord record;

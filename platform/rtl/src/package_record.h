@@ -50,7 +50,7 @@ struct PackageRecord {
   std::string name;
   std::string description;
   std::vector<std::string> units;
-  std::vector<std::string> requires;
+  std::vector<std::string> requiredPackages;  // ("requires" is a keyword in C++20)
   std::string buildArtifact;
   std::vector<PackageExport> exports;
 };
@@ -68,5 +68,12 @@ RTL_API std::vector<std::uint8_t> EncodeRecord(const PackageRecord& record);
 // Walks a PT_NOTE segment's bytes and collects the package's notes. Returns false
 // when there is no type-1 RTLPKG note; throws rtl::Exception on a malformed note.
 RTL_API bool DecodeNotes(std::span<const std::uint8_t> segment, PackageRecord& out);
+// The same walk over one of several note segments of a file, whose notes are padded
+// to `alignment` (4 or 8, the segment's p_align). `where` goes into messages after
+// the note ("in segment 2"). Exports are appended to out.exports; a record found
+// fills the other fields and the result is true. A segment holding two records, or
+// two exports of one name (counting those already in out), is malformed.
+RTL_API bool DecodeNotes(std::span<const std::uint8_t> segment, std::size_t alignment,
+                         std::string_view where, PackageRecord& out);
 
 }  // namespace rtl::detail
