@@ -1,0 +1,104 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rtl/classes.h"
+#include "toolkit/export.h"
+
+namespace toolkit {
+
+class TOpenDialog;
+
+// Everything the toolkit asks the user in a modal box goes through one service:
+// Qt's message boxes and file dialog by default. A test puts a scripted service in
+// its place, since a real modal box cannot be answered from inside a test.
+class TOOLKIT_API DialogService {
+ public:
+  virtual ~DialogService();
+  // A box with the text and one button; returns when it is dismissed.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The exception display: a box with the exception's message.
+  virtual void ShowException(const std::string& message) = 0;
+  // The chosen file's path, or nothing when the user cancelled.
+  virtual std::optional<std::string> OpenFile(const TOpenDialog& dialog) = 0;
+};
+
+// The service in use (the Qt one unless another was set).
+TOOLKIT_API DialogService& GetDialogService();
+// Puts a service in place (null: the Qt one again) and returns the one that was in
+// use before. The caller keeps ownership and keeps the service alive while set.
+TOOLKIT_API DialogService* SetDialogService(DialogService* service);
+
+// A dialog service for tests: it records every box in the order shown and answers
+// each open dialog with the next scripted answer. An open dialog with no answer left
+// raises rtl::Exception (and is counted), so a test never hangs on a missing answer.
+class TOOLKIT_API ScriptedDialogService : public DialogService {
+ public:
+  enum class BoxKind { Message, Exception };
+  struct Box {
+    BoxKind kind;
+    std::string text;
+    friend bool operator==(const Box&, const Box&) = default;
+  };
+
+  void ShowMessage(const std::string& text) override;
+  void ShowException(const std::string& message) override;
+  std::optional<std::string> OpenFile(const TOpenDialog& dialog) override;
+
+  // Scripts the next open dialog: pick this path, or cancel.
+  void AnswerOpen(std::string path);
+  void CancelOpen();
+
+  const std::vector<Box>& Boxes() const noexcept { return boxes_; }
+  // Texts of the boxes of that kind, in order.
+  std::vector<std::string> Messages() const;
+  std::vector<std::string> Exceptions() const;
+  int OpenDialogsRun() const noexcept { return openRuns_; }
+  int UnansweredOpenDialogs() const noexcept { return unanswered_; }
+  std::size_t PendingAnswers() const noexcept { return answers_.size(); }
+  // Forgets the boxes, the counts and the answers not yet used.
+  void Reset();
+
+ private:
+  std::vector<Box> boxes_;
+  std::deque<std::optional<std::string>> answers_;
+  int openRuns_ = 0;
+  int unanswered_ = 0;
+};
+
+// Shows a message box with the text and waits until it is dismissed.
+TOOLKIT_API void ShowMessage(const std::string& text);
+
+// The open-file dialog. A non-visual component: it has an owner but no widget of its
+// own until it runs.
+class TOOLKIT_API TOpenDialog : public rtl::TComponent {
+  RTL_CLASS(TOpenDialog, rtl::TComponent)
+ public:
+  explicit TOpenDialog(rtl::TComponent* owner);
+
+  // Asks the user for a file: true and FileName set when one was chosen, false (and
+  // FileName unchanged) when the user cancelled.
+  bool Execute();
+
+  const std::string& FileName() const noexcept { return fileName_; }
+  void SetFileName(std::string value) { fileName_ = std::move(value); }
+  // Empty: no title of our own, no filter, the current directory.
+  const std::string& Title() const noexcept { return title_; }
+  void SetTitle(std::string value) { title_ = std::move(value); }
+  // Qt's filter syntax, e.g. "Packages (*.so);;All files (*)".
+  const std::string& Filter() const noexcept { return filter_; }
+  void SetFilter(std::string value) { filter_ = std::move(value); }
+  const std::string& InitialDir() const noexcept { return initialDir_; }
+  void SetInitialDir(std::string value) { initialDir_ = std::move(value); }
+
+ private:
+  std::string fileName_;
+  std::string title_;
+  std::string filter_;
+  std::string initialDir_;
+};
+
+}  // namespace toolkit
