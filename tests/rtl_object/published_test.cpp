@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rtl/object.h"
+
+namespace {
+
+class TPubBase : public rtl::TObject {
+  RTL_CLASS(TPubBase, rtl::TObject)
+ public:
+  void Click(rtl::TObject* sender) { calls += "base-click;", lastSender = sender; }
+  void Show(rtl::TObject*) { calls += "base-show;"; }
+  void Count(int n) { calls += "count" + std::to_string(n) + ";"; }
+  std::string calls;
+  rtl::TObject* lastSender = this;
+};
+RTL_DEFINE_CLASS(TPubBase, RTL_PUBLISH(TPubBase, Click), RTL_PUBLISH(TPubBase, Show),
+                 RTL_PUBLISH(TPubBase, Count))
+
+class TPubDerived : public TPubBase {
+  RTL_CLASS(TPubDerived, TPubBase)
+ public:
+  void Click(rtl::TObject*) { calls += "derived-click;"; }
+};
+RTL_DEFINE_CLASS(TPubDerived, RTL_PUBLISH(TPubDerived, Click))
+
+TEST(PublishedMethods, AreFoundInTheClassOrItsNearestAncestor) {
+  const rtl::TClass derived = TPubDerived::StaticClass();
+  void* derivedClick = rtl::MethodAddress(derived, "Click");
+  void* baseClick = rtl::MethodAddress(TPubBase::StaticClass(), "Click");
+  ASSERT_NE(derivedClick, nullptr);
+  ASSERT_NE(baseClick, nullptr);
+  EXPECT_NE(derivedClick, baseClick) << "the descendant's own Click should win over its parent's";
+  EXPECT_EQ(rtl::MethodAddress(derived, "Show"),
+            rtl::MethodAddress(TPubBase::StaticClass(), "Show"))
+      << "a method only the parent publishes should be found through the descendant";
+  for (const char* missing : {"click", "Click ", "Clic", "", "Missing"}) {
+    EXPECT_EQ(rtl::MethodAddress(derived, missing), nullptr)
+        << "\"" << missing << "\" is no method";
+  }
+  EXPECT_EQ(rtl::MethodAddress(TPubBase::StaticClass(), "Click"), baseClick);
+  const rtl::TPublishedMethod* owner = rtl::PublishedMethodOf(derived, baseClick);
+  ASSERT_NE(owner, nullptr) << "the parent's code is still a published method of the descendant";
+  EXPECT_STREQ(owner->Name, "Click");
+  EXPECT_EQ(rtl::PublishedMethodOf(rtl::TObject::StaticClass(), baseClick), nullptr)
+      << "TObject publishes nothing";
+}
+
+TEST(PublishedMethods, InvokeRunsTheMethodOnTheObject) {
+  TPubDerived object;
+  const rtl::TClass cls = object.ClassType();
+  rtl::InvokeMethod<rtl::TObject*>({rtl::MethodAddress(cls, "Click"), &object}, nullptr);
+  rtl::InvokeMethod<rtl::TObject*>({rtl::MethodAddress(cls, "Show"), &object}, &object);
+  rtl::InvokeMethod<int>({rtl::MethodAddress(cls, "Count"), &object}, 7);
+  EXPECT_EQ(object.calls, "derived-click;base-show;count7;");
+}
+
+TEST(PublishedMethods, InvokeRefusesAnotherSignature) {
+  TPubBase object;
+  void* count = rtl::MethodAddress(object.ClassType(), "Count");
+  ASSERT_NE(count, nullptr) << "a method of any signature is found by name";
+  try {
+    rtl::InvokeMethod<rtl::TObject*>({count, &object}, nullptr);
+    FAIL() << "Count(int) called as a click handler should raise";
+  } catch (const rtl::Exception& e) {
+    EXPECT_NE(e.Message().find("TPubBase::Count"), std::string::npos) << e.Message();
+  }
+  // Code that is no published method at all, and an empty reference.
+  TPubBase other;
+  void* foreign = rtl::MethodAddress(TPubDerived::StaticClass(), "Click");
+  EXPECT_THROW(rtl::InvokeMethod<rtl::TObject*>({foreign, &other}, nullptr), rtl::Exception)
+      << "a descendant's code must not run on a parent object";
+  EXPECT_THROW(rtl::InvokeMethod<rtl::TObject*>({nullptr, &other}, nullptr), rtl::Exception);
+  EXPECT_EQ(object.calls + other.calls, "") << "nothing should have run";
+}
+
+// A method table written out by hand, with names no C++ identifier would have.
+void Noop(rtl::TObject*, rtl::TObject*) {}
+
+TEST(PublishedMethods, NamesAreComparedByTheirFirst255Bytes) {
+  const std::string longName = std::string(254, 'm') + "XYZ";  // 257 bytes
+  const std::string spaced = " Spaced Name ";
+  const rtl::TPublishedMethod methods[] = {
+      {longName.c_str(), reinterpret_cast<void*>(&Noop), nullptr},
+      {spaced.c_str(), reinterpret_cast<void*>(&Noop), nullptr},
+  };
+  const rtl::TClassInfo info{"THandMade", rtl::TObject::StaticClass(), methods, 2, nullptr};
+  struct Case {
+    std::string name;
+    bool found;
+  };
+  const Case cases[] = {
+      {longName, true},                               // cut to the same 255 bytes
+      {std::string(254, 'm') + "X", true},            // exactly the 255 bytes that count
+      {std::string(254, 'm') + "X" + "other", true},  // what follows byte 255 is ignored
+      {std::string(254, 'm'), false},                 // one byte short
+      {std::string(254, 'm') + "Y", false},
+      {spaced, true},
+      {"Spaced Name", false},  // blanks count
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(rtl::MethodAddress(&info, c.name) != nullptr, c.found)
+        << "a name of " << c.name.size() << " bytes should " << (c.found ? "" : "not ")
+        << "be found";
+  }
+}
+
+}  // namespace

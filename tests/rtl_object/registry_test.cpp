@@ -1,0 +1,162 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "rtl/classes.h"
+#include "rtl/object.h"
+
+namespace {
+
+class TRegFoo : public rtl::TObject {
+  RTL_CLASS(TRegFoo, rtl::TObject)
+};
+RTL_DEFINE_CLASS(TRegFoo)
+
+// A second class that calls itself the same as one of the library's own.
+namespace impostor {
+class TStringList : public rtl::TObject {
+  RTL_CLASS(TStringList, rtl::TObject)
+};
+RTL_DEFINE_CLASS(TStringList)
+}  // namespace impostor
+
+std::string FileOf(const void* address) {
+  Dl_info info{};
+  return dladdr(address, &info) != 0 && info.dli_fname ? info.dli_fname : "";
+}
+
+rtl::HMODULE ModuleOf(const void* address) {
+  Dl_info info{};
+  return dladdr(address, &info) != 0 ? reinterpret_cast<rtl::HMODULE>(info.dli_fbase) : 0;
+}
+
+// Every test leaves the process-wide registry as it found it.
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { before_ = rtl::RegisteredClassCount(); }
+  void TearDown() override {
+    rtl::UnRegisterClass(TRegFoo::StaticClass());
+    rtl::UnRegisterClass(rtl::TStringList::StaticClass());
+    rtl::UnRegisterClass(impostor::TStringList::StaticClass());
+    EXPECT_EQ(rtl::RegisteredClassCount(), before_) << "the test should leave no class behind";
+  }
+  std::size_t before_ = 0;
+};
+
+TEST_F(Registry, FindsAClassOnlyByItsExactName) {
+  EXPECT_EQ(rtl::GetClass("TRegFoo"), nullptr) << "nothing is registered at first";
+  rtl::RegisterClass(TRegFoo::StaticClass());
+  EXPECT_EQ(rtl::GetClass("TRegFoo"), TRegFoo::StaticClass());
+  EXPECT_EQ(rtl::FindClass("TRegFoo"), TRegFoo::StaticClass());
+  for (const char* other :
+       {"tregfoo", "TREGFOO", " TRegFoo", "TRegFoo ", "TRegFo", "", "TReg Foo"}) {
+    EXPECT_EQ(rtl::GetClass(other), nullptr) << "\"" << other << "\" should not match TRegFoo";
+  }
+  EXPECT_THROW(rtl::FindClass("TUnknownThing"), rtl::Exception) << "FindClass raises when unknown";
+}
+
+TEST_F(Registry, RegisteringTheSameClassAgainChangesNothing) {
+  rtl::RegisterClass(TRegFoo::StaticClass());
+  const std::size_t count = rtl::RegisteredClassCount();
+  EXPECT_NO_THROW(rtl::RegisterClass(TRegFoo::StaticClass()));
+  EXPECT_EQ(rtl::RegisteredClassCount(), count) << "a second registration should add nothing";
+  rtl::UnRegisterClass(TRegFoo::StaticClass());
+  EXPECT_EQ(rtl::GetClass("TRegFoo"), nullptr) << "one unregistration should undo both";
+}
+
+TEST_F(Registry, ADifferentClassUnderATakenNameIsRefusedNamingBothModules) {
+  rtl::RegisterClass(rtl::TStringList::StaticClass());
+  try {
+    rtl::RegisterClass(impostor::TStringList::StaticClass());
+    FAIL() << "a second class named TStringList should be refused";
+  } catch (const rtl::Exception& e) {
+    const std::string expected = "Class TStringList is already registered from " +
+                                 FileOf(rtl::TStringList::StaticClass()) +
+                                 "; cannot register the one from /";
+    EXPECT_EQ(e.Message().substr(0, expected.size()), expected)
+        << "should name the library's file, then the program's full path: " << e.Message();
+    EXPECT_TRUE(e.Message().ends_with("/rtl_object_tests")) << e.Message();
+    EXPECT_NE(e.Message().find("librtl"), std::string::npos) << "the first module is the library";
+  }
+  EXPECT_EQ(rtl::GetClass("TStringList"), rtl::TStringList::StaticClass())
+      << "the class registered first should stay";
+  rtl::UnRegisterClass(impostor::TStringList::StaticClass());
+  EXPECT_EQ(rtl::GetClass("TStringList"), rtl::TStringList::StaticClass())
+      << "unregistering a class that was refused must not remove the registered one";
+}
+
+TEST_F(Registry, RejectsNullAndNamelessClasses) {
+  EXPECT_THROW(rtl::RegisterClass(nullptr), rtl::Exception);
+  const rtl::TClassInfo nameless{};
+  EXPECT_THROW(rtl::RegisterClass(&nameless), rtl::Exception);
+}
+
+TEST_F(Registry, UnRegisterModuleClassesRemovesOnlyThatModulesClasses) {
+  rtl::RegisterClass(rtl::TStringList::StaticClass());
+  rtl::RegisterClass(TRegFoo::StaticClass());
+  const rtl::HMODULE library = ModuleOf(rtl::TStringList::StaticClass());
+  ASSERT_NE(library, ModuleOf(TRegFoo::StaticClass())) << "the classes should be in two modules";
+  rtl::UnRegisterModuleClasses(library);
+  EXPECT_EQ(rtl::GetClass("TStringList"), nullptr) << "the library's class should be gone";
+  EXPECT_EQ(rtl::GetClass("TRegFoo"), TRegFoo::StaticClass()) << "the program's class should stay";
+}
+
+TEST_F(Registry, HoldsManyClasses) {
+  constexpr std::size_t kCount = 5000;
+  std::deque<std::string> names;
+  std::vector<rtl::TClassInfo> infos;
+  infos.reserve(kCount);
+  for (std::size_t i = 0; i < kCount; ++i) {
+    names.push_back("TGenerated" + std::to_string(i));
+    infos.push_back(
+        rtl::TClassInfo{names.back().c_str(), rtl::TObject::StaticClass(), nullptr, 0, nullptr});
+  }
+  for (const auto& info : infos) rtl::RegisterClass(&info);
+  EXPECT_EQ(rtl::RegisteredClassCount(), before_ + kCount);
+  for (std::size_t i = 0; i < kCount; i += 97) {
+    EXPECT_EQ(rtl::GetClass(names[i]), &infos[i]) << names[i] << " should be found";
+  }
+  for (const auto& info : infos) rtl::UnRegisterClass(&info);
+  EXPECT_EQ(rtl::GetClass("TGenerated0"), nullptr);
+}
+
+// The library's own classes, as a package sees them.
+TEST(ObjectModel, ClassNamesAndAncestry) {
+  EXPECT_EQ(rtl::TObject::StaticClass()->Parent, nullptr) << "TObject is the root";
+  EXPECT_EQ(rtl::ClassName(rtl::TObject::StaticClass()).View(), "TObject");
+  rtl::TClassList list;
+  const rtl::TObject& asObject = list;
+  EXPECT_EQ(asObject.ClassName().View(), "TClassList") << "ClassName follows the dynamic class";
+  EXPECT_TRUE(asObject.InheritsFrom(rtl::TObject::StaticClass()));
+  EXPECT_FALSE(asObject.InheritsFrom(rtl::TComponent::StaticClass()));
+  EXPECT_FALSE(rtl::InheritsFrom(rtl::TObject::StaticClass(), rtl::TClassList::StaticClass()))
+      << "an ancestor does not inherit from its descendant";
+  EXPECT_THROW(rtl::ClassName(nullptr), rtl::Exception);
+}
+
+TEST(ObjectModel, ComponentClassesCarryAFactory) {
+  rtl::TComponent owner(nullptr);
+  rtl::TComponent* made = rtl::TComponent::StaticClass()->Create(&owner);
+  ASSERT_NE(made, nullptr) << "TComponent can be built from an owner";
+  EXPECT_EQ(made->Owner(), &owner);
+  EXPECT_EQ(owner.ComponentCount(), 1);
+  EXPECT_EQ(rtl::TStringList::StaticClass()->Create, nullptr) << "a string list is no component";
+}
+
+TEST(ClassList, KeepsClassesInOrderOfAdding) {
+  rtl::TClassList list;
+  EXPECT_EQ(list.Add(rtl::TComponent::StaticClass()), 0);
+  EXPECT_EQ(list.Add(rtl::TStringList::StaticClass()), 1);
+  EXPECT_EQ(list.Add(rtl::TComponent::StaticClass()), 2) << "repeats are kept";
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(rtl::ClassName(list.Items(1)).View(), "TStringList");
+  EXPECT_EQ(list.Items(2), rtl::TComponent::StaticClass());
+  for (int bad : {-1, 3}) {
+    EXPECT_THROW(list.Items(bad), rtl::Exception) << "index " << bad << " is out of range";
+  }
+}
+
+}  // namespace
