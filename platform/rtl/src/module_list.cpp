@@ -1,0 +1,135 @@
+// The module list, and the handles of mapped modules.
+
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include "module_internal.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+
+namespace rtl {
+
+namespace {
+
+// Constant-initialised, so it is valid before any static constructor runs: the
+// libraries register themselves from their ELF constructors.
+TLibModule* moduleListHead = nullptr;
+
+// Where the dynamic linker mapped the object's first segment: the address dladdr
+// reports as its base, and the module handle.
+HMODULE MappedBase(const dl_phdr_info& info) {
+  const auto pageMask = ~static_cast<ElfW(Addr)>(sysconf(_SC_PAGESIZE) - 1);
+  ElfW(Addr) lowest = 0;
+  bool found = false;
+  for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& ph = info.dlpi_phdr[i];
+    if (ph.p_type != PT_LOAD) continue;
+    const ElfW(Addr) start = info.dlpi_addr + (ph.p_vaddr & pageMask);
+    if (!found || start < lowest) lowest = start;
+    found = true;
+  }
+  return found ? static_cast<HMODULE>(lowest) : 0;
+}
+
+struct FindContext {
+  HMODULE wanted = 0;  // 0: the first object, which is the executable
+  bool first = true;
+  std::optional<detail::MappedObject> result;
+};
+
+int FindCallback(dl_phdr_info* info, size_t, void* data) {
+  auto& context = *static_cast<FindContext*>(data);
+  const bool isMain = context.first;
+  context.first = false;
+  const HMODULE base = MappedBase(*info);
+  if (context.wanted != 0 && base != context.wanted) return 0;
+  detail::MappedObject object;
+  object.base = base;
+  object.bias = info->dlpi_addr;
+  object.phdr = info->dlpi_phdr;
+  object.phnum = info->dlpi_phnum;
+  object.name = info->dlpi_name ? info->dlpi_name : "";
+  object.isMainProgram = isMain;
+  context.result = std::move(object);
+  return 1;
+}
+
+}  // namespace
+
+namespace detail {
+
+std::optional<MappedObject> FindMappedObject(HMODULE module) {
+  if (module == 0) return std::nullopt;
+  FindContext context;
+  context.wanted = module;
+  dl_iterate_phdr(&FindCallback, &context);
+  return context.result;
+}
+
+bool IsRegisteredModule(HMODULE module) {
+  for (TLibModule* m = moduleListHead; m != nullptr; m = m->Next) {
+    if (m->Instance == module) return true;
+  }
+  return false;
+}
+
+}  // namespace detail
+
+TLibModule* LibModuleList() {
+  return moduleListHead;
+}
+
+void RegisterModule(TLibModule* module) {
+  if (module == nullptr) throw Exception("RegisterModule: no module record given");
+  for (TLibModule* m = moduleListHead; m != nullptr; m = m->Next) {
+    // Linking a record in twice would make the list circular.
+    if (m == module) return;
+  }
+  module->Next = moduleListHead;
+  moduleListHead = module;
+}
+
+void UnregisterModule(TLibModule* module) {
+  for (TLibModule** link = &moduleListHead; *link != nullptr; link = &(*link)->Next) {
+    if (*link == module) {
+      *link = module->Next;
+      module->Next = nullptr;
+      return;
+    }
+  }
+}
+
+HMODULE ModuleFromAddress(const void* address) {
+  Dl_info info{};
+  if (address == nullptr || dladdr(address, &info) == 0) return 0;
+  return reinterpret_cast<HMODULE>(info.dli_fbase);
+}
+
+HMODULE MainInstance() {
+  static const HMODULE main = [] {
+    FindContext context;
+    dl_iterate_phdr(&FindCallback, &context);
+    return context.result ? context.result->base : HMODULE{0};
+  }();
+  return main;
+}
+
+namespace {
+
+// The run-time library is a package like the ones it loads: it is in the module
+// list for as long as it is mapped.
+TLibModule rtlModule;
+
+__attribute__((constructor)) void RegisterRuntimeLibrary() {
+  rtlModule.Instance = ModuleFromAddress(reinterpret_cast<const void*>(&RegisterRuntimeLibrary));
+  RegisterModule(&rtlModule);
+}
+
+__attribute__((destructor)) void UnregisterRuntimeLibrary() {
+  UnregisterModule(&rtlModule);
+}
+
+}  // namespace
+
+}  // namespace rtl

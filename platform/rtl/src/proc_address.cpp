@@ -1,0 +1,91 @@
+// GetProcAddress: a module's own exports, by exact name.
+
+#include <dlfcn.h>
+#include <link.h>
+
+#include "module_internal.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+
+namespace rtl {
+
+namespace detail {
+
+HMODULE ModuleOfHandle(void* handle) {
+  link_map* map = nullptr;
+  if (handle == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
+  return ModuleFromAddress(map->l_ld);
+}
+
+void* FindOwnFunction(void* handle, HMODULE module, const char* name) {
+  // dlsym on a handle also searches the module's dependencies, and finds data as
+  // readily as code; what it returns is only ours when the module defines it as code.
+  void* address = dlsym(handle, name);
+  if (address == nullptr) return nullptr;
+  Dl_info info{};
+  void* entry = nullptr;
+  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) == 0) return nullptr;
+  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+  if (reinterpret_cast<HMODULE>(info.dli_fbase) != module || symbol == nullptr) return nullptr;
+  const unsigned type = ELF64_ST_TYPE(symbol->st_info);
+  return type == STT_FUNC || type == STT_GNU_IFUNC ? address : nullptr;
+}
+
+}  // namespace detail
+
+namespace {
+
+// A dlopen handle for a module that is already mapped, without loading anything.
+class HandleFor {
+ public:
+  explicit HandleFor(const detail::MappedObject& object) {
+    if (void* held = detail::LoadedPackageHandle(object.base)) {
+      handle_ = held;
+    } else if (object.isMainProgram) {
+      handle_ = dlopen(nullptr, RTLD_LAZY);
+      owned_ = handle_ != nullptr;
+    } else if (!object.name.empty()) {
+      handle_ = dlopen(object.name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+      owned_ = handle_ != nullptr;
+    }
+  }
+  ~HandleFor() {
+    if (owned_) dlclose(handle_);
+  }
+  HandleFor(const HandleFor&) = delete;
+  HandleFor& operator=(const HandleFor&) = delete;
+
+  void* get() const noexcept { return handle_; }
+
+ private:
+  void* handle_ = nullptr;
+  bool owned_ = false;
+};
+
+}  // namespace
+
+void* GetProcAddress(HMODULE module, const char* name) {
+  if (name == nullptr) return nullptr;
+  const auto object = detail::FindMappedObject(module);
+  if (!object) return nullptr;
+  HandleFor handle(*object);
+  if (handle.get() == nullptr) return nullptr;
+
+  std::optional<detail::PackageRecord> record;
+  try {
+    record = detail::ReadMappedRecord(*object);
+  } catch (const Exception&) {
+    // A module whose notes cannot be read has no usable export table; its own
+    // function symbols still count.
+  }
+  if (record) {
+    for (const detail::PackageExport& entry : record->exports) {
+      if (entry.name == name) {
+        return detail::FindOwnFunction(handle.get(), module, entry.symbol.c_str());
+      }
+    }
+  }
+  return detail::FindOwnFunction(handle.get(), module, name);
+}
+
+}  // namespace rtl
