@@ -8,6 +8,8 @@
 #               [REQUIRES <package>...]     packages loaded before this one; rtl is implied
 #               [LINK <target>...]          further libraries to link
 #               [EXPORTS <symbol>...]       plain C symbols to export besides the SDK's
+#               [EXPORT_CLASSES <class>...] C++ classes other packages derive from or use:
+#                                           their members, vtable and type information
 #               [FLAGS <0-255>]             the record's flags byte
 #               [OUTPUT_DIRECTORY <dir>]
 #               [FRAMEWORK])                the framework's own libraries: they export
@@ -88,7 +90,7 @@ endfunction()
 
 function(add_package)
   cmake_parse_arguments(P "FRAMEWORK" "NAME;DESCRIPTION;FLAGS;OUTPUT_DIRECTORY"
-                        "UNITS;SOURCES;REQUIRES;LINK;EXPORTS" ${ARGN})
+                        "UNITS;SOURCES;REQUIRES;LINK;EXPORTS;EXPORT_CLASSES" ${ARGN})
   if(NOT P_NAME)
     message(FATAL_ERROR "add_package: NAME is required")
   endif()
@@ -146,6 +148,15 @@ function(add_package)
     foreach(sym ${P_EXPORTS})
       string(APPEND globals " ${sym};")
     endforeach()
+    if(P_EXPORT_CLASSES)
+      # Demangled names: a quoted one is matched exactly, an unquoted one is a pattern.
+      string(APPEND globals "\n    extern \"C++\" {")
+      foreach(cls ${P_EXPORT_CLASSES})
+        string(APPEND globals "\n      \"vtable for ${cls}\"; \"typeinfo for ${cls}\";"
+               " \"typeinfo name for ${cls}\"; ${cls}::*;")
+      endforeach()
+      string(APPEND globals "\n    };")
+    endif()
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${P_NAME}_exports.map)
     file(CONFIGURE OUTPUT ${script} CONTENT "{\n  global: ${globals}\n  local: *;\n};\n" @ONLY)
     target_link_options(${P_NAME} PRIVATE -Wl,--version-script=${script})

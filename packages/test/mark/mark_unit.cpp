@@ -1,0 +1,17 @@
+// Any code of this package that runs leaves a line in the trace: its static
+// constructor when it is mapped, its unit when it is initialised.
+
+#include "rtl/package_sdk.h"
+#include "trace.h"
+
+namespace {
+
+struct MarkOnMap {
+  MarkOnMap() { testpkg::Trace("mark constructor"); }
+} markOnMap;
+
+}  // namespace
+
+RTL_UNIT_INITIALIZATION(MarkUnit) {
+  testpkg::Trace("mark.MarkUnit init");
+}
