@@ -1,0 +1,327 @@
+// LoadPackage and UnloadPackage: order of units and required packages, reference
+// counts, and loads that fail without leaving anything behind.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "loader_test_support.h"
+#include "rtl/object.h"
+#include "rtl/package.h"
+
+namespace {
+
+using namespace loadertest;
+using Lines = std::vector<std::string>;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string Canonical(const std::string& path) {
+  return std::filesystem::canonical(path).string();
+}
+
+TEST(LoadPackage, PutsThePackageAtTheHeadOfTheModuleListUntilUnloaded) {
+  const std::vector<rtl::HMODULE> before = ModuleList();
+  ScopedPackage package(PackageFile("twounits"));
+  EXPECT_EQ(rtl::LibModuleList()->Instance, package.Module())
+      << "a loaded package should head the module list";
+  EXPECT_EQ(ModulePath(package.Module()), Canonical(PackageFile("twounits")))
+      << "the handle should name the package's file";
+  package.Unload();
+  EXPECT_EQ(ModuleList(), before) << "unloading should leave the module list as it was";
+  EXPECT_FALSE(IsMapped("libtwounits.so")) << "the package should be unmapped after unloading";
+}
+
+TEST(LoadPackage, InitialisesUnitsInOrderAndFinalisesThemInReverse) {
+  TraceFile trace;
+  ScopedPackage package(PackageFile("twounits"));
+  EXPECT_EQ(trace.Lines(), (Lines{"twounits.TwoFirst init", "twounits.TwoSecond init"}))
+      << "units should be initialised in the order the package lists them";
+  trace.Clear();
+  package.Unload();
+  EXPECT_EQ(trace.Lines(), (Lines{"twounits.TwoSecond fini", "twounits.TwoFirst fini"}))
+      << "units should be finalised in reverse order";
+}
+
+TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
+  TraceFile trace;
+  ScopedPackage user(PackageFile("pkguser"));
+  EXPECT_EQ(trace.Lines(),
+            (Lines{"pkgbase.BaseUnit init", "pkguser.UserUnit init", "pkguser.UserExtra init"}))
+      << "the required package's units should run before the package's own";
+  const rtl::HMODULE base = RegisteredModuleNamed("pkgbase");
+  EXPECT_NE(base, 0u) << "the required package should be in the module list";
+  EXPECT_EQ(rtl::LibModuleList()->Instance, user.Module())
+      << "the requiring package is added after what it requires";
+
+  trace.Clear();
+  user.Unload();
+  EXPECT_EQ(trace.Lines(),
+            (Lines{"pkguser.UserExtra fini", "pkguser.UserUnit fini", "pkgbase.BaseUnit fini"}))
+      << "the required package should be finalised after the package that required it";
+  EXPECT_FALSE(InModuleList(base)) << "a required package nobody else holds should be unloaded";
+  EXPECT_FALSE(IsMapped("libpkgbase.so")) << "the required package should be unmapped";
+}
+
+TEST(LoadPackage, ARequiredPackageLoadedByHandOutlivesItsUser) {
+  TraceFile trace;
+  ScopedPackage base(PackageFile("pkgbase"));
+  ScopedPackage user(PackageFile("pkguser"));
+  EXPECT_EQ(trace.Lines(),
+            (Lines{"pkgbase.BaseUnit init", "pkguser.UserUnit init", "pkguser.UserExtra init"}))
+      << "an already loaded required package should not be initialised again";
+  trace.Clear();
+  user.Unload();
+  EXPECT_TRUE(InModuleList(base.Module())) << "the hand-loaded package should stay loaded";
+  EXPECT_EQ(trace.Lines(), (Lines{"pkguser.UserExtra fini", "pkguser.UserUnit fini"}))
+      << "only the user's units should be finalised";
+  base.Unload();
+  EXPECT_FALSE(InModuleList(base.Module()));
+}
+
+TEST(LoadPackage, FindsRequiredPackagesBesideTheRequiringOne) {
+  TempDir dir;
+  const std::string user = dir.CopyIn(PackageFile("pkguser"), "libpkguser.so");
+  const std::string base = dir.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
+  ScopedPackage package(user);
+  EXPECT_EQ(ModulePath(RegisteredModuleNamed("pkgbase")), Canonical(base))
+      << "the required package should come from the requiring package's directory";
+}
+
+TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
+  TraceFile trace;
+  TempDir dir;
+  const std::string link = dir.Path() + "/alias.so";
+  std::filesystem::create_symlink(Canonical(PackageFile("twounits")), link);
+
+  const rtl::HMODULE first = rtl::LoadPackage(PackageFile("twounits"));
+  const rtl::HMODULE second = rtl::LoadPackage(link);
+  EXPECT_EQ(first, second) << "the same file under another name should give the same handle";
+  EXPECT_EQ(trace.Lines().size(), 2u) << "units should be initialised once, not per load";
+  const std::vector<rtl::HMODULE> modules = ModuleList();
+  EXPECT_EQ(std::count(modules.begin(), modules.end(), first), 1)
+      << "a package loaded twice should be listed once";
+
+  rtl::UnloadPackage(first);
+  EXPECT_TRUE(InModuleList(first)) << "one reference is still held";
+  EXPECT_EQ(trace.Lines().size(), 2u) << "no unit should be finalised while a reference is held";
+  rtl::UnloadPackage(first);
+  EXPECT_FALSE(InModuleList(first)) << "the last reference unloads the package";
+  EXPECT_EQ(trace.Lines().size(), 4u) << "both units should be finalised with the last reference";
+  EXPECT_THROW(rtl::UnloadPackage(first), rtl::Exception)
+      << "unloading once more than loaded should raise";
+}
+
+TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
+  for (const rtl::HMODULE module : {rtl::HMODULE{0}, rtl::MainInstance(), rtl::HMODULE{0x1234}}) {
+    try {
+      rtl::UnloadPackage(module);
+      ADD_FAILURE() << "unloading module " << module << " should raise";
+    } catch (const rtl::Exception& e) {
+      EXPECT_TRUE(Contains(e.Message(), "not a package loaded by LoadPackage"))
+          << "the message should say why: " << e.Message();
+    }
+  }
+}
+
+TEST(UnloadPackage, UnregistersTheClassesThePackageRegistered) {
+  RegistrationHook hook;
+  ScopedPackage package(PackageFile("twounits"));
+  using Register = void (*)();
+  const auto reg =
+      reinterpret_cast<Register>(rtl::GetProcAddress(package.Module(), "@TwoSecond@Register$qqrv"));
+  ASSERT_NE(reg, nullptr);
+  reg();
+  ASSERT_NE(rtl::GetClass("TTwoWidget"), nullptr)
+      << "the registration procedure registers TTwoWidget";
+  EXPECT_EQ(rtl::ModuleFromAddress(rtl::GetClass("TTwoWidget")), package.Module())
+      << "the class descriptor should live in the package";
+  package.Unload();
+  EXPECT_EQ(rtl::GetClass("TTwoWidget"), nullptr) << "an unloaded package's classes must be gone";
+  EXPECT_EQ(rtl::GetClass("TTwoGadget"), nullptr) << "an unloaded package's classes must be gone";
+}
+
+TEST(UnloadPackage, RemovesWhatARegistrationThatFailedPartwayRegistered) {
+  RegistrationHook hook;
+  ScopedPackage two(PackageFile("twounits"));
+  reinterpret_cast<void (*)()>(rtl::GetProcAddress(two.Module(), "@TwoSecond@Register$qqrv"))();
+  const rtl::TClass twoGadget = rtl::GetClass("TTwoGadget");
+  ASSERT_NE(twoGadget, nullptr);
+
+  ScopedPackage bad(PackageFile("badreg"));
+  const auto reg =
+      reinterpret_cast<void (*)()>(rtl::GetProcAddress(bad.Module(), "@BadRegUnit@Register$qqrv"));
+  ASSERT_NE(reg, nullptr);
+  EXPECT_THROW(reg(), rtl::Exception) << "a second class named TTwoGadget should be refused";
+  EXPECT_NE(rtl::GetClass("TBadFirst"), nullptr) << "the class before the clash was registered";
+  EXPECT_EQ(rtl::GetClass("TBadThird"), nullptr) << "the class after the clash was never reached";
+  EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the first TTwoGadget keeps its name";
+
+  bad.Unload();
+  EXPECT_EQ(rtl::GetClass("TBadFirst"), nullptr) << "the failed package's class must go with it";
+  EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the other package's classes must stay";
+}
+
+TEST(LoadPackage, UndoesEverythingWhenAUnitFailsToInitialise) {
+  TraceFile trace;
+  const ProcessState before = CaptureState();
+  const std::string file = PackageFile("initfail");
+  try {
+    rtl::LoadPackage(file);
+    FAIL() << "loading a package whose unit throws should raise";
+  } catch (const rtl::Exception& e) {
+    EXPECT_TRUE(Contains(e.Message(), file)) << "the message should name the file: " << e.Message();
+    EXPECT_TRUE(
+        Contains(e.Message(), "initialisation of unit FailSecond in package initfail failed"))
+        << "the message should name the unit and the package: " << e.Message();
+    EXPECT_TRUE(Contains(e.Message(), "configuration store fail.cfg is missing"))
+        << "the message should carry the unit's own: " << e.Message();
+  }
+  EXPECT_EQ(trace.Lines(), (Lines{"initfail.FailFirst init", "initfail.FailSecond init",
+                                  "initfail.FailFirst fini"}))
+      << "only the units initialised before the failure should be finalised, the third never run";
+  EXPECT_EQ(rtl::GetClass("TFailFirstThing"), nullptr)
+      << "a class registered by an undone unit should be unregistered";
+  EXPECT_EQ(CaptureState(), before)
+      << "the module list, class registry and mappings should be as before";
+  EXPECT_FALSE(IsMapped("libinitfail.so")) << "the package should be closed again";
+}
+
+TEST(LoadPackage, NamesAMissingRequiredPackage) {
+  TraceFile trace;
+  const ProcessState before = CaptureState();
+  const std::string file = PackageFile("missingreq");
+  try {
+    rtl::LoadPackage(file);
+    FAIL() << "a package whose required package is missing should not load";
+  } catch (const rtl::Exception& e) {
+    EXPECT_TRUE(Contains(e.Message(), file)) << "the message should name the file: " << e.Message();
+    EXPECT_TRUE(Contains(e.Message(), "required package pkgnowhere not found"))
+        << "the message should name the missing package: " << e.Message();
+    EXPECT_TRUE(Contains(e.Message(), "libpkgnowhere.so"))
+        << "the message should say which file was looked for: " << e.Message();
+  }
+  EXPECT_TRUE(trace.Lines().empty()) << "no code of the package should have run";
+  EXPECT_EQ(CaptureState(), before) << "a failed load should change nothing";
+}
+
+TEST(LoadPackage, RefusesASecondCopyOfALoadedPackage) {
+  TempDir dir;
+  const std::string copy = dir.CopyIn(PackageFile("twounits"), "libtwounits.so");
+  {
+    ScopedPackage copyAlone(copy);
+    EXPECT_EQ(ModulePath(copyAlone.Module()), Canonical(copy))
+        << "a copy loads while the original is not loaded";
+  }
+  ScopedPackage original(PackageFile("twounits"));
+  const ProcessState before = CaptureState();
+  try {
+    rtl::LoadPackage(copy);
+    FAIL() << "a second package named twounits should be refused";
+  } catch (const rtl::Exception& e) {
+    const std::string expected = "package twounits is already loaded from " +
+                                 Canonical(PackageFile("twounits")) + "; refusing " + copy;
+    EXPECT_EQ(e.Message(), expected) << "the message should name both files";
+  }
+  EXPECT_EQ(CaptureState(), before) << "the refused copy should not be mapped or listed";
+}
+
+TEST(LoadPackage, RefusesACopyOfTheRuntimeLibrary) {
+  TempDir dir;
+  const std::string rtlPath =
+      ModulePath(rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage)));
+  const std::string copy = dir.CopyIn(rtlPath, "librtl.so");
+  const ProcessState before = CaptureState();
+  EXPECT_THROW(rtl::LoadPackage(copy), rtl::Exception)
+      << "a second run-time library must never be mapped";
+  EXPECT_EQ(CaptureState(), before);
+}
+
+TEST(LoadPackage, RejectsFilesThatAreNoPackage) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::string file;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"an ordinary shared library", PackageFile("plainlib"), "not a package"},
+      {"a file that does not exist", dir.Path() + "/libnothing.so", ""},
+      {"an empty file", dir.Write("libempty.so", ""), ""},
+      {"a text file", dir.Write("libtext.so", "this is not an ELF file at all, only text\n"), ""},
+      {"a directory", dir.Path(), ""},
+  };
+  for (const Case& c : cases) {
+    const ProcessState before = CaptureState();
+    try {
+      rtl::LoadPackage(c.file);
+      ADD_FAILURE() << c.what << " should not load";
+    } catch (const rtl::Exception& e) {
+      EXPECT_TRUE(Contains(e.Message(), c.file))
+          << c.what << ": the message should name the file: " << e.Message();
+      EXPECT_TRUE(Contains(e.Message(), c.reason))
+          << c.what << ": the message should say '" << c.reason << "': " << e.Message();
+    }
+    EXPECT_EQ(CaptureState(), before) << c.what << ": a refused file should change nothing";
+  }
+  EXPECT_THROW(rtl::LoadPackage(""), rtl::Exception) << "an empty file name should be refused";
+}
+
+TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
+  std::ifstream in(PackageFile("twounits"), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 1024u);
+  TempDir dir;
+  for (std::size_t cut = 0; cut < bytes.size(); cut += 256) {
+    const std::string file = dir.Write("libtwounits.so", bytes.substr(0, cut));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0) << "fork failed";
+    if (child == 0) {
+      // Exit codes: 0 refused with an Exception, 1 loaded, 2 some other exception.
+      try {
+        rtl::LoadPackage(file);
+        _exit(1);
+      } catch (const rtl::Exception&) {
+        _exit(0);
+      } catch (...) {
+        _exit(2);
+      }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status))
+        << "cut at " << cut << " of " << bytes.size() << " bytes: the child died of signal "
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+        << "cut at " << cut << " bytes: the load should be refused with an Exception";
+  }
+}
+
+TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoDescriptorsOrMappingsBehind) {
+  const std::string file = PackageFile("twounits");
+  // Warm up: the first loads allocate the dynamic linker's and the C library's
+  // own buffers, which stay.
+  for (int i = 0; i < 5; ++i) rtl::UnloadPackage(rtl::LoadPackage(file));
+  const ProcessState before = CaptureState();
+  const std::size_t descriptors = OpenDescriptorCount();
+  const std::size_t maps = MapsLineCount();
+  for (int i = 0; i < 1000; ++i) {
+    const rtl::HMODULE module = rtl::LoadPackage(file);
+    rtl::UnloadPackage(module);
+  }
+  EXPECT_EQ(OpenDescriptorCount(), descriptors) << "1,000 cycles should leave no descriptor open";
+  EXPECT_EQ(MapsLineCount(), maps) << "1,000 cycles should leave no mapping behind";
+  EXPECT_EQ(CaptureState(), before)
+      << "1,000 cycles should leave module list and registry as they were";
+}
+
+}  // namespace

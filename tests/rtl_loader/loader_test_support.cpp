@@ -1,0 +1,182 @@
+#include "loader_test_support.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "rtl/object.h"
+
+namespace loadertest {
+
+std::string PackageFile(const std::string& name) {
+  return std::string(WB_PACKAGE_DIR) + "/lib" + name + ".so";
+}
+
+TraceFile::TraceFile() {
+  char pattern[] = "/tmp/rtl-loader-trace-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd >= 0) close(fd);
+  path_ = pattern;
+  setenv("RTL_TEST_TRACE", path_.c_str(), 1);
+}
+
+TraceFile::~TraceFile() {
+  unsetenv("RTL_TEST_TRACE");
+  unlink(path_.c_str());
+}
+
+std::vector<std::string> TraceFile::Lines() const {
+  std::vector<std::string> lines;
+  std::ifstream in(path_);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+void TraceFile::Clear() const {
+  std::ofstream(path_, std::ios::trunc);
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/rtl-loader-dir-XXXXXX";
+  path_ = mkdtemp(pattern) ? pattern : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::CopyIn(const std::string& from, const std::string& name) const {
+  const std::string to = path_ + "/" + name;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+  return to;
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  const std::string to = path_ + "/" + name;
+  std::ofstream(to, std::ios::binary | std::ios::trunc) << bytes;
+  return to;
+}
+
+ScopedPackage::~ScopedPackage() {
+  try {
+    Unload();
+  } catch (...) {
+    // The test that owns it has already failed on whatever went wrong here.
+  }
+}
+
+void ScopedPackage::Unload() {
+  if (module_ == 0) return;
+  const rtl::HMODULE module = std::exchange(module_, 0);
+  rtl::UnloadPackage(module);
+}
+
+namespace {
+
+void RegisterAll(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
+  for (std::int32_t i = 0; i <= high; ++i) {
+    RegistrationHook::Calls().emplace_back(page, rtl::ClassName(classes[i]).ToString());
+    rtl::RegisterClass(classes[i]);
+  }
+}
+
+}  // namespace
+
+RegistrationHook::RegistrationHook() : previous_(rtl::RegisterComponentsProc) {
+  Calls().clear();
+  rtl::RegisterComponentsProc = &RegisterAll;
+}
+
+RegistrationHook::~RegistrationHook() {
+  rtl::RegisterComponentsProc = previous_;
+}
+
+std::vector<std::pair<std::string, std::string>>& RegistrationHook::Calls() {
+  static std::vector<std::pair<std::string, std::string>> calls;
+  return calls;
+}
+
+std::vector<rtl::HMODULE> ModuleList() {
+  std::vector<rtl::HMODULE> modules;
+  for (rtl::TLibModule* m = rtl::LibModuleList(); m != nullptr; m = m->Next) {
+    modules.push_back(m->Instance);
+  }
+  return modules;
+}
+
+bool InModuleList(rtl::HMODULE module) {
+  for (rtl::HMODULE m : ModuleList()) {
+    if (m == module) return true;
+  }
+  return false;
+}
+
+std::string ModulePath(rtl::HMODULE module) {
+  char buffer[PATH_MAX];
+  const std::uint32_t length = rtl::GetModuleFileNameA(module, buffer, sizeof(buffer));
+  return std::string(buffer, length);
+}
+
+rtl::HMODULE RegisteredModuleNamed(const std::string& name) {
+  const std::string suffix = "/lib" + name + ".so";
+  for (rtl::HMODULE m : ModuleList()) {
+    const std::string path = ModulePath(m);
+    if (path.size() >= suffix.size() &&
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return m;
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+std::set<std::string> MappedFiles() {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    const auto slash = line.find('/');
+    if (slash != std::string::npos) files.insert(line.substr(slash));
+  }
+  return files;
+}
+
+}  // namespace
+
+ProcessState CaptureState() {
+  return ProcessState{ModuleList(), rtl::RegisteredClassCount(), MappedFiles().size()};
+}
+
+std::size_t OpenDescriptorCount() {
+  std::size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+  }
+  return count > 0 ? count - 1 : 0;  // less the descriptor of the listing itself
+}
+
+std::size_t MapsLineCount() {
+  std::ifstream maps("/proc/self/maps");
+  std::size_t count = 0;
+  for (std::string line; std::getline(maps, line);) ++count;
+  return count;
+}
+
+bool IsMapped(const std::string& fileName) {
+  for (const std::string& file : MappedFiles()) {
+    if (file.find(fileName) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace loadertest

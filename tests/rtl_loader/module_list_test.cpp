@@ -1,0 +1,130 @@
+// The module list, module handles and module file names.
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "loader_test_support.h"
+#include "rtl/package.h"
+
+namespace {
+
+using namespace loadertest;
+
+rtl::HMODULE RuntimeLibrary() {
+  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
+}
+
+int LocalFunction() {
+  return 0;
+}
+
+TEST(ModuleList, RuntimeLibraryIsListedBeforeAnythingIsLoaded) {
+  const rtl::HMODULE rtlModule = RuntimeLibrary();
+  ASSERT_NE(rtlModule, 0u) << "the run-time library's own code should lie in a module";
+  EXPECT_TRUE(InModuleList(rtlModule)) << "the run-time library should register itself when mapped";
+  const std::string path = ModulePath(rtlModule);
+  EXPECT_NE(path.find("librtl.so"), std::string::npos)
+      << "the listed module should be librtl.so, not " << path;
+}
+
+TEST(ModuleList, RecordsGoFirstAndLeaveFromAnyPlace) {
+  rtl::TLibModule first{nullptr, 0x1000};
+  rtl::TLibModule second{nullptr, 0x2000};
+  rtl::TLibModule* const before = rtl::LibModuleList();
+
+  rtl::RegisterModule(&first);
+  rtl::RegisterModule(&second);
+  EXPECT_EQ(rtl::LibModuleList(), &second) << "the last registered record should head the list";
+  EXPECT_EQ(second.Next, &first) << "the earlier record should follow the newer one";
+
+  rtl::RegisterModule(&second);
+  EXPECT_EQ(rtl::LibModuleList(), &second) << "registering a record twice should change nothing";
+  EXPECT_EQ(second.Next, &first) << "registering a record twice must not link it to itself";
+
+  rtl::UnregisterModule(&first);
+  EXPECT_EQ(second.Next, before)
+      << "removing a record from the middle should relink its neighbours";
+  rtl::UnregisterModule(&second);
+  EXPECT_EQ(rtl::LibModuleList(), before) << "removing the head should restore the previous head";
+
+  rtl::UnregisterModule(&second);
+  EXPECT_EQ(rtl::LibModuleList(), before)
+      << "removing a record not in the list should change nothing";
+  EXPECT_THROW(rtl::RegisterModule(nullptr), rtl::Exception) << "a null record should be refused";
+}
+
+TEST(ModuleHandles, AddressesMapToTheirModules) {
+  EXPECT_EQ(rtl::ModuleFromAddress(reinterpret_cast<const void*>(&LocalFunction)),
+            rtl::MainInstance())
+      << "a function of the executable should lie in MainInstance()";
+  EXPECT_NE(rtl::MainInstance(), RuntimeLibrary())
+      << "the executable and librtl are different modules";
+  EXPECT_EQ(rtl::ModuleFromAddress(nullptr), 0u) << "no module holds the null address";
+  int onTheStack = 0;
+  EXPECT_EQ(rtl::ModuleFromAddress(&onTheStack), 0u) << "no module holds a stack address";
+}
+
+std::string ExecutablePath() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
+  return std::string(path, static_cast<std::size_t>(length > 0 ? length : 0));
+}
+
+TEST(ModuleFileName, ExecutableAndLibrariesHaveAbsolutePaths) {
+  EXPECT_EQ(ModulePath(rtl::MainInstance()), ExecutablePath())
+      << "the executable's file name should be its absolute path";
+  char real[PATH_MAX];
+  const std::string rtlPath = ModulePath(RuntimeLibrary());
+  ASSERT_FALSE(rtlPath.empty());
+  EXPECT_EQ(rtlPath.front(), '/') << "a library's file name should be absolute";
+  ASSERT_NE(realpath(rtlPath.c_str(), real), nullptr) << rtlPath << " should exist";
+  EXPECT_EQ(rtlPath, real) << "a library's file name should be its canonical path";
+}
+
+TEST(ModuleFileName, IsCutToTheBufferAndAlwaysTerminated) {
+  const std::string full = ExecutablePath();
+  ASSERT_GT(full.size(), 8u);
+  struct Case {
+    std::uint32_t size;
+    std::size_t expected;
+  };
+  const Case cases[] = {
+      {1, 0},
+      {2, 1},
+      {8, 7},
+      {static_cast<std::uint32_t>(full.size()), full.size() - 1},
+      {static_cast<std::uint32_t>(full.size() + 1), full.size()},
+      {254, std::min<std::size_t>(full.size(), 253)},
+  };
+  for (const Case& c : cases) {
+    char buffer[300];
+    std::memset(buffer, '#', sizeof(buffer));
+    const std::uint32_t written = rtl::GetModuleFileNameA(rtl::MainInstance(), buffer, c.size);
+    EXPECT_EQ(written, c.expected) << "with a buffer of " << c.size << " bytes";
+    EXPECT_EQ(std::string(buffer, written), full.substr(0, c.expected))
+        << "with a buffer of " << c.size << " bytes the path's start should be written";
+    EXPECT_EQ(buffer[written], '\0')
+        << "with a buffer of " << c.size << " bytes the text should end in a zero";
+    EXPECT_EQ(buffer[c.size], '#')
+        << "with a buffer of " << c.size << " bytes nothing past it may be written";
+  }
+  char untouched = '#';
+  EXPECT_EQ(rtl::GetModuleFileNameA(rtl::MainInstance(), &untouched, 0), 0u)
+      << "a buffer of no bytes gets nothing";
+  EXPECT_EQ(untouched, '#') << "a buffer of no bytes must not be written";
+}
+
+TEST(ModuleFileName, UnknownModuleGivesAnEmptyText) {
+  char buffer[16];
+  std::memset(buffer, '#', sizeof(buffer));
+  EXPECT_EQ(rtl::GetModuleFileNameA(0x1234, buffer, sizeof(buffer)), 0u)
+      << "no module is loaded at 0x1234";
+  EXPECT_EQ(buffer[0], '\0') << "the buffer should hold an empty text";
+}
+
+}  // namespace
