@@ -104,23 +104,55 @@ TEST_F(Registry, UnRegisterModuleClassesRemovesOnlyThatModulesClasses) {
   EXPECT_EQ(rtl::GetClass("TRegFoo"), TRegFoo::StaticClass()) << "the program's class should stay";
 }
 
-TEST_F(Registry, HoldsManyClasses) {
-  constexpr std::size_t kCount = 5000;
+// Generated descriptors; the names live in a deque so they never move.
+struct Generated {
   std::deque<std::string> names;
   std::vector<rtl::TClassInfo> infos;
-  infos.reserve(kCount);
-  for (std::size_t i = 0; i < kCount; ++i) {
-    names.push_back("TGenerated" + std::to_string(i));
-    infos.push_back(
-        rtl::TClassInfo{names.back().c_str(), rtl::TObject::StaticClass(), nullptr, 0, nullptr});
+  explicit Generated(std::size_t count) {
+    infos.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      names.push_back("TGenerated" + std::to_string(i));
+      infos.push_back(
+          rtl::TClassInfo{names.back().c_str(), rtl::TObject::StaticClass(), nullptr, 0, nullptr});
+    }
   }
-  for (const auto& info : infos) rtl::RegisterClass(&info);
+};
+
+TEST_F(Registry, HoldsManyClassesAndForgetsAnyOfThem) {
+  constexpr std::size_t kCount = 5000;
+  Generated g(kCount);
+  for (const auto& info : g.infos) rtl::RegisterClass(&info);
   EXPECT_EQ(rtl::RegisteredClassCount(), before_ + kCount);
-  for (std::size_t i = 0; i < kCount; i += 97) {
-    EXPECT_EQ(rtl::GetClass(names[i]), &infos[i]) << names[i] << " should be found";
+  // Take out an irregular subset, so entries that collided with removed ones must stay
+  // reachable.
+  auto removed = [](std::size_t i) { return i % 3 == 0 || i % 7 == 2; };
+  for (std::size_t i = 0; i < kCount; ++i) {
+    if (removed(i)) rtl::UnRegisterClass(&g.infos[i]);
   }
-  for (const auto& info : infos) rtl::UnRegisterClass(&info);
-  EXPECT_EQ(rtl::GetClass("TGenerated0"), nullptr);
+  for (std::size_t i = 0; i < kCount; ++i) {
+    EXPECT_EQ(rtl::GetClass(g.names[i]), removed(i) ? nullptr : &g.infos[i])
+        << g.names[i] << (removed(i) ? " was unregistered" : " should still be found");
+  }
+  for (std::size_t i = 0; i < kCount; ++i) {
+    if (removed(i)) rtl::RegisterClass(&g.infos[i]);
+  }
+  for (std::size_t i = 0; i < kCount; i += 13) {
+    EXPECT_EQ(rtl::GetClass(g.names[i]), &g.infos[i]) << g.names[i] << " was registered again";
+  }
+  for (const auto& info : g.infos) rtl::UnRegisterClass(&info);
+}
+
+TEST_F(Registry, UnloadingAModuleKeepsEveryOtherClassReachable) {
+  Generated g(3000);  // descriptors on the heap belong to no module
+  for (const auto& info : g.infos) rtl::RegisterClass(&info);
+  rtl::RegisterClass(rtl::TStringList::StaticClass());
+  rtl::UnRegisterModuleClasses(ModuleOf(rtl::TStringList::StaticClass()));
+  EXPECT_EQ(rtl::GetClass("TStringList"), nullptr);
+  for (std::size_t i = 0; i < g.infos.size(); i += 7) {
+    EXPECT_EQ(rtl::GetClass(g.names[i]), &g.infos[i]) << g.names[i] << " should stay";
+  }
+  EXPECT_EQ(rtl::RegisteredClassCount(), before_ + g.infos.size());
+  for (const auto& info : g.infos) rtl::UnRegisterClass(&info);
 }
 
 // The library's own classes, as a package sees them.
