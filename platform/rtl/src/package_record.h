@@ -71,8 +71,8 @@ RTL_API bool DecodeNotes(std::span<const std::uint8_t> segment, PackageRecord& o
 // The same walk over one of several note segments of a file, whose notes are padded
 // to `alignment` (4 or 8, the segment's p_align). `where` goes into messages after
 // the note ("in segment 2"). Exports are appended to out.exports; a record found
-// fills the other fields and the result is true. A segment holding two records, or
-// two exports of one name (counting those already in out), is malformed.
+// fills the other fields and the result is true. A second record or a second export
+// of one name (counting what out already holds) is malformed.
 RTL_API bool DecodeNotes(std::span<const std::uint8_t> segment, std::size_t alignment,
                          std::string_view where, PackageRecord& out);
 

@@ -1,0 +1,300 @@
+#include "elf_reader.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "rtl/sysutils.h"
+
+namespace rtl::detail {
+
+namespace {
+
+#if defined(__x86_64__)
+constexpr int kHostMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr int kHostMachine = EM_AARCH64;
+#else
+#error "ELF machine of this host unknown"
+#endif
+static_assert(std::endian::native == std::endian::little,
+              "the reader takes header fields in host byte order and accepts little-endian files");
+
+// A note segment larger than this is not a package's: refusing it keeps a
+// damaged size from allocating gigabytes.
+constexpr std::uint64_t kMaxNoteSegment = 16u << 20;
+
+// Most packages have their headers and notes in the first few kilobytes: one
+// pread of this much serves them all, which matters because the look-up is
+// dominated by system calls.
+constexpr std::size_t kPrefixSize = 4096;
+
+class FileByteSource : public ByteSource {
+ public:
+  FileByteSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {
+    const std::size_t want = size < kPrefixSize ? static_cast<std::size_t>(size) : kPrefixSize;
+    prefixSize_ = ReadFully(0, prefix_.data(), want) ? want : 0;
+  }
+
+  std::uint64_t Size() const override { return size_; }
+
+  bool Read(std::uint64_t offset, void* buffer, std::size_t n) const override {
+    if (offset > size_ || n > size_ - offset) return false;
+    if (offset + n <= prefixSize_) {
+      std::memcpy(buffer, prefix_.data() + offset, n);
+      return true;
+    }
+    return ReadFully(offset, buffer, n);
+  }
+
+ private:
+  bool ReadFully(std::uint64_t offset, void* buffer, std::size_t n) const {
+    auto* out = static_cast<char*>(buffer);
+    while (n > 0) {
+      const ssize_t got = ::pread(fd_, out, n, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      out += got;
+      offset += static_cast<std::uint64_t>(got);
+      n -= static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+
+  int fd_;
+  std::uint64_t size_;
+  std::array<std::uint8_t, kPrefixSize> prefix_;
+  std::size_t prefixSize_ = 0;
+};
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The end of [offset, offset + size), or false when it wraps around.
+bool End(std::uint64_t offset, std::uint64_t size, std::uint64_t& end) {
+  return !__builtin_add_overflow(offset, size, &end);
+}
+
+void ReadExactly(const ByteSource& source, std::uint64_t offset, void* buffer, std::size_t n,
+                 const char* what) {
+  if (!source.Read(offset, buffer, n)) {
+    throw Exception("cannot read %s (%d bytes at offset %d)", {what, n, offset});
+  }
+}
+
+struct Elf {
+  const ByteSource& source;
+  std::uint64_t size;
+  Elf64_Ehdr header{};
+  std::vector<Elf64_Phdr> segments;
+};
+
+void CheckHeader(Elf& elf) {
+  if (elf.size == 0) throw Exception("empty file");
+  std::array<std::uint8_t, sizeof(Elf64_Ehdr)> bytes{};
+  const std::size_t have =
+      elf.size < bytes.size() ? static_cast<std::size_t>(elf.size) : bytes.size();
+  ReadExactly(elf.source, 0, bytes.data(), have, "the ELF header");
+  if (have < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
+    throw Exception("not an ELF file (bad magic)");
+  }
+  if (have < EI_NIDENT) throw Exception("file ends inside the ELF header (%d bytes)", {have});
+  switch (bytes[EI_CLASS]) {
+    case ELFCLASS64:
+      break;
+    case ELFCLASS32:
+      throw Exception("32-bit ELF file; expected 64-bit");
+    default:
+      throw Exception("unknown ELF class %d", {static_cast<int>(bytes[EI_CLASS])});
+  }
+  switch (bytes[EI_DATA]) {
+    case ELFDATA2LSB:
+      break;
+    case ELFDATA2MSB:
+      throw Exception("big-endian ELF file; expected little-endian");
+    default:
+      throw Exception("unknown ELF byte order %d", {static_cast<int>(bytes[EI_DATA])});
+  }
+  if (bytes[EI_VERSION] != EV_CURRENT) {
+    throw Exception("unknown ELF version %d (expected 1)", {static_cast<int>(bytes[EI_VERSION])});
+  }
+  if (have < sizeof(Elf64_Ehdr)) {
+    throw Exception("file ends inside the ELF header (%d bytes)", {have});
+  }
+  std::memcpy(&elf.header, bytes.data(), sizeof elf.header);
+  const Elf64_Ehdr& h = elf.header;
+  if (h.e_machine != kHostMachine) {
+    throw Exception("ELF file for another machine (machine %d, expected %d)",
+                    {static_cast<int>(h.e_machine), kHostMachine});
+  }
+  if (h.e_type != ET_DYN) {
+    throw Exception("not a shared object (ELF type %d)", {static_cast<int>(h.e_type)});
+  }
+  if (h.e_version != EV_CURRENT) {
+    throw Exception("unknown ELF version %d in the ELF header (expected 1)",
+                    {static_cast<unsigned long>(h.e_version)});
+  }
+  if (h.e_ehsize != sizeof(Elf64_Ehdr)) {
+    throw Exception("ELF header size %d; expected %d",
+                    {static_cast<int>(h.e_ehsize), static_cast<int>(sizeof(Elf64_Ehdr))});
+  }
+}
+
+void ReadSegments(Elf& elf) {
+  const Elf64_Ehdr& h = elf.header;
+  if (h.e_phnum == 0) throw Exception("no program headers");
+  // PN_XNUM would put the real count into section 0; no linker does that for a
+  // shared object, and glibc would not load it.
+  if (h.e_phnum == PN_XNUM) throw Exception("too many program headers (%d)", {PN_XNUM});
+  if (h.e_phentsize != sizeof(Elf64_Phdr)) {
+    throw Exception("program header entry size %d; expected %d",
+                    {static_cast<int>(h.e_phentsize), static_cast<int>(sizeof(Elf64_Phdr))});
+  }
+  if (h.e_phoff >= elf.size) {
+    throw Exception("program header table starts past the end of the file");
+  }
+  const std::uint64_t tableSize = std::uint64_t{h.e_phnum} * sizeof(Elf64_Phdr);
+  std::uint64_t end = 0;
+  if (!End(h.e_phoff, tableSize, end) || end > elf.size) {
+    throw Exception("program header table extends past the end of the file");
+  }
+  elf.segments.resize(h.e_phnum);
+  ReadExactly(elf.source, h.e_phoff, elf.segments.data(), tableSize, "the program headers");
+  for (std::size_t i = 0; i < elf.segments.size(); ++i) {
+    const Elf64_Phdr& ph = elf.segments[i];
+    // These are the segments the dynamic loader maps or reads: each must be in
+    // the file, or mapping it faults (SIGBUS) instead of failing cleanly.
+    if (ph.p_type != PT_LOAD && ph.p_type != PT_NOTE && ph.p_type != PT_DYNAMIC) continue;
+    if (ph.p_filesz == 0) continue;
+    if (ph.p_offset >= elf.size) throw Exception("segment %d starts past the end of the file", {i});
+    if (!End(ph.p_offset, ph.p_filesz, end)) {
+      throw Exception("segment %d: offset plus size overflows", {i});
+    }
+    if (end > elf.size) throw Exception("segment %d extends past the end of the file", {i});
+  }
+}
+
+// The section table is not needed to load or to read the notes, but a table
+// pointing outside the file is a sign of damage that tools would trip over.
+void CheckSections(const Elf& elf) {
+  const Elf64_Ehdr& h = elf.header;
+  if (h.e_shoff == 0) return;  // stripped of its section table: still loadable
+  if (h.e_shentsize != sizeof(Elf64_Shdr)) {
+    throw Exception("section header entry size %d; expected %d",
+                    {static_cast<int>(h.e_shentsize), static_cast<int>(sizeof(Elf64_Shdr))});
+  }
+  if (h.e_shoff >= elf.size) throw Exception("section table starts past the end of the file");
+  std::uint64_t count = h.e_shnum;
+  std::uint64_t nameIndex = h.e_shstrndx;
+  if (count == 0 || nameIndex == SHN_XINDEX) {
+    // Extended numbering: the real values are in section 0.
+    Elf64_Shdr first{};
+    std::uint64_t end = 0;
+    if (!End(h.e_shoff, sizeof first, end) || end > elf.size) {
+      throw Exception("section table extends past the end of the file");
+    }
+    ReadExactly(elf.source, h.e_shoff, &first, sizeof first, "section header 0");
+    if (count == 0) count = first.sh_size;
+    if (nameIndex == SHN_XINDEX) nameIndex = first.sh_link;
+  }
+  std::uint64_t tableSize = 0, end = 0;
+  if (__builtin_mul_overflow(count, sizeof(Elf64_Shdr), &tableSize) ||
+      !End(h.e_shoff, tableSize, end) || end > elf.size) {
+    throw Exception("section table extends past the end of the file");
+  }
+  std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(count));
+  ReadExactly(elf.source, h.e_shoff, sections.data(), static_cast<std::size_t>(tableSize),
+              "the section headers");
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const Elf64_Shdr& sh = sections[i];
+    if (sh.sh_type == SHT_NOBITS || sh.sh_type == SHT_NULL || sh.sh_size == 0) continue;
+    if (!End(sh.sh_offset, sh.sh_size, end) || end > elf.size) {
+      throw Exception("section %d extends past the end of the file", {i});
+    }
+  }
+  if (nameIndex == SHN_UNDEF) return;
+  if (nameIndex >= count) {
+    throw Exception("section name table index %d is past the section table (%d sections)",
+                    {nameIndex, count});
+  }
+  const Elf64_Shdr& names = sections[static_cast<std::size_t>(nameIndex)];
+  if (names.sh_type != SHT_STRTAB) {
+    throw Exception("section name table (section %d) is not a string table", {nameIndex});
+  }
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    if (sections[i].sh_name >= names.sh_size) {
+      throw Exception("name of section %d starts past the end of the section name table", {i});
+    }
+  }
+}
+
+void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < elf.segments.size(); ++i) {
+    const Elf64_Phdr& ph = elf.segments[i];
+    if (ph.p_type != PT_NOTE || ph.p_filesz == 0) continue;
+    if (ph.p_filesz > kMaxNoteSegment) {
+      throw Exception("note segment %d is too large (%d bytes)", {i, ph.p_filesz});
+    }
+    const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
+    bytes.resize(static_cast<std::size_t>(ph.p_filesz));
+    ReadExactly(elf.source, ph.p_offset, bytes.data(), bytes.size(), "a note segment");
+    const std::string where = Format("in segment %d", {i});
+    if (DecodeNotes(bytes, alignment, where, info.record)) info.hasRecord = true;
+  }
+  // Exports without a record belong to nothing the framework knows.
+  if (!info.hasRecord) info.record = PackageRecord{};
+}
+
+}  // namespace
+
+bool MemoryByteSource::Read(std::uint64_t offset, void* buffer, std::size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+  if (n > 0) std::memcpy(buffer, bytes_.data() + offset, n);
+  return true;
+}
+
+ElfPackageInfo ReadElfPackage(const ByteSource& source) {
+  Elf elf{source, source.Size(), {}, {}};
+  CheckHeader(elf);
+  ReadSegments(elf);
+  CheckSections(elf);
+  ElfPackageInfo info;
+  ReadNotes(elf, info);
+  return info;
+}
+
+ElfPackageInfo ReadPackageFile(const std::string& fileName) {
+  try {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) throw Exception("cannot open: %s", {std::strerror(errno)});
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throw Exception("cannot stat: %s", {std::strerror(errno)});
+    if (S_ISDIR(st.st_mode)) throw Exception("is a directory");
+    if (!S_ISREG(st.st_mode)) throw Exception("not a regular file");
+    FileByteSource source(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    return ReadElfPackage(source);
+  } catch (const Exception& e) {
+    throw Exception("%s: %s", {fileName, e.Message()});
+  }
+}
+
+}  // namespace rtl::detail

@@ -1,0 +1,16 @@
+#include "elf_reader.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+
+namespace rtl {
+
+// Reads the file with the ELF reader alone: a description is asked for before the
+// user decides to load a package, so none of its code may run (no dlopen, whose
+// constructors would).
+std::string GetPackageDescription(const char* fileName) {
+  if (fileName == nullptr) throw Exception("GetPackageDescription: no file name given");
+  detail::ElfPackageInfo info = detail::ReadPackageFile(fileName);
+  return info.hasRecord ? std::move(info.record.description) : std::string();
+}
+
+}  // namespace rtl

@@ -1,0 +1,196 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+#include "elf_reader.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+#include "test_support.h"
+
+using rtl::detail::ElfPackageInfo;
+using rtl::detail::MemoryByteSource;
+using rtl::detail::ReadElfPackage;
+using rtl::detail::ReadPackageFile;
+using namespace elftest;
+
+namespace {
+
+const char* const kVictimDescription =
+    "Пакет-жертва: read, copied and damaged by the ELF reader tests";
+
+template <typename F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  }
+  ADD_FAILURE() << "expected an rtl::Exception, none was raised";
+  return {};
+}
+
+bool HasExport(const rtl::detail::PackageRecord& r, const std::string& name,
+               const std::string& symbol) {
+  return std::any_of(r.exports.begin(), r.exports.end(),
+                     [&](const auto& e) { return e.name == name && e.symbol == symbol; });
+}
+
+TEST(PackageFile, VictimRecordIsReadAsTheSdkWroteIt) {
+  const ElfPackageInfo info = ReadPackageFile(ELF_VICTIM_FILE);
+  ASSERT_TRUE(info.hasRecord) << "a package built with add_package carries a record";
+  const rtl::detail::PackageRecord& r = info.record;
+  EXPECT_EQ("elfvictim", r.name) << "package name";
+  EXPECT_EQ(kVictimDescription, r.description) << "description, UTF-8 byte for byte";
+  EXPECT_EQ((std::vector<std::string>{"A", "B"}), r.units) << "contained units in order";
+  EXPECT_EQ(std::vector<std::string>{"rtl"}, r.requiredPackages) << "rtl is always required";
+  EXPECT_EQ("libelfvictim.so", r.buildArtifact) << "build-artifact name is the file name";
+  EXPECT_EQ(0, r.flags) << "no FLAGS given";
+  EXPECT_EQ(2u, r.exports.size()) << "one registration procedure and one other export";
+  EXPECT_TRUE(HasExport(r, "@A@Register$qqrv", "rtl_unit_register_A"))
+      << "unit A's registration procedure should be in the export table";
+  EXPECT_TRUE(HasExport(r, "VictimVersion", "elfvictim_version"))
+      << "the RTL_PACKAGE_EXPORT entry should be in the export table";
+}
+
+TEST(PackageFile, DescriptionComesFromTheFileWithoutLoadingIt) {
+  EXPECT_EQ(kVictimDescription, rtl::GetPackageDescription(ELF_VICTIM_FILE))
+      << "GetPackageDescription should return the record's description";
+  EXPECT_EQ(nullptr, ::dlopen(ELF_VICTIM_FILE, RTLD_NOW | RTLD_NOLOAD))
+      << "reading the description must not load the package into the process";
+}
+
+TEST(PackageFile, OrdinarySharedLibraryHasAnEmptyDescription) {
+  const ElfPackageInfo info = ReadPackageFile(ELF_PLAIN_FILE);
+  EXPECT_FALSE(info.hasRecord) << "a library built without the SDK carries no record";
+  EXPECT_TRUE(info.record.exports.empty()) << "and no export table";
+  EXPECT_EQ("", rtl::GetPackageDescription(ELF_PLAIN_FILE))
+      << "a valid library without package information has an empty description";
+}
+
+TEST(PackageFile, RunTimeLibraryDescribesItself) {
+  EXPECT_EQ("Run-time library: packages, modules, classes, components",
+            rtl::GetPackageDescription(RTL_LIBRARY_FILE))
+      << "librtl.so is a package; its description is the one its build gives it";
+  const ElfPackageInfo info = ReadPackageFile(RTL_LIBRARY_FILE);
+  EXPECT_EQ("rtl", info.record.name) << "the run-time library's package name";
+  EXPECT_TRUE(info.record.requiredPackages.empty()) << "rtl requires nothing";
+}
+
+TEST(PackageFile, RecordSurvivesAStrippedSectionTable) {
+  Bytes file = ReadBytes(ELF_VICTIM_FILE);
+  auto h = Header(file);
+  h.e_shoff = 0;
+  h.e_shnum = 0;
+  h.e_shstrndx = 0;
+  Put(file, 0, h);
+  const ElfPackageInfo info = ReadElfPackage(MemoryByteSource(file));
+  ASSERT_TRUE(info.hasRecord) << "the record lives in a PT_NOTE segment, not in a section";
+  EXPECT_EQ(kVictimDescription, info.record.description);
+}
+
+TEST(PackageFile, NullFileNameIsRefused) {
+  EXPECT_EQ("GetPackageDescription: no file name given",
+            MessageOf([] { rtl::GetPackageDescription(nullptr); }))
+      << "a null file name should be an Exception, not a crash";
+}
+
+TEST(PackageFile, SpecialFilesAreRefusedWithoutBlocking) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe.so");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  EXPECT_EQ(fifo + ": not a regular file",
+            MessageOf([&] { rtl::GetPackageDescription(fifo.c_str()); }))
+      << "a FIFO should be refused at once, not waited on for a writer";
+  const std::string folder = dir.File("folder.so");
+  ASSERT_EQ(0, ::mkdir(folder.c_str(), 0700));
+  EXPECT_EQ(folder + ": is a directory",
+            MessageOf([&] { rtl::GetPackageDescription(folder.c_str()); }))
+      << "a directory should be refused by name";
+}
+
+// The smallest well-formed inputs exercise what the linker never produces: several
+// note segments and records in unusual places.
+TEST(MinimalObject, NotesAreCollectedAcrossSegments) {
+  rtl::detail::PackageRecord r;
+  r.name = "tiny";
+  r.description = "two segments";
+  const Bytes file =
+      MinimalSharedObject({{MakeNote("GNU", 5, Bytes(16, 1), 8), 8},
+                           {Concat({MakeNote("RTLPKG", 2, MakeExportDesc("First", "f"))}), 4},
+                           {MakeNote("RTLPKG", 1, rtl::detail::EncodeRecord(r)), 4}});
+  const ElfPackageInfo info = ReadElfPackage(MemoryByteSource(file));
+  ASSERT_TRUE(info.hasRecord) << "the record in the third segment should be found";
+  EXPECT_EQ("two segments", info.record.description);
+  ASSERT_EQ(1u, info.record.exports.size()) << "the export of the second segment should count";
+  EXPECT_EQ("f", info.record.exports[0].symbol);
+}
+
+TEST(MinimalObject, RecordsInTwoSegmentsAreRefused) {
+  rtl::detail::PackageRecord r;
+  r.name = "twice";
+  const Bytes note = MakeNote("RTLPKG", 1, rtl::detail::EncodeRecord(r));
+  const Bytes file = MinimalSharedObject({{note, 4}, {note, 4}});
+  EXPECT_EQ("note 1 in segment 2: second package record",
+            MessageOf([&] { ReadElfPackage(MemoryByteSource(file)); }))
+      << "one package carries one record; segments are numbered from 0, load segment first";
+}
+
+TEST(MinimalObject, ExportsWithoutARecordAreNotAPackage) {
+  const Bytes file = MinimalSharedObject({{MakeNote("RTLPKG", 2, MakeExportDesc("E", "e")), 4}});
+  const ElfPackageInfo info = ReadElfPackage(MemoryByteSource(file));
+  EXPECT_FALSE(info.hasRecord) << "no record note, no package";
+  EXPECT_TRUE(info.record.exports.empty()) << "stray exports should not be reported";
+}
+
+TEST(MinimalObject, OversizedNoteSegmentIsRefusedBeforeAllocating) {
+  Bytes file = MinimalSharedObject({{MakeNote("GNU", 1, Bytes(4, 0)), 4}});
+  file.resize(17u << 20);  // a note segment of 17 MiB, inside the file
+  auto load = Get<Elf64_Phdr>(file, SegmentOffset(file, 0));
+  load.p_filesz = load.p_memsz = file.size();
+  Put(file, SegmentOffset(file, 0), load);
+  auto note = Get<Elf64_Phdr>(file, SegmentOffset(file, 1));
+  note.p_filesz = file.size() - note.p_offset;
+  Put(file, SegmentOffset(file, 1), note);
+  const std::string message = MessageOf([&] { ReadElfPackage(MemoryByteSource(file)); });
+  EXPECT_NE(std::string::npos, message.find("note segment 1 is too large"))
+      << "message \"" << message << "\" should refuse the segment's size";
+}
+
+// Whatever the damage, the reader answers with a record or an rtl::Exception: no
+// crash, no other exception, no read outside the buffer (under AddressSanitizer).
+TEST(Robustness, EveryTruncationIsRefused) {
+  const Bytes file = ReadBytes(ELF_VICTIM_FILE);
+  for (std::size_t length = 0; length < file.size(); length += (length < 4096 ? 1 : 61)) {
+    const MemoryByteSource source(std::span<const std::uint8_t>(file.data(), length));
+    EXPECT_THROW(ReadElfPackage(source), rtl::Exception)
+        << "the package cut to " << length << " of " << file.size() << " bytes should be refused";
+  }
+}
+
+TEST(Robustness, SingleByteDamageInTheHeadersNeverCrashes) {
+  const Bytes original = ReadBytes(ELF_VICTIM_FILE);
+  std::mt19937 random(20240601);
+  const std::size_t span = std::min<std::size_t>(original.size(), 4096);
+  Bytes file = original;
+  int refused = 0;
+  for (std::size_t offset = 0; offset < span; ++offset) {
+    const std::uint8_t value = static_cast<std::uint8_t>(random() | 1) ^ original[offset];
+    file[offset] = value;
+    try {
+      ReadElfPackage(MemoryByteSource(file));
+    } catch (const rtl::Exception&) {
+      ++refused;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "damage at offset " << offset << " raised " << e.what()
+                    << " instead of an rtl::Exception";
+    }
+    file[offset] = original[offset];
+  }
+  EXPECT_GT(refused, 20) << "damaged headers should be refused, not read as fine";
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// Runs the built pkginfo tool as a user would and reads what it prints.
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+extern char** environ;
+
+using namespace elftest;
+
+namespace {
+
+struct ToolRun {
+  int status = -1;  // exit status; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+ToolRun RunPkginfo(const std::vector<std::string>& args) {
+  TempDir dir;
+  const std::string outFile = dir.File("out"), errFile = dir.File("err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<char*> argv{const_cast<char*>(PKGINFO_TOOL)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, PKGINFO_TOOL, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ToolRun run;
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << PKGINFO_TOOL;
+    return run;
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+  const Bytes out = ReadBytes(outFile), err = ReadBytes(errFile);
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+std::size_t Lines(const std::string& text) {
+  std::size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+TEST(Pkginfo, PrintsTheVictimsRecordAndExports) {
+  const ToolRun run = RunPkginfo({ELF_VICTIM_FILE});
+  EXPECT_EQ(0, run.status) << "a readable package should exit 0; stderr: " << run.err;
+  EXPECT_EQ("", run.err) << "nothing should go to stderr";
+  const std::string expected = std::string("file: ") + ELF_VICTIM_FILE +
+                               "\n"
+                               "package: elfvictim\n"
+                               "description: Пакет-жертва: read, copied and damaged by the ELF "
+                               "reader tests\n"
+                               "flags: 0\n"
+                               "requires: rtl\n"
+                               "contains: A, B\n"
+                               "build artifact: libelfvictim.so\n"
+                               "registration procedures:\n"
+                               "  @A@Register$qqrv -> rtl_unit_register_A\n"
+                               "other exports:\n"
+                               "  VictimVersion -> elfvictim_version\n";
+  EXPECT_EQ(expected, run.out) << "the record should be printed in full, exports sorted by kind";
+}
+
+TEST(Pkginfo, OrdinaryLibraryIsNoError) {
+  const ToolRun run = RunPkginfo({ELF_PLAIN_FILE});
+  EXPECT_EQ(0, run.status) << "a valid library without a record is not an error";
+  EXPECT_NE(std::string::npos, run.out.find("no package information"))
+      << "output \"" << run.out << "\" should say there is no package information";
+}
+
+TEST(Pkginfo, BadFilesGetOneLineEachAndTheRestIsStillPrinted) {
+  TempDir dir;
+  const std::string text = dir.File("notes.txt");
+  WriteBytes(text, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  const std::string missing = dir.File("missing.so");
+  const ToolRun run = RunPkginfo({text, ELF_VICTIM_FILE, missing, RTL_LIBRARY_FILE});
+  EXPECT_EQ(1, run.status) << "any unreadable file should make the exit status 1";
+  EXPECT_EQ("pkginfo: " + text + ": not an ELF file (bad magic)\n" + "pkginfo: " + missing +
+                ": cannot open: No such file or directory\n",
+            run.err)
+      << "one line per bad file, naming it and the reason";
+  EXPECT_NE(std::string::npos, run.out.find("package: elfvictim\n"))
+      << "the good file after a bad one should still be printed";
+  EXPECT_NE(std::string::npos, run.out.find("package: rtl\n"))
+      << "the good file after the second bad one should still be printed";
+}
+
+TEST(Pkginfo, EachBadFileIsExactlyOneLineOnStderr) {
+  TempDir dir;
+  const std::vector<Bytes> contents = {{}, Bytes(3, 0x7f), ReadBytes(ELF_VICTIM_FILE)};
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    Bytes file = contents[i];
+    if (i == 2) file.resize(file.size() / 3);  // a package cut short
+    const std::string path = dir.File("bad" + std::to_string(i) + ".so");
+    WriteBytes(path, file);
+    const ToolRun run = RunPkginfo({path});
+    EXPECT_EQ(1, run.status) << path << " should exit 1; stderr: " << run.err;
+    EXPECT_EQ(1u, Lines(run.err)) << "exactly one line for " << path << ", got: " << run.err;
+    EXPECT_EQ(0u, run.err.rfind("pkginfo: " + path + ": ", 0))
+        << "the line \"" << run.err << "\" should start with the tool and the file name";
+    EXPECT_EQ("", run.out) << "nothing should be printed for an unreadable file";
+  }
+}
+
+TEST(Pkginfo, UsageAndUsageErrors) {
+  const ToolRun help = RunPkginfo({"--help"});
+  EXPECT_EQ(0, help.status) << "--help succeeds";
+  EXPECT_EQ(0u, help.out.rfind("Usage: pkginfo", 0)) << "--help prints the usage on stdout";
+  const ToolRun none = RunPkginfo({});
+  EXPECT_EQ(2, none.status) << "no file is a usage error";
+  EXPECT_NE(std::string::npos, none.err.find("Usage: pkginfo")) << "usage goes to stderr";
+  const ToolRun unknown = RunPkginfo({"--frobnicate"});
+  EXPECT_EQ(2, unknown.status) << "an unknown option is a usage error";
+  EXPECT_NE(std::string::npos, unknown.err.find("unknown option --frobnicate"))
+      << "the option should be named";
+  const ToolRun dashed = RunPkginfo({"--", "--help"});
+  EXPECT_EQ(1, dashed.status) << "after --, \"--help\" is a file name (here a missing one)";
+  EXPECT_EQ("pkginfo: --help: cannot open: No such file or directory\n", dashed.err);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#pragma once
+
+// Files, temporary folders and a few ELF offsets for the ELF reader tests. The
+// offsets are found with <elf.h> directly, not with the reader under test, so a
+// fault in the reader cannot hide itself by misplacing the damage.
+
+#include <elf.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "rtl/sysutils.h"
+
+namespace elftest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+template <typename T>
+T Get(const Bytes& bytes, std::uint64_t offset) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+void Put(Bytes& bytes, std::uint64_t offset, const T& value) {
+  std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+inline Elf64_Ehdr Header(const Bytes& file) {
+  return Get<Elf64_Ehdr>(file, 0);
+}
+
+inline std::uint64_t SegmentOffset(const Bytes& file, std::size_t index) {
+  return Header(file).e_phoff + index * sizeof(Elf64_Phdr);
+}
+inline std::uint64_t SectionOffset(const Bytes& file, std::size_t index) {
+  return Header(file).e_shoff + index * sizeof(Elf64_Shdr);
+}
+
+// Index of the first program header of that type (with file bytes); throws if none.
+std::size_t FindSegment(const Bytes& file, std::uint32_t type);
+
+struct NoteAt {
+  std::size_t segment;   // program header index
+  std::size_t number;    // 1-based position in its segment
+  std::uint64_t header;  // file offset of namesz
+  std::uint64_t desc;    // file offset of the descriptor
+  std::uint32_t descSize;
+  std::uint32_t type;
+};
+
+// The "RTLPKG" notes of the file's 4-aligned PT_NOTE segments, in file order.
+std::vector<NoteAt> FindPackageNotes(const Bytes& file);
+NoteAt FindPackageNote(const Bytes& file, std::uint32_t type);
+
+// One note, padded as in a segment of that alignment.
+Bytes MakeNote(const std::string& owner, std::uint32_t type, const Bytes& desc,
+               std::size_t alignment = 4, bool terminateOwner = true);
+Bytes MakeExportDesc(const std::string& name, const std::string& symbol);
+Bytes Concat(std::initializer_list<Bytes> parts);
+
+// The smallest shared object the reader accepts: ELF header, one PT_LOAD over the
+// whole file and one PT_NOTE per given segment (with that alignment), no sections.
+struct NoteSegment {
+  Bytes notes;
+  std::size_t alignment = 4;
+};
+Bytes MinimalSharedObject(const std::vector<NoteSegment>& segments);
+
+}  // namespace elftest
