@@ -58,6 +58,22 @@ TEST_F(Registry, FindsAClassOnlyByItsExactName) {
   EXPECT_THROW(rtl::FindClass("TUnknownThing"), rtl::Exception) << "FindClass raises when unknown";
 }
 
+TEST_F(Registry, NamesAreShortNames) {
+  const std::string longName = std::string(255, 'L') + "tail";
+  const rtl::TClassInfo longClass{longName.c_str(), rtl::TObject::StaticClass(), nullptr, 0,
+                                  nullptr};
+  const rtl::TClassInfo emptyClass{"", rtl::TObject::StaticClass(), nullptr, 0, nullptr};
+  rtl::RegisterClass(&longClass);
+  rtl::RegisterClass(&emptyClass);
+  EXPECT_EQ(rtl::GetClass(std::string(255, 'L')), &longClass)
+      << "a long class name is registered by its first 255 bytes";
+  EXPECT_EQ(rtl::GetClass(longName), nullptr) << "a name over 255 bytes is no class name";
+  EXPECT_EQ(rtl::GetClass(std::string(254, 'L')), nullptr);
+  EXPECT_EQ(rtl::GetClass(""), &emptyClass) << "an empty name is a name like any other";
+  rtl::UnRegisterClass(&longClass);
+  rtl::UnRegisterClass(&emptyClass);
+}
+
 TEST_F(Registry, RegisteringTheSameClassAgainChangesNothing) {
   rtl::RegisterClass(TRegFoo::StaticClass());
   const std::size_t count = rtl::RegisteredClassCount();
