@@ -122,9 +122,15 @@ function(add_package)
     VISIBILITY_INLINES_HIDDEN ON
     BUILD_RPATH "$ORIGIN"
     INSTALL_RPATH "$ORIGIN")
-  # A GNU-unique symbol pins a library in memory: dlclose would not unmap it.
-  target_compile_options(${P_NAME} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
-  target_link_options(${P_NAME} PRIVATE -Wl,--no-undefined -Wl,-z,noexecstack)
+  # A GNU-unique symbol pins a library in memory: dlclose would not unmap it. (Clang
+  # never emits them and does not know the flag.)
+  target_compile_options(${P_NAME} PRIVATE $<$<COMPILE_LANG_AND_ID:CXX,GNU>:-fno-gnu-unique>)
+  target_link_options(${P_NAME} PRIVATE -Wl,-z,noexecstack)
+  # Clang links the sanitizer and fuzzer run-times into the executable only, so a
+  # package's references to them stay undefined until it is loaded.
+  if(NOT (CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND (WB_SANITIZE OR WB_BUILD_FUZZ)))
+    target_link_options(${P_NAME} PRIVATE -Wl,--no-undefined)
+  endif()
   if(P_OUTPUT_DIRECTORY)
     set_target_properties(${P_NAME} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
   elseif(NOT P_FRAMEWORK AND DEFINED WB_PACKAGE_OUTPUT_DIRECTORY)
