@@ -1,0 +1,65 @@
+#include "Startup.h"
+
+#include "Unit1.h"
+#include "Unit3.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+#include "toolkit/forms.h"
+
+namespace {
+
+// Keeps the executable in the module list for exactly the length of the run.
+class ExecutableModule {
+ public:
+  ExecutableModule() {
+    record_.Instance = rtl::MainInstance();
+    rtl::RegisterModule(&record_);
+  }
+  ~ExecutableModule() { rtl::UnregisterModule(&record_); }
+  ExecutableModule(const ExecutableModule&) = delete;
+  ExecutableModule& operator=(const ExecutableModule&) = delete;
+
+ private:
+  rtl::TLibModule record_;
+};
+
+}  // namespace
+
+int RunGuarded(const std::function<void()>& steps) {
+  try {
+    steps();
+  } catch (const rtl::Exception& error) {
+    toolkit::Application->ShowException(error);
+  } catch (...) {
+    // Whatever it was, the user sees the framework's exception box, with nothing
+    // in it that the program could vouch for.
+    try {
+      throw rtl::Exception("");
+    } catch (const rtl::Exception& error) {
+      toolkit::Application->ShowException(error);
+    }
+  }
+  return 0;
+}
+
+int RunWorkbench() {
+  // Every module of the process (the program, the framework and each package it
+  // loads) allocates from the C library's one heap, so memory passes freely
+  // between them and no shared memory manager needs to be set up first.
+  ExecutableModule executable;
+  // A run starts with an empty slot, whatever an earlier run in this process left.
+  LoadedPackage = 0;
+  RunGuarded([] {
+    toolkit::Application->Initialize();
+    toolkit::Application->CreateForm(Form1);
+    toolkit::Application->CreateForm(Form3);
+    toolkit::Application->Run();
+  });
+  // The application object owns the windows, and they own what they made. Freed one
+  // by one, so the application object hears of each and forgets its main window.
+  for (int count = toolkit::Application->ComponentCount(); count > 0;
+       count = toolkit::Application->ComponentCount()) {
+    delete toolkit::Application->Components(count - 1);
+  }
+  return 0;
+}

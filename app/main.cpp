@@ -1,0 +1,6 @@
+#include "Startup.h"
+
+// The program takes no command-line arguments.
+int main() {
+  return RunWorkbench();
+}

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "workbench_test_support.h"
+
+namespace {
+
+using wbtest::CountInModuleList;
+using wbtest::PackagePath;
+using wbtest::ScopedDialogs;
+using wbtest::ScopedTrace;
+
+// A main window of its own for each test, with the slot empty before and after.
+class MainWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    LoadedPackage = 0;
+    // No owner: this window must never be taken for the application's main window.
+    form_ = new TForm1(nullptr);
+  }
+  void TearDown() override {
+    if (LoadedPackage != 0 && CountInModuleList(LoadedPackage) == 1) {
+      rtl::UnloadPackage(LoadedPackage);
+    }
+    LoadedPackage = 0;
+    delete form_;
+  }
+
+  // Runs LoadPack with the open dialog answered by that file.
+  void LoadPackWith(const std::string& path) {
+    dialogs_->AnswerOpen(path);
+    form_->LoadPack->Click();
+  }
+
+  ScopedDialogs dialogs_;
+  TForm1* form_ = nullptr;
+};
+
+const std::vector<std::string> kTwoUnitsLoad = {"twounits.TwoFirst init",
+                                                "twounits.TwoSecond init"};
+const std::vector<std::string> kTwoUnitsUnload = {"twounits.TwoSecond fini",
+                                                  "twounits.TwoFirst fini"};
+
+std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST_F(MainWindow, LoadPackPutsTheChosenPackageIntoTheSlot) {
+  ScopedTrace trace;
+  LoadPackWith(PackagePath("twounits"));
+  ASSERT_NE(LoadedPackage, 0u) << "the slot should hold the loaded package";
+  EXPECT_EQ(CountInModuleList(LoadedPackage), 1) << "the package should be in the module list";
+  EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "its units should have been initialised in order";
+  EXPECT_EQ(dialogs_->OpenDialogsRun(), 1) << "LoadPack should run the open dialog once";
+}
+
+TEST_F(MainWindow, CancellingTheDialogKeepsTheSlot) {
+  ScopedTrace trace;
+  dialogs_->CancelOpen();
+  form_->LoadPack->Click();
+  EXPECT_EQ(LoadedPackage, 0u) << "cancelling with an empty slot should leave it empty";
+
+  LoadPackWith(PackagePath("twounits"));
+  const rtl::HMODULE loaded = LoadedPackage;
+  const auto modules = wbtest::ModuleInstances();
+  dialogs_->CancelOpen();
+  form_->LoadPack->Click();
+  EXPECT_EQ(LoadedPackage, loaded) << "cancelling should keep the package in the slot";
+  EXPECT_EQ(wbtest::ModuleInstances(), modules) << "cancelling should load and unload nothing";
+  EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "no unit should have been finalised";
+}
+
+TEST_F(MainWindow, TheSameFileTwiceIsUnloadedAndLoadedAgain) {
+  ScopedTrace trace;
+  LoadPackWith(PackagePath("twounits"));
+  LoadPackWith(PackagePath("twounits"));
+  // The handle is the load address, so it may well be the same number again: what
+  // shows the reload is that the units were finalised and initialised once more.
+  EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload, kTwoUnitsLoad}))
+      << "the first load should be undone before the second";
+  ASSERT_NE(LoadedPackage, 0u);
+  EXPECT_EQ(CountInModuleList(LoadedPackage), 1)
+      << "the package should be in the module list once, not counted twice";
+  form_->UnLoadPack->Click();
+  EXPECT_EQ(CountInModuleList(LoadedPackage), 0)
+      << "one UnLoadPack should unload it fully: the slot held one reference";
+}
+
+TEST_F(MainWindow, LoadingAnotherPackageReplacesTheFirst) {
+  ScopedTrace trace;
+  LoadPackWith(PackagePath("twounits"));
+  const rtl::HMODULE first = LoadedPackage;
+  LoadPackWith(PackagePath("mark"));
+  EXPECT_EQ(CountInModuleList(first), 0) << "the first package should have been unloaded";
+  EXPECT_EQ(CountInModuleList(LoadedPackage), 1) << "the second package should be loaded";
+  EXPECT_EQ(trace.Lines().back(), "mark.MarkUnit init");
+}
+
+// A file that is no ELF file at all, removed with the test.
+class GarbageFile {
+ public:
+  GarbageFile() {
+    char pattern[] = "/tmp/workbench_garbage_XXXXXX.so";
+    const int fd = mkstemps(pattern, 3);
+    if (fd >= 0) {
+      const char text[] = "this is not a shared library at all";
+      if (write(fd, text, sizeof text) < 0) std::perror("write");
+      close(fd);
+    }
+    path_ = pattern;
+  }
+  ~GarbageFile() { std::remove(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct BadFile {
+  const char* name;
+  std::string path;      // empty: a garbage file made for the test
+  std::string expected;  // a part of the message; empty: the path
+};
+
+class FailedLoad : public MainWindow, public testing::WithParamInterface<BadFile> {};
+
+TEST_P(FailedLoad, RaisesNamingTheFileAndLeavesTheSlotEmpty) {
+  ScopedTrace trace;
+  GarbageFile garbage;
+  const std::string path = GetParam().path.empty() ? garbage.Path() : GetParam().path;
+  const std::string expected = GetParam().expected.empty() ? path : GetParam().expected;
+  LoadPackWith(PackagePath("twounits"));
+  const rtl::HMODULE previous = LoadedPackage;
+  const auto before = wbtest::ModuleInstances();
+
+  std::string message;
+  try {
+    LoadPackWith(path);
+    ADD_FAILURE() << "loading " << path << " should have raised";
+  } catch (const rtl::Exception& error) {
+    message = error.Message();
+  }
+  EXPECT_NE(message.find(expected), std::string::npos)
+      << "the message should contain \"" << expected << "\": " << message;
+  EXPECT_EQ(LoadedPackage, 0u) << "a failed load should leave the slot empty";
+  EXPECT_EQ(CountInModuleList(previous), 0)
+      << "the package in the slot should have been unloaded before the attempt";
+  auto expectedModules = before;
+  std::erase(expectedModules, previous);
+  EXPECT_EQ(wbtest::ModuleInstances(), expectedModules)
+      << "the failed load should leave no module behind";
+
+  const auto afterFailure = trace.Lines();
+  form_->UnLoadPack->Click();
+  form_->Close();
+  EXPECT_EQ(trace.Lines(), afterFailure) << "after a failed load nothing is left to unload";
+  EXPECT_EQ(LoadedPackage, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FailedLoad,
+    testing::Values(BadFile{"Missing", PackagePath("doesnotexist"), ""}, BadFile{"NotElf", "", ""},
+                    BadFile{"NoPackageInformation", PackagePath("plainlib"), "not a package"},
+                    BadFile{"UnitCannotStart", PackagePath("initfail"), "FailSecond"},
+                    BadFile{"RequiredPackageMissing", PackagePath("missingreq"), "pkgnowhere"}),
+    [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+TEST_F(MainWindow, UnLoadPackOnAnEmptySlotDoesNothing) {
+  ScopedTrace trace;
+  const auto before = wbtest::ModuleInstances();
+  form_->UnLoadPack->Click();
+  form_->UnLoadPack->Click();
+  EXPECT_EQ(LoadedPackage, 0u) << "the slot should stay empty";
+  EXPECT_EQ(wbtest::ModuleInstances(), before) << "no module should have been unloaded";
+  EXPECT_TRUE(dialogs_->Boxes().empty()) << "UnLoadPack on an empty slot should show nothing";
+}
+
+TEST_F(MainWindow, UnLoadPackEmptiesTheSlot) {
+  ScopedTrace trace;
+  LoadPackWith(PackagePath("twounits"));
+  const rtl::HMODULE loaded = LoadedPackage;
+  form_->UnLoadPack->Click();
+  EXPECT_EQ(LoadedPackage, 0u) << "UnLoadPack should empty the slot";
+  EXPECT_EQ(CountInModuleList(loaded), 0) << "the package should have been unloaded";
+  EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload}));
+}
+
+TEST_F(MainWindow, ClosingUnloadsThePackageInTheSlot) {
+  ScopedTrace trace;
+  LoadPackWith(PackagePath("twounits"));
+  const rtl::HMODULE loaded = LoadedPackage;
+  form_->Close();
+  EXPECT_EQ(CountInModuleList(loaded), 0) << "closing should unload the slot's package";
+  EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload}));
+  LoadedPackage = 0;
+}
+
+TEST_F(MainWindow, ButtonsWithoutBehaviourAndTheDisabledButton) {
+  EXPECT_FALSE(form_->Button7->Enabled()) << "Button7 should start disabled";
+  EXPECT_EQ(form_->Button6->OnClick.Code, nullptr) << "Button6 should have no handler";
+  // A disabled button cannot be pressed: its handler never runs.
+  wbtest::Press(form_->Button7);
+  EXPECT_TRUE(dialogs_->Boxes().empty());
+}
+
+TEST_F(MainWindow, APressedHandlerThatRaisesIsShownByTheToolkit) {
+  dialogs_->AnswerOpen(PackagePath("plainlib"));
+  wbtest::Press(form_->LoadPack);
+  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failure should be shown in a box";
+  EXPECT_NE(dialogs_->Exceptions()[0].find("not a package"), std::string::npos)
+      << dialogs_->Exceptions()[0];
+  EXPECT_EQ(LoadedPackage, 0u);
+}
+
+TEST_F(MainWindow, UnitNamesIsMadeWithTheWindowAndFreedWithIt) {
+  ASSERT_NE(UnitNames, nullptr) << "the constructor should create UnitNames";
+  EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
+  delete form_;
+  form_ = nullptr;
+  EXPECT_EQ(UnitNames, nullptr) << "UnitNames should not outlive the window that made it";
+}
+
+}  // namespace

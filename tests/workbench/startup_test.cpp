@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <stdexcept>
+
+#include "Startup.h"
+#include "workbench_test_support.h"
+
+namespace {
+
+using wbtest::LoopScript;
+using wbtest::ScopedDialogs;
+
+TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
+  ScopedDialogs dialogs;
+  bool checked = false;
+  LoopScript script({[&] {
+    checked = true;
+    ASSERT_NE(Form1, nullptr) << "start-up should have stored the main window";
+    ASSERT_NE(Form3, nullptr) << "start-up should have stored the palette window";
+    EXPECT_EQ(toolkit::Application->MainForm(), Form1)
+        << "the first window created should be the main one";
+    EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window should be shown";
+    EXPECT_TRUE(Form3->Widget()->isVisible())
+        << "the palette window should be shown from the start";
+    EXPECT_EQ(Form3->pcPallete->PageCount(), 0) << "the palette should start without pages";
+    EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 1)
+        << "the executable should be in the module list once while it runs";
+    EXPECT_EQ(LoadedPackage, 0u) << "the package slot should start empty";
+    Form1->Widget()->close();
+  }});
+  EXPECT_EQ(RunWorkbench(), 0) << "a normal run should return 0";
+  EXPECT_TRUE(checked) << "the message loop should have run";
+  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+  EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 0)
+      << "the executable's record should be removed at exit";
+  EXPECT_EQ(Form1, nullptr) << "the main window should have been freed at the end of the run";
+  EXPECT_EQ(Form3, nullptr) << "the palette window should have been freed at the end of the run";
+  EXPECT_EQ(toolkit::Application->ComponentCount(), 0)
+      << "the application object should own no window after the run";
+  EXPECT_TRUE(dialogs->Boxes().empty()) << "a clean run should show no box";
+}
+
+TEST(Startup, ClosingThePaletteWindowKeepsTheRunGoing) {
+  ScopedDialogs dialogs;
+  bool stillRunning = false;
+  LoopScript script({[] { Form3->Widget()->close(); },
+                     [&] {
+                       stillRunning = true;
+                       EXPECT_FALSE(Form3->Widget()->isVisible())
+                           << "the palette window should be hidden once closed";
+                       EXPECT_TRUE(Form1->Widget()->isVisible())
+                           << "the main window should stay on screen";
+                     },
+                     [] { Form1->Widget()->close(); }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  EXPECT_TRUE(stillRunning) << "the loop should go on after the palette window closed";
+  EXPECT_EQ(script.StepsRun(), 3) << "every step should have run inside the loop";
+  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+}
+
+TEST(Startup, AHandlerExceptionIsShownAndTheLoopGoesOn) {
+  ScopedDialogs dialogs;
+  const std::string missing = wbtest::PackagePath("doesnotexist");
+  bool afterwards = false;
+  LoopScript script({[&] {
+                       dialogs->AnswerOpen(missing);
+                       wbtest::Press(Form1->LoadPack);
+                     },
+                     [&] {
+                       afterwards = true;
+                       ASSERT_EQ(dialogs->Exceptions().size(), 1u)
+                           << "the failed load should be shown once";
+                       EXPECT_NE(dialogs->Exceptions()[0].find(missing), std::string::npos)
+                           << "the message should name the file: " << dialogs->Exceptions()[0];
+                       EXPECT_EQ(LoadedPackage, 0u) << "a failed load should leave the slot empty";
+                       Form1->Widget()->close();
+                     }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  EXPECT_TRUE(afterwards) << "the loop should go on after a handler raised";
+  EXPECT_FALSE(script.WatchdogFired());
+}
+
+TEST(Startup, ClosingTheMainWindowUnloadsThePackageInTheSlot) {
+  ScopedDialogs dialogs;
+  rtl::HMODULE loaded = 0;
+  LoopScript script({[&] {
+    dialogs->AnswerOpen(wbtest::PackagePath("twounits"));
+    wbtest::Press(Form1->LoadPack);
+    loaded = LoadedPackage;
+    EXPECT_EQ(wbtest::CountInModuleList(loaded), 1) << "the package should be loaded";
+    Form1->Widget()->close();
+  }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  ASSERT_NE(loaded, 0u) << "LoadPack should have filled the slot";
+  EXPECT_EQ(wbtest::CountInModuleList(loaded), 0)
+      << "closing the main window should have unloaded the package";
+  EXPECT_TRUE(dialogs->Exceptions().empty()) << "nothing should have failed";
+}
+
+TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
+  ScopedDialogs dialogs;
+  const toolkit::FormResource* resource = toolkit::FindFormResource("TFORM3");
+  ASSERT_NE(resource, nullptr) << "the palette window's description should be embedded";
+  const toolkit::FormResource saved = *resource;
+  toolkit::UnregisterFormResource("TFORM3");
+  LoopScript script({[] { toolkit::Application->Terminate(); }});
+  const int result = RunWorkbench();
+  toolkit::RegisterFormResource(saved.name.c_str(), saved.fileName.c_str(), saved.text);
+
+  EXPECT_EQ(result, 0) << "a failed start-up should still return 0";
+  EXPECT_EQ(script.StepsRun(), 0) << "the message loop should not have run";
+  ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the failure should be shown once";
+  EXPECT_NE(dialogs->Exceptions()[0].find("TForm3"), std::string::npos)
+      << "the message should name the window: " << dialogs->Exceptions()[0];
+  EXPECT_EQ(toolkit::Application->ComponentCount(), 0)
+      << "the main window made before the failure should be freed";
+  EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 0)
+      << "the executable's record should be removed after a failed start-up too";
+}
+
+struct EscapeCase {
+  const char* name;
+  std::function<void()> raise;
+  std::vector<std::string> shown;
+};
+
+class StartupGuard : public testing::TestWithParam<EscapeCase> {};
+
+TEST_P(StartupGuard, ShowsWhatEscapesAndReturnsZero) {
+  ScopedDialogs dialogs;
+  EXPECT_EQ(RunGuarded(GetParam().raise), 0) << "start-up should return 0 in every case";
+  EXPECT_EQ(dialogs->Exceptions(), GetParam().shown) << "exception boxes shown";
+  EXPECT_TRUE(dialogs->Messages().empty()) << "only the exception display should be used";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Escapes, StartupGuard,
+    testing::Values(
+        EscapeCase{"Nothing", [] {}, {}},
+        EscapeCase{
+            "FrameworkException", [] { throw rtl::Exception("Нет пакета"); }, {"Нет пакета"}},
+        EscapeCase{"FrameworkExceptionWithoutText", [] { throw rtl::Exception(""); }, {""}},
+        // Anything else is shown with an empty message, even when it has a text.
+        EscapeCase{"StandardException", [] { throw std::runtime_error("boom"); }, {""}},
+        EscapeCase{"NotAnException", [] { throw 42; }, {""}}),
+    [](const testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "Unit1.h"
+
+#include "rtl/sysutils.h"
+
+TForm1* Form1 = nullptr;
+rtl::HMODULE LoadedPackage = 0;
+rtl::TStringList* UnitNames = nullptr;
+
+RTL_DEFINE_CLASS(TForm1, RTL_PUBLISH(TForm1, LoadPackClick), RTL_PUBLISH(TForm1, UnLoadPackClick),
+                 RTL_PUBLISH(TForm1, Button1Click), RTL_PUBLISH(TForm1, Button3Click),
+                 RTL_PUBLISH(TForm1, FormClose), RTL_PUBLISH(TForm1, Button4Click),
+                 RTL_PUBLISH(TForm1, ButtonShowMessageClick), RTL_PUBLISH(TForm1, Button2Click),
+                 RTL_PUBLISH(TForm1, Button7Click), RTL_PUBLISH(TForm1, Button8Click))
+
+TForm1::TForm1(rtl::TComponent* owner)
+    : TForm(owner, StaticClass()), unitNames_(std::make_unique<rtl::TStringList>()) {
+  UnitNames = unitNames_.get();
+}
+
+TForm1::~TForm1() {
+  // The globals would otherwise outlive the window in a process that goes on.
+  if (UnitNames == unitNames_.get()) UnitNames = nullptr;
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::LoadPackClick(rtl::TObject*) {
+  if (!OpenDialog1->Execute()) return;
+  if (LoadedPackage != 0) {
+    rtl::UnloadPackage(LoadedPackage);
+    LoadedPackage = 0;
+  }
+  // A failed load raises here and leaves the slot empty: the old package is gone.
+  LoadedPackage = rtl::LoadPackage(OpenDialog1->FileName());
+}
+
+void TForm1::UnLoadPackClick(rtl::TObject*) {
+  if (LoadedPackage != 0) rtl::UnloadPackage(LoadedPackage);
+  LoadedPackage = 0;
+}
+
+void TForm1::FormClose(rtl::TObject*, toolkit::TCloseAction&) {
+  // The slot keeps its value: the program is ending and nothing reads it again.
+  if (LoadedPackage != 0) rtl::UnloadPackage(LoadedPackage);
+}
+
+void TForm1::Button1Click(rtl::TObject*) {
+  // Opens the module inspector, which comes with its own window.
+}
+
+void TForm1::Button3Click(rtl::TObject*) {
+  // Two lookups, each reading the text anew: a miss is reported twice.
+  if (rtl::GetClass(Edit2->Text()) == nullptr) toolkit::ShowMessage("Класс не найден");
+  if (rtl::GetClass(Edit2->Text()) == nullptr) toolkit::ShowMessage("Класс не найден");
+}
+
+rtl::TMethod GetMethod(rtl::TObject* object, const std::string& name) {
+  if (object == nullptr) throw rtl::Exception("GetMethod: no object given for method " + name);
+  const rtl::TClass cls = object->ClassType();
+  rtl::TMethod method;
+  method.Code = rtl::MethodAddress(cls, rtl::ShortString(name));
+  method.Data = object;
+  if (method.Code == nullptr) {
+    throw rtl::Exception("Метод %s::%s не найден", {rtl::ClassName(cls), name});
+  }
+  return method;
+}
+
+void TForm1::Button4Click(rtl::TObject*) {
+  const rtl::TMethod method = GetMethod(this, "ButtonShowMessageClick");
+  rtl::InvokeMethod(method, static_cast<rtl::TObject*>(nullptr));
+}
+
+void TForm1::ButtonShowMessageClick(rtl::TObject*) {
+  toolkit::ShowMessage("тратата");
+}
+
+void TForm1::Button2Click(rtl::TObject*) {
+  rtl::TClassList* list = classLists_.emplace_back(std::make_unique<rtl::TClassList>()).get();
+  list->Add(toolkit::TButton::StaticClass());
+  Memo1->Lines().Add(rtl::Format("%i", {list->Count()}));
+  for (int i = 0; i < list->Count(); ++i) {
+    Memo1->Lines().Add(rtl::ClassName(list->Items(i)).ToString());
+  }
+}
+
+void TForm1::Button7Click(rtl::TObject*) {
+  // Runs the registration procedures of every loaded module: comes with the runner.
+}
+
+void TForm1::Button8Click(rtl::TObject*) {
+  // Runs one named registration procedure of the slot's package: comes with the runner.
+}
