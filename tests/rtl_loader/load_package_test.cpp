@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "loader_test_support.h"
+#include "rtl/classes.h"
 #include "rtl/object.h"
 #include "rtl/package.h"
 
@@ -131,6 +132,45 @@ TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
           << "the message should say why: " << e.Message();
     }
   }
+}
+
+TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
+  TraceFile trace;
+  const ProcessState before = CaptureState();
+  const std::string file = PackageFile("finifail");
+  const rtl::HMODULE module = rtl::LoadPackage(file);
+  trace.Clear();
+  try {
+    rtl::UnloadPackage(module);
+    ADD_FAILURE() << "a unit that fails to finalise should be reported";
+  } catch (const rtl::Exception& e) {
+    EXPECT_TRUE(Contains(e.Message(),
+                         "finalisation of unit FiniSecond in package finifail failed: "
+                         "cannot flush the journal"))
+        << "the message should name the unit, the package and the reason: " << e.Message();
+  }
+  EXPECT_EQ(trace.Lines(), (Lines{"finifail.FiniSecond fini", "finifail.FiniFirst fini"}))
+      << "the units before the failing one should still be finalised";
+  EXPECT_EQ(CaptureState(), before) << "the package should be gone all the same";
+  EXPECT_THROW(rtl::UnloadPackage(module), rtl::Exception)
+      << "the handle should be dead after the failed finalisation";
+}
+
+TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
+  const rtl::HMODULE rtlModule =
+      rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
+  // A class of the library's own, so that dropping its classes would show.
+  const bool wasRegistered = rtl::GetClass("TComponent") != nullptr;
+  rtl::RegisterClass(rtl::TComponent::StaticClass());
+  const ProcessState before = CaptureState();
+  const rtl::HMODULE loaded = rtl::LoadPackage(ModulePath(rtlModule));
+  EXPECT_EQ(loaded, rtlModule) << "loading the run-time library's own file should give its handle";
+  EXPECT_EQ(CaptureState(), before) << "the already listed library should not be listed again";
+  rtl::UnloadPackage(loaded);
+  EXPECT_EQ(CaptureState(), before)
+      << "releasing that reference must neither unlist the library nor drop its classes";
+  EXPECT_EQ(rtl::GetClass("TComponent"), rtl::TComponent::StaticClass());
+  if (!wasRegistered) rtl::UnRegisterClass(rtl::TComponent::StaticClass());
 }
 
 TEST(UnloadPackage, UnregistersTheClassesThePackageRegistered) {

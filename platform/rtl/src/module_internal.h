@@ -10,6 +10,7 @@
 #include <string>
 
 #include "package_record.h"
+#include "rtl/package.h"
 #include "rtl/types.h"
 
 namespace rtl::detail {
@@ -42,6 +43,11 @@ std::string HandleText(HMODULE module);
 
 // The dlopen handle of a package LoadPackage holds, null for any other module.
 void* LoadedPackageHandle(HMODULE module);
+
+// The package name in the record of a module that registered itself, read from
+// its memory once and remembered while the record stays in the list. Empty when
+// it carries no readable record.
+const std::string& RegisteredPackageName(const TLibModule* module);
 
 // True when the module is in the module list.
 bool IsRegisteredModule(HMODULE module);

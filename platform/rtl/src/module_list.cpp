@@ -4,6 +4,9 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "module_internal.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
@@ -30,6 +33,29 @@ HMODULE MappedBase(const dl_phdr_info& info) {
     found = true;
   }
   return found ? static_cast<HMODULE>(lowest) : 0;
+}
+
+struct KnownName {
+  const TLibModule* record;
+  HMODULE instance;
+  std::string name;
+};
+
+// Never destroyed: libraries unregister themselves from their destructors, which
+// may run after this library's static destructors.
+std::vector<KnownName>& KnownNames() {
+  static auto* names = new std::vector<KnownName>();
+  return *names;
+}
+
+void ForgetName(const TLibModule* module) {
+  auto& names = KnownNames();
+  for (auto it = names.begin(); it != names.end(); ++it) {
+    if (it->record == module) {
+      names.erase(it);
+      return;
+    }
+  }
 }
 
 struct FindContext {
@@ -67,6 +93,22 @@ std::optional<MappedObject> FindMappedObject(HMODULE module) {
   return context.result;
 }
 
+const std::string& RegisteredPackageName(const TLibModule* module) {
+  auto& names = KnownNames();
+  for (const KnownName& known : names) {
+    if (known.record == module && known.instance == module->Instance) return known.name;
+  }
+  ForgetName(module);
+  std::string name;
+  try {
+    if (const auto record = ReadModuleRecord(module->Instance)) name = record->name;
+  } catch (const Exception&) {
+    // A record that cannot be read names no package.
+  }
+  names.push_back(KnownName{module, module->Instance, std::move(name)});
+  return names.back().name;
+}
+
 bool IsRegisteredModule(HMODULE module) {
   for (TLibModule* m = moduleListHead; m != nullptr; m = m->Next) {
     if (m->Instance == module) return true;
@@ -93,6 +135,7 @@ void RegisterModule(TLibModule* module) {
 void UnregisterModule(TLibModule* module) {
   for (TLibModule** link = &moduleListHead; *link != nullptr; link = &(*link)->Next) {
     if (*link == module) {
+      ForgetName(module);
       *link = module->Next;
       module->Next = nullptr;
       return;
