@@ -36,6 +36,7 @@ class TOOLKIT_API TTabSheet : public TWinControl {
   RTL_CLASS(TTabSheet, TWinControl)
  public:
   explicit TTabSheet(rtl::TComponent* owner);
+  ~TTabSheet() override;
 
   TPageControl* PageControl() const noexcept { return pageControl_; }
   // Null detaches the sheet.

@@ -113,7 +113,6 @@ class TOOLKIT_API TControl : public rtl::TComponent {
 
  private:
   friend class TWinControl;
-  void ApplyBoundsFromWidget();
 
   QWidget* widget_ = nullptr;
   TWinControl* parent_ = nullptr;
@@ -159,6 +158,8 @@ class TOOLKIT_API TWinControl : public TControl {
   void UpdateTabOrder();
 
   std::vector<TControl*> controls_;
+  // The same controls in keyboard focus order.
+  std::vector<TControl*> tabList_;
   QObject* resizeWatcher_ = nullptr;
   bool aligning_ = false;
 };

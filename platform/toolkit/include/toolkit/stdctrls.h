@@ -129,7 +129,10 @@ class TOOLKIT_API TListBox : public TControl {
   int itemHeight_ = 13;
   // Selection changes made by code are not the user's: OnClick stays quiet.
   int quiet_ = 0;
-  bool changedByPress_ = false;
+  // The selected row when the mouse went down: a click that did not change it still
+  // counts as a selection.
+  int rowAtPress_ = -1;
+  QObject* pressWatcher_ = nullptr;
 };
 
 }  // namespace toolkit

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "form_ast.h"
+#include "toolkit/forms.h"
+
+namespace toolkit {
+
+// Turns a parsed description into the form's controls: creates each object by its
+// class name from the toolkit's own table (never the class registry), sets its
+// properties by name and binds its events to the form's published methods.
+class FormBuilder {
+ public:
+  FormBuilder(TForm& form, rtl::TClass formClass, std::string fileName);
+  void Build(std::string_view text);
+
+  // The names of the classes a description may use, for messages and tests.
+  static std::vector<std::string_view> ControlClassNames();
+
+ private:
+  friend struct PropertySetters;
+  void BuildChild(const form::Object& object, rtl::TComponent& parent);
+  void ApplyProperties(const form::Object& object, rtl::TComponent& target);
+  void SetProperty(const form::Property& property, rtl::TComponent& target);
+  [[noreturn]] void Fail(form::Position position, std::string_view message) const;
+
+  TForm& form_;
+  rtl::TClass formClass_;
+  std::string fileName_;
+  bool rootVisible_ = false;
+};
+
+}  // namespace toolkit

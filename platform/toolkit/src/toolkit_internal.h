@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+#include "toolkit/forms.h"
+
+namespace toolkit::detail {
+
+inline QString ToQt(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+inline std::string FromQt(const QString& text) {
+  return text.toStdString();
+}
+
+// Creates Qt's application object if there is none yet: no widget can exist
+// without one, and Qt ends the process rather than report it.
+void EnsureQtApplication();
+
+template <class W, class... A>
+W* NewWidget(A&&... args) {
+  EnsureQtApplication();
+  return new W(std::forward<A>(args)...);
+}
+
+// Runs an event handler. No exception may cross Qt's event loop (Qt cannot unwind
+// through its own frames), so whatever the handler raises goes to the exception
+// display and the loop goes on.
+template <class F>
+void Guarded(F&& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    if (Application != nullptr) Application->HandleException();
+  }
+}
+
+// Calls a click-style handler (sender only) if one is set.
+void CallNotify(const rtl::TMethod& handler, rtl::TObject* sender);
+
+}  // namespace toolkit::detail

@@ -1,0 +1,244 @@
+#include <QPushButton>
+#include <QWidget>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "rtl/package.h"
+#include "toolkit_test.h"
+
+using namespace toolkit;
+
+namespace {
+
+// A form whose handlers do what each test tells them.
+class TProbeForm : public TForm {
+  RTL_CLASS(TProbeForm, TForm)
+ public:
+  using TForm::TForm;
+
+  void ThrowFramework(rtl::TObject*) { throw rtl::Exception("Метод TForm1::Nope не найден"); }
+  void ThrowStandard(rtl::TObject*) { throw std::runtime_error("out of range"); }
+  void ThrowOther(rtl::TObject*) { throw 42; }
+  void Count(rtl::TObject*) { ++clicks; }
+  void CloseHandler(rtl::TObject* sender, TCloseAction& action) {
+    closeSenders.push_back(sender);
+    receivedAction = action;
+    action = answer;
+  }
+  void OpenFile(rtl::TObject*) {
+    if (dialog->Execute())
+      opened.push_back(dialog->FileName());
+    else
+      opened.push_back("(cancelled)");
+  }
+
+  int clicks = 0;
+  std::vector<rtl::TObject*> closeSenders;
+  TCloseAction receivedAction = caNone;
+  TCloseAction answer = caHide;
+  TOpenDialog* dialog = new TOpenDialog(this);
+  std::vector<std::string> opened;
+};
+RTL_DEFINE_CLASS(TProbeForm, RTL_PUBLISH(TProbeForm, ThrowFramework),
+                 RTL_PUBLISH(TProbeForm, ThrowStandard), RTL_PUBLISH(TProbeForm, ThrowOther),
+                 RTL_PUBLISH(TProbeForm, Count), RTL_PUBLISH(TProbeForm, CloseHandler),
+                 RTL_PUBLISH(TProbeForm, OpenFile))
+
+rtl::TMethod Handler(TProbeForm& form, const char* name) {
+  void* code = rtl::MethodAddress(TProbeForm::StaticClass(), name);
+  EXPECT_NE(code, nullptr) << name << " must be published";
+  return {code, &form};
+}
+
+class ApplicationTest : public ToolkitTest {
+ protected:
+  TProbeForm* MainForm() {
+    TProbeForm* form = nullptr;
+    Application->CreateForm(form);
+    return form;
+  }
+  // Presses the button from the event loop, the way a user's click arrives.
+  static void PostPress(TButton* button) {
+    Post([button] { static_cast<QPushButton*>(button->Widget())->click(); });
+  }
+};
+
+TEST_F(ApplicationTest, HandlerExceptionsAreShownAndTheLoopGoesOn) {
+  struct Case {
+    const char* handler;
+    ScriptedDialogService::Box expected;
+  };
+  const Case cases[] = {
+      {"ThrowFramework",
+       {ScriptedDialogService::BoxKind::Exception, "Метод TForm1::Nope не найден"}},
+      {"ThrowStandard", {ScriptedDialogService::BoxKind::Exception, "out of range"}},
+      {"ThrowOther", {ScriptedDialogService::BoxKind::Exception, ""}},
+  };
+  TProbeForm* form = MainForm();
+  auto* failing = new TButton(form);
+  failing->SetParent(form);
+  auto* counting = new TButton(form);
+  counting->SetParent(form);
+  counting->OnClick = Handler(*form, "Count");
+  for (const Case& c : cases) {
+    dialogs_.Reset();
+    form->clicks = 0;
+    failing->OnClick = Handler(*form, c.handler);
+    PostPress(failing);
+    // If the exception escaped the handler, this press would never run.
+    PostPress(counting);
+    Post([form] { form->Close(); });
+    Application->Run();
+    EXPECT_EQ(dialogs_.Boxes(), std::vector<ScriptedDialogService::Box>{c.expected})
+        << c.handler << ": exactly one exception box with the message";
+    EXPECT_EQ(form->clicks, 1) << c.handler << ": the loop went on to the next press";
+  }
+}
+
+TEST_F(ApplicationTest, ClickRaisesToItsCallerInsteadOfTheDisplay) {
+  TProbeForm form(nullptr);
+  TButton button(&form);
+  button.OnClick = Handler(form, "ThrowFramework");
+  EXPECT_THROW(button.Click(), rtl::Exception);
+  EXPECT_TRUE(dialogs_.Boxes().empty()) << "no box when the caller takes the exception";
+}
+
+TEST_F(ApplicationTest, ShowExceptionShowsTheMessage) {
+  Application->ShowException(rtl::Exception("Класс не найден"));
+  Application->ShowException(std::logic_error("plain"));
+  EXPECT_EQ(dialogs_.Exceptions(), (std::vector<std::string>{"Класс не найден", "plain"}));
+  ShowMessage("тратата");
+  EXPECT_EQ(dialogs_.Messages(), std::vector<std::string>{"тратата"});
+}
+
+TEST_F(ApplicationTest, ClosingTheMainFormEndsRun) {
+  TProbeForm* main = MainForm();
+  main->OnClose = Handler(*main, "CloseHandler");
+  TProbeForm* other = nullptr;
+  Application->CreateForm(other);
+  EXPECT_EQ(Application->MainForm(), main) << "the first form created stays the main form";
+  other->Show();
+  // Close the other form first, with the window's own close button; Run must go on
+  // until the main form is closed the same way.
+  Post([other] { other->Widget()->close(); });
+  Post([main, other] {
+    EXPECT_FALSE(other->Visible()) << "closing another form hides it";
+    EXPECT_EQ(Application->MainForm(), main);
+    main->Widget()->close();
+  });
+  Application->Run();
+  ASSERT_EQ(main->closeSenders.size(), 1u) << "OnClose ran once for the main form";
+  EXPECT_EQ(main->closeSenders[0], main) << "the form is the sender of its OnClose";
+  EXPECT_EQ(main->receivedAction, caHide) << "OnClose is offered caHide";
+  EXPECT_FALSE(Application->Terminated()) << "Run consumed the request to end";
+}
+
+TEST_F(ApplicationTest, CloseActionsDecideWhatHappensToTheForm) {
+  TProbeForm* main = MainForm();
+  (void)main;
+  auto* form = new TProbeForm(Application);
+  form->OnClose = Handler(*form, "CloseHandler");
+  form->Show();
+
+  form->answer = caNone;
+  form->Close();
+  EXPECT_TRUE(form->Visible()) << "caNone keeps the form open";
+
+  form->answer = caHide;
+  form->Close();
+  EXPECT_FALSE(form->Visible()) << "caHide hides it";
+  const int before = Application->ComponentCount();
+  EXPECT_EQ(Application->Components(before - 1), form) << "a hidden form still exists";
+
+  form->Show();
+  form->answer = caFree;
+  form->Close();
+  EXPECT_EQ(Application->ComponentCount(), before) << "caFree does not free during the handler";
+  Process();
+  EXPECT_EQ(Application->ComponentCount(), before - 1) << "caFree frees once back in the loop";
+}
+
+TEST_F(ApplicationTest, ClosingTheMainFormWithCaNoneKeepsRunGoing) {
+  TProbeForm* main = MainForm();
+  main->OnClose = Handler(*main, "CloseHandler");
+  main->answer = caNone;
+  Post([main] { main->Widget()->close(); });
+  Post([main] {
+    EXPECT_TRUE(main->Visible()) << "the refused close left the main form open";
+    main->answer = caHide;
+    main->Widget()->close();
+  });
+  Application->Run();
+  EXPECT_EQ(main->closeSenders.size(), 2u) << "Run went on after the refused close";
+}
+
+TEST_F(ApplicationTest, RunShowsTheMainFormAndATerminateBeforeRunEndsItAtOnce) {
+  TProbeForm* main = MainForm();
+  Post([main] {
+    EXPECT_TRUE(main->Widget()->isVisible()) << "Run shows the main form";
+    Application->Terminate();
+  });
+  Application->Run();
+  Application->Terminate();
+  Application->Run();  // would hang if the earlier request were lost
+  SUCCEED();
+}
+
+TEST_F(ApplicationTest, CreateFormByClassReference) {
+  TForm* form = nullptr;
+  Application->CreateForm(TProbeForm::StaticClass(), &form);
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->ClassType(), TProbeForm::StaticClass());
+  EXPECT_EQ(form->Owner(), Application) << "the application owns the forms it creates";
+  EXPECT_THROW(Application->CreateForm(TButton::StaticClass(), &form), rtl::Exception)
+      << "a button is no form";
+  EXPECT_EQ(form, nullptr) << "a failed CreateForm leaves the reference null";
+  EXPECT_THROW(Application->CreateForm(nullptr, &form), rtl::Exception);
+}
+
+TEST_F(ApplicationTest, TheOpenDialogTakesItsAnswersFromTheScript) {
+  TProbeForm* form = MainForm();
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  button->OnClick = Handler(*form, "OpenFile");
+  dialogs_.AnswerOpen("/tmp/first.so");
+  dialogs_.CancelOpen();
+  PostPress(button);
+  PostPress(button);
+  PostPress(button);  // no answer left: shown as an error, not a hang
+  Post([form] { form->Close(); });
+  Application->Run();
+  EXPECT_EQ(form->opened, (std::vector<std::string>{"/tmp/first.so", "(cancelled)"}));
+  EXPECT_EQ(form->dialog->FileName(), "/tmp/first.so") << "a cancel keeps the last file name";
+  EXPECT_EQ(dialogs_.OpenDialogsRun(), 3);
+  EXPECT_EQ(dialogs_.UnansweredOpenDialogs(), 1);
+  ASSERT_EQ(dialogs_.Exceptions().size(), 1u);
+  EXPECT_NE(dialogs_.Exceptions()[0].find("no scripted answer"), std::string::npos)
+      << dialogs_.Exceptions()[0];
+}
+
+TEST_F(ApplicationTest, TheToolkitIsAModuleOfItsOwn) {
+  const rtl::HMODULE toolkitModule =
+      rtl::ModuleFromAddress(reinterpret_cast<const void*>(&toolkit::ShowMessage));
+  ASSERT_NE(toolkitModule, 0u);
+  bool listed = false;
+  for (rtl::TLibModule* m = rtl::LibModuleList(); m != nullptr; m = m->Next) {
+    listed = listed || m->Instance == toolkitModule;
+  }
+  EXPECT_TRUE(listed) << "the toolkit registers itself in the module list when loaded";
+  std::vector<std::string> units;
+  std::uint8_t flags = 0;
+  static std::vector<std::string>* collected = nullptr;
+  collected = &units;
+  rtl::GetPackageInfo(toolkitModule, nullptr, flags,
+                      [](const std::string& name, rtl::TNameType type, std::uint8_t, void*) {
+                        if (type == rtl::ntContainsUnit) collected->push_back(name);
+                      });
+  EXPECT_EQ(units, (std::vector<std::string>{"Controls", "Forms", "StdCtrls", "ExtCtrls",
+                                             "ComCtrls", "Dialogs"}));
+  EXPECT_EQ(rtl::GetClass("TButton"), nullptr)
+      << "the toolkit's classes stay out of the class registry";
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+#include <QFont>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <string>
+
+#include "toolkit_test.h"
+
+using namespace toolkit;
+
+namespace {
+
+// Built from forms/TestForm.form, embedded by add_form_resources.
+class TTestForm : public TForm {
+  RTL_CLASS(TTestForm, TForm)
+ public:
+  explicit TTestForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
+
+  TPanel* Panel1 = Field<TPanel>("Panel1");
+  TButton* Button1 = Field<TButton>("Button1");
+  TLabel* Label1 = Field<TLabel>("Label1");
+  TMemo* Memo1 = Field<TMemo>("Memo1");
+  TEdit* Edit1 = Field<TEdit>("Edit1");
+  TListBox* ListBox1 = Field<TListBox>("ListBox1");
+  TPageControl* Pages = Field<TPageControl>("Pages");
+  TTabSheet* Sheet2 = Field<TTabSheet>("Sheet2");
+  TButton* Button2 = Field<TButton>("Button2");
+  TOpenDialog* OpenDialog1 = Field<TOpenDialog>("OpenDialog1");
+
+  void Button1Click(rtl::TObject* sender) { clicks.push_back(sender); }
+  void ListBox1Click(rtl::TObject* sender) { clicks.push_back(sender); }
+  void FormClose(rtl::TObject*, TCloseAction&) { ++closes; }
+
+  std::vector<rtl::TObject*> clicks;
+  int closes = 0;
+};
+RTL_DEFINE_CLASS(TTestForm, RTL_PUBLISH(TTestForm, Button1Click),
+                 RTL_PUBLISH(TTestForm, ListBox1Click), RTL_PUBLISH(TTestForm, FormClose))
+
+// Built from forms/PaletteForm.form, which sets Visible.
+class TPaletteForm : public TForm {
+  RTL_CLASS(TPaletteForm, TForm)
+ public:
+  explicit TPaletteForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
+  TPageControl* Pages = Field<TPageControl>("Pages");
+};
+RTL_DEFINE_CLASS(TPaletteForm)
+
+class FormBuilderTest : public ToolkitTest {};
+
+TEST_F(FormBuilderTest, BuildsEveryControlWithItsProperties) {
+  TTestForm form(nullptr);
+  EXPECT_EQ(form.Name(), "TestForm");
+  EXPECT_EQ(form.Caption(), "Проверка");
+  EXPECT_EQ(form.Width(), 400);
+  EXPECT_EQ(form.Height(), 300);
+  EXPECT_FALSE(form.Visible()) << "a description without Visible leaves the form hidden";
+
+  EXPECT_EQ(form.Button1->Caption(), "Нажми \"сюда\"") << "escapes are resolved";
+  EXPECT_EQ(form.Button1->Parent(), form.Panel1) << "the enclosing object is the parent";
+  EXPECT_EQ(form.Button1->Owner(), &form) << "the form owns every control";
+  EXPECT_EQ(form.Button1->Left(), 5);
+  EXPECT_EQ(form.Button1->Width(), 75);
+  EXPECT_EQ(form.Label1->Caption(), "Label1");
+  EXPECT_EQ(form.Memo1->Lines().ToVector(), (std::vector<std::string>{"Memo1", "second line"}));
+  EXPECT_EQ(form.Memo1->ScrollBars(), ssVertical);
+  EXPECT_EQ(form.Edit1->Text(), "@Stdreg@Register$qqrv");
+  EXPECT_EQ(form.ListBox1->Items().ToVector(), (std::vector<std::string>{"alpha", "beta"}));
+  EXPECT_EQ(form.ListBox1->ItemHeight(), 13);
+  EXPECT_EQ(form.Panel1->Align(), alTop);
+  EXPECT_EQ(form.Panel1->Width(), form.ClientWidth()) << "the top panel spans the form";
+  EXPECT_EQ(form.Pages->Align(), alBottom);
+  EXPECT_EQ(form.Pages->Top() + form.Pages->Height(), form.ClientHeight());
+  ASSERT_EQ(form.Pages->PageCount(), 2) << "sheets described in a page control are its pages";
+  EXPECT_EQ(form.Pages->GetPage(1), form.Sheet2);
+  EXPECT_EQ(form.Sheet2->Caption(), "Two");
+  EXPECT_EQ(form.Button2->Parent(), form.Sheet2);
+  EXPECT_FALSE(form.Button2->Enabled());
+  EXPECT_TRUE(form.Button2->Widget()->font().bold());
+  EXPECT_EQ(form.Memo1->TabOrder(), 0);
+  EXPECT_EQ(form.Panel1->TabOrder(), 1);
+  EXPECT_EQ(form.OpenDialog1->Title(), "Pick a package");
+  EXPECT_EQ(form.OpenDialog1->Filter(), "Packages (*.so)");
+  EXPECT_EQ(form.Widget()->font().pixelSize(), 11) << "Font.Height -11 is 11-pixel characters";
+}
+
+TEST_F(FormBuilderTest, BindsEventsToPublishedMethodsByName) {
+  TTestForm form(nullptr);
+  form.Show();
+  static_cast<QPushButton*>(form.Button1->Widget())->click();
+  auto* list = static_cast<QListWidget*>(form.ListBox1->Widget());
+  list->setCurrentRow(1);  // what the keyboard does
+  EXPECT_EQ(form.clicks, (std::vector<rtl::TObject*>{form.Button1, form.ListBox1}))
+      << "OnClick of the button and of the list box reach their handlers with their senders";
+  form.Close();
+  EXPECT_EQ(form.closes, 1) << "OnClose reaches FormClose";
+}
+
+TEST_F(FormBuilderTest, VisibleInTheDescriptionShowsTheFormAndAlignFillsIt) {
+  TPaletteForm* form = nullptr;
+  Application->CreateForm(form);
+  Process();
+  EXPECT_TRUE(form->Visible());
+  EXPECT_TRUE(form->Widget()->isVisible()) << "Visible = true shows the form on creation";
+  EXPECT_EQ(form->Pages->Width(), form->ClientWidth()) << "alClient fills the client area";
+  EXPECT_EQ(form->Pages->Height(), form->ClientHeight());
+  EXPECT_EQ(form->Pages->PageCount(), 0);
+  EXPECT_EQ(form->Caption(), "Palette");
+}
+
+TEST_F(FormBuilderTest, TwoFormsOfOneClassUnderOneOwnerGetDistinctNames) {
+  TPaletteForm* first = nullptr;
+  TPaletteForm* second = nullptr;
+  Application->CreateForm(first);
+  Application->CreateForm(second);
+  EXPECT_EQ(first->Name(), "PaletteForm");
+  EXPECT_NE(second->Name(), first->Name());
+}
+
+// Each case registers its own description under TBADFORM and builds it.
+class TBadForm : public TForm {
+  RTL_CLASS(TBadForm, TForm)
+ public:
+  explicit TBadForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
+  void Button1Click(rtl::TObject*) {}
+  void FormClose(rtl::TObject*, TCloseAction&) {}
+};
+RTL_DEFINE_CLASS(TBadForm, RTL_PUBLISH(TBadForm, Button1Click), RTL_PUBLISH(TBadForm, FormClose))
+
+// A form class whose field does not match its description.
+class TMismatchedForm : public TForm {
+  RTL_CLASS(TMismatchedForm, TForm)
+ public:
+  explicit TMismatchedForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
+  TButton* Edit1 = Field<TButton>("Edit1");
+};
+RTL_DEFINE_CLASS(TMismatchedForm)
+
+class TMissingFieldForm : public TForm {
+  RTL_CLASS(TMissingFieldForm, TForm)
+ public:
+  explicit TMissingFieldForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
+  TButton* Button7 = Field<TButton>("Button7");
+};
+RTL_DEFINE_CLASS(TMissingFieldForm)
+
+std::string BuildError(const std::string& text) {
+  RegisterFormResource("TBADFORM", "Bad.form", text);
+  try {
+    TBadForm form(nullptr);
+  } catch (const rtl::Exception& error) {
+    return error.Message();
+  }
+  return "(built without an error)";
+}
+
+TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
+  struct Case {
+    const char* what;
+    const char* text;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"unknown control class", "TBadForm F {\n  TFrobnicator X { }\n}",
+       "Bad.form:2:3: unknown control class TFrobnicator"},
+      {"unknown property", "TBadForm F {\n  TButton B {\n    Foo = 1\n  }\n}",
+       "Bad.form:3:5: unknown property 'Foo' of TButton"},
+      {"unknown form property", "TBadForm F {\n  Colour = clRed\n}",
+       "Bad.form:2:3: unknown property 'Colour' of TBadForm"},
+      {"unknown handler", "TBadForm F {\n  TButton Button9 { OnClick = Button9Click }\n}",
+       "Bad.form:2:31: unknown handler TBadForm::Button9Click for OnClick: no published method "
+       "of that name"},
+      {"handler of the wrong shape", "TBadForm F {\n  TButton B { OnClick = FormClose }\n}",
+       "Bad.form:2:25: TBadForm::FormClose cannot handle OnClick: it takes other arguments"},
+      {"close handler of the wrong shape", "TBadForm F {\n  OnClose = Button1Click\n}",
+       "Bad.form:2:13: TBadForm::Button1Click cannot handle OnClose: it takes other arguments"},
+      {"handler given as text", "TBadForm F {\n  OnClose = \"FormClose\"\n}",
+       "Bad.form:2:13: OnClose expects the name of a method of TBadForm, found a string"},
+      {"integer expected", "TBadForm F {\n  TEdit E { Left = \"10\" }\n}",
+       "Bad.form:2:20: Left of TEdit expects an integer, found a string"},
+      {"integer too large", "TBadForm F {\n  TEdit E { Width = 3000000000 }\n}",
+       "Bad.form:2:21: Width of TEdit is out of range: 3000000000"},
+      {"boolean expected", "TBadForm F {\n  TButton B { Enabled = 0 }\n}",
+       "Bad.form:2:25: Enabled of TButton expects a boolean, found an integer"},
+      {"unknown alignment", "TBadForm F {\n  TPanel P { Align = alMiddle }\n}",
+       "Bad.form:2:22: Align of TPanel expects one of alNone, alTop, alBottom, alLeft, alRight, "
+       "alClient, found alMiddle"},
+      {"lines must be strings", "TBadForm F {\n  TMemo M { Lines = [\"a\", 2] }\n}",
+       "Bad.form:2:27: Lines of TMemo holds strings, found an integer"},
+      {"a button holds no controls", "TBadForm F {\n  TButton B {\n    TLabel L { }\n  }\n}",
+       "Bad.form:3:5: TLabel L cannot be placed on B, a TButton that holds no controls"},
+      {"a sheet outside a page control", "TBadForm F {\n  TPanel P {\n    TTabSheet S { }\n  }\n}",
+       "Bad.form:3:5: A TTabSheet can only be placed on a TPageControl, not on a TPanel"},
+      {"a bad item index", "TBadForm F {\n  TListBox L { Items = [\"a\"] ItemIndex = 1 }\n}",
+       "Bad.form:2:42: ItemIndex of TListBox: no item 1 (the list has 1)"},
+      {"a description of another class", "TForm3 Form3 { }",
+       "Bad.form:1:1: the description is of TForm3, not of TBadForm"},
+      {"a syntax error from the reader", "TBadForm F {\n  Caption = \n}", "Bad.form:3:1:"},
+  };
+  for (const Case& c : cases) {
+    const std::string message = BuildError(c.text);
+    EXPECT_EQ(message.substr(0, std::string(c.expected).size()), c.expected)
+        << c.what << "\n  got: " << message;
+  }
+  UnregisterFormResource("TBADFORM");
+}
+
+TEST_F(FormBuilderTest, AFailedBuildFreesWhatWasBuilt) {
+  RegisterFormResource("TBADFORM", "Bad.form",
+                       "TBadForm F {\n  TButton A { }\n  TMemo M { Lines = [1] }\n}");
+  rtl::TComponent owner(nullptr);
+  EXPECT_THROW(TBadForm form(&owner), rtl::Exception);
+  EXPECT_EQ(owner.ComponentCount(), 0) << "the half-built form is gone, controls and all";
+  UnregisterFormResource("TBADFORM");
+}
+
+TEST_F(FormBuilderTest, FieldsMustMatchTheirControls) {
+  RegisterFormResource("TMISMATCHEDFORM", "Mismatched.form",
+                       "TMismatchedForm F {\n  TEdit Edit1 { }\n}");
+  try {
+    TMismatchedForm form(nullptr);
+    ADD_FAILURE() << "a field of another class than its control must raise";
+  } catch (const rtl::Exception& error) {
+    EXPECT_EQ(error.Message(),
+              "Mismatched.form:2:3: Edit1 is a TEdit, but TMismatchedForm declares its field "
+              "Edit1 as TButton");
+  }
+  RegisterFormResource("TMISSINGFIELDFORM", "Missing.form", "TMissingFieldForm F { }");
+  try {
+    TMissingFieldForm form(nullptr);
+    ADD_FAILURE() << "a field without a control must raise";
+  } catch (const rtl::Exception& error) {
+    EXPECT_NE(error.Message().find("Button7"), std::string::npos) << error.Message();
+  }
+  UnregisterFormResource("TMISMATCHEDFORM");
+  UnregisterFormResource("TMISSINGFIELDFORM");
+}
+
+TEST_F(FormBuilderTest, AFormClassWithoutDescriptionSaysWhichResourceItLacks) {
+  UnregisterFormResource("TBADFORM");
+  try {
+    TBadForm form(nullptr);
+    ADD_FAILURE() << "a missing description must raise";
+  } catch (const rtl::Exception& error) {
+    EXPECT_EQ(error.Message(), "TBadForm has no form description (no resource named TBADFORM)");
+  }
+}
+
+TEST_F(FormBuilderTest, ControlClassesAreFoundWithoutTheClassRegistry) {
+  EXPECT_EQ(rtl::GetClass("TButton"), nullptr);
+  RegisterFormResource("TBADFORM", "Fine.form",
+                       "TBadForm F { TButton B { OnClick = Button1Click } }");
+  TBadForm form(nullptr);
+  EXPECT_NE(form.FindComponent("B"), nullptr) << "the toolkit's own table made the button";
+  EXPECT_EQ(rtl::GetClass("TButton"), nullptr) << "building a form registers no class";
+  UnregisterFormResource("TBADFORM");
+}
+
+}  // namespace

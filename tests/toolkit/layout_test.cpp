@@ -1,0 +1,151 @@
+#include <QRect>
+#include <QWidget>
+
+#include "toolkit_test.h"
+
+using namespace toolkit;
+
+namespace {
+
+QRect Bounds(const TControl& control) {
+  return QRect(control.Left(), control.Top(), control.Width(), control.Height());
+}
+
+class LayoutTest : public ToolkitTest {};
+
+struct AlignCase {
+  const char* what;
+  TAlign align;
+  QRect expected;  // in a 200 x 100 container, for a 30 x 20 control at (5, 6)
+};
+
+TEST_F(LayoutTest, EachAlignmentTakesItsEdgeOfTheParent) {
+  const AlignCase cases[] = {
+      {"alNone keeps its own bounds", alNone, QRect(5, 6, 30, 20)},
+      {"alTop spans the width at the top", alTop, QRect(0, 0, 200, 20)},
+      {"alBottom spans the width at the bottom", alBottom, QRect(0, 80, 200, 20)},
+      {"alLeft spans the height on the left", alLeft, QRect(0, 0, 30, 100)},
+      {"alRight spans the height on the right", alRight, QRect(170, 0, 30, 100)},
+      {"alClient fills everything", alClient, QRect(0, 0, 200, 100)},
+  };
+  for (const AlignCase& c : cases) {
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 200, 100);
+    TPanel child(&form);
+    child.SetBounds(5, 6, 30, 20);
+    child.SetParent(&form);
+    child.SetAlign(c.align);
+    EXPECT_EQ(Bounds(child), c.expected) << c.what;
+  }
+}
+
+TEST_F(LayoutTest, StripsAreGivenOutBeforeTheClientWhateverTheOrder) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 200);
+  TMemo client(&form);
+  client.SetParent(&form);
+  client.SetAlign(alClient);
+  TPanel top(&form);
+  top.SetHeight(17);
+  top.SetParent(&form);
+  top.SetAlign(alTop);
+  TPanel left(&form);
+  left.SetWidth(40);
+  left.SetParent(&form);
+  left.SetAlign(alLeft);
+  EXPECT_EQ(Bounds(top), QRect(0, 0, 300, 17));
+  EXPECT_EQ(Bounds(left), QRect(0, 17, 40, 183)) << "a left strip starts below the top strip";
+  EXPECT_EQ(Bounds(client), QRect(40, 17, 260, 183))
+      << "the client control gets what the strips leave, though it was placed first";
+}
+
+TEST_F(LayoutTest, ResizingTheParentLaysTheChildrenOutAgain) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 200);
+  TPanel top(&form);
+  top.SetHeight(20);
+  top.SetParent(&form);
+  top.SetAlign(alTop);
+  TMemo client(&form);
+  client.SetParent(&form);
+  client.SetAlign(alClient);
+  form.Show();
+  Process();
+  // The way a user's drag resizes the window: through the widget, not the control.
+  form.Widget()->resize(500, 400);
+  Process();
+  EXPECT_EQ(Bounds(top), QRect(0, 0, 500, 20)) << "the top strip follows the new width";
+  EXPECT_EQ(Bounds(client), QRect(0, 20, 500, 380)) << "the client follows the new size";
+}
+
+TEST_F(LayoutTest, HidingAnAlignedControlGivesItsSpaceBack) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 200);
+  TPanel top(&form);
+  top.SetHeight(30);
+  top.SetParent(&form);
+  top.SetAlign(alTop);
+  TMemo client(&form);
+  client.SetParent(&form);
+  client.SetAlign(alClient);
+  top.SetVisible(false);
+  EXPECT_EQ(Bounds(client), QRect(0, 0, 300, 200));
+  top.SetVisible(true);
+  EXPECT_EQ(Bounds(client), QRect(0, 30, 300, 170));
+}
+
+TEST_F(LayoutTest, APanelLaysItsChildrenOutInsideItsBevel) {
+  TForm form(nullptr);
+  TPanel panel(&form);
+  panel.SetParent(&form);
+  panel.SetBounds(0, 0, 660, 17);
+  TLabel label(&form);
+  label.SetHeight(13);
+  label.SetParent(&panel);
+  label.SetAlign(alTop);
+  EXPECT_EQ(Bounds(label), QRect(1, 1, 658, 13));
+}
+
+TEST_F(LayoutTest, NestedClientControlsFollowTheirGrandparent) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 400, 300);
+  TPageControl pages(&form);
+  pages.SetParent(&form);
+  pages.SetAlign(alClient);
+  TTabSheet sheet(&form);
+  sheet.SetPageControl(&pages);
+  TMemo memo(&form);
+  memo.SetParent(&sheet);
+  memo.SetAlign(alClient);
+  form.Show();
+  Process();
+  EXPECT_EQ(Bounds(pages), QRect(0, 0, 400, 300)) << "the page control fills the form";
+  EXPECT_GT(sheet.Width(), 300) << "the page spans most of the page control";
+  EXPECT_EQ(memo.Width(), sheet.ClientWidth()) << "the memo fills its page";
+  EXPECT_EQ(memo.Height(), sheet.ClientHeight());
+  form.Widget()->resize(600, 450);
+  Process();
+  EXPECT_EQ(Bounds(pages), QRect(0, 0, 600, 450));
+  EXPECT_EQ(memo.Width(), sheet.ClientWidth()) << "the memo still fills its page after a resize";
+  EXPECT_GT(memo.Width(), 500);
+}
+
+TEST_F(LayoutTest, TabOrderFollowsTheValuesGiven) {
+  TForm form(nullptr);
+  TButton a(&form), b(&form), c(&form);
+  a.SetParent(&form);
+  b.SetParent(&form);
+  c.SetParent(&form);
+  EXPECT_EQ(c.TabOrder(), 2) << "a control placed last comes last";
+  c.SetTabOrder(0);
+  EXPECT_EQ(c.TabOrder(), 0);
+  EXPECT_EQ(a.TabOrder(), 1) << "the others move up to make room";
+  EXPECT_EQ(b.TabOrder(), 2);
+  EXPECT_EQ(c.Widget()->nextInFocusChain(), a.Widget()) << "the keyboard moves in the same order";
+  EXPECT_EQ(a.Widget()->nextInFocusChain(), b.Widget());
+  b.SetTabOrder(0);
+  EXPECT_EQ(b.Widget()->nextInFocusChain(), c.Widget()) << "b, c, a after moving b to the front";
+  EXPECT_EQ(c.Widget()->nextInFocusChain(), a.Widget());
+}
+
+}  // namespace
