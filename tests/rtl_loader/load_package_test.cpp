@@ -354,12 +354,22 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoDescriptorsOrMappingsBehind) {
   const ProcessState before = CaptureState();
   const std::size_t descriptors = OpenDescriptorCount();
   const std::size_t maps = MapsLineCount();
+  const std::size_t fileMaps = MapsLineCount(true);
   for (int i = 0; i < 1000; ++i) {
     const rtl::HMODULE module = rtl::LoadPackage(file);
     rtl::UnloadPackage(module);
   }
   EXPECT_EQ(OpenDescriptorCount(), descriptors) << "1,000 cycles should leave no descriptor open";
-  EXPECT_EQ(MapsLineCount(), maps) << "1,000 cycles should leave no mapping behind";
+  EXPECT_EQ(MapsLineCount(true), fileMaps) << "1,000 cycles should leave no file mapped";
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's allocator maps and merges its own regions as it goes; a
+  // mapping left per cycle would still show as hundreds of lines.
+  const std::size_t slack = 8;
+#else
+  const std::size_t slack = 0;
+#endif
+  EXPECT_LE(MapsLineCount(), maps + slack) << "1,000 cycles should leave no mapping behind";
+  EXPECT_GE(MapsLineCount() + slack, maps) << "1,000 cycles should unmap nothing that was there";
   EXPECT_EQ(CaptureState(), before)
       << "1,000 cycles should leave module list and registry as they were";
 }

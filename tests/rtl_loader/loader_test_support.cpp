@@ -165,10 +165,12 @@ std::size_t OpenDescriptorCount() {
   return count > 0 ? count - 1 : 0;  // less the descriptor of the listing itself
 }
 
-std::size_t MapsLineCount() {
+std::size_t MapsLineCount(bool fileBackedOnly) {
   std::ifstream maps("/proc/self/maps");
   std::size_t count = 0;
-  for (std::string line; std::getline(maps, line);) ++count;
+  for (std::string line; std::getline(maps, line);) {
+    if (!fileBackedOnly || line.find('/') != std::string::npos) ++count;
+  }
   return count;
 }
 

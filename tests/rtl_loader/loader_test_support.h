@@ -94,7 +94,8 @@ struct ProcessState {
 ProcessState CaptureState();
 
 std::size_t OpenDescriptorCount();
-std::size_t MapsLineCount();
+// Lines of /proc/self/maps: all of them, or only those that map a file.
+std::size_t MapsLineCount(bool fileBackedOnly = false);
 bool IsMapped(const std::string& fileName);
 
 }  // namespace loadertest
