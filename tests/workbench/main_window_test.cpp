@@ -129,6 +129,10 @@ struct BadFile {
   std::string expected;  // a part of the message; empty: the path
 };
 
+void PrintTo(const BadFile& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class FailedLoad : public MainWindow, public testing::WithParamInterface<BadFile> {};
 
 TEST_P(FailedLoad, RaisesNamingTheFileAndLeavesTheSlotEmpty) {

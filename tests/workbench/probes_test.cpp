@@ -45,6 +45,10 @@ struct ClassCheckCase {
   int boxes;
 };
 
+void PrintTo(const ClassCheckCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class ClassCheck : public Probes, public testing::WithParamInterface<ClassCheckCase> {};
 
 TEST_P(ClassCheck, ShowsTwoBoxesForAnUnknownNameAndNoneForAKnownOne) {
@@ -97,6 +101,10 @@ struct MissingMethodCase {
   const char* label;
   std::string name;
 };
+
+void PrintTo(const MissingMethodCase& c, std::ostream* out) {
+  *out << c.label;
+}
 
 class MissingMethod : public Probes, public testing::WithParamInterface<MissingMethodCase> {};
 

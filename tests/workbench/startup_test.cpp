@@ -125,6 +125,10 @@ struct EscapeCase {
   std::vector<std::string> shown;
 };
 
+void PrintTo(const EscapeCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class StartupGuard : public testing::TestWithParam<EscapeCase> {};
 
 TEST_P(StartupGuard, ShowsWhatEscapesAndReturnsZero) {
