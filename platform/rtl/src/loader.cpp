@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,7 +28,7 @@ namespace {
 struct LoadedPackage {
   HMODULE module = 0;
   void* handle = nullptr;
-  std::string path;  // canonical: a second load of the same file counts a reference
+  std::string path;  // absolute, as opened
   detail::PackageRecord record;
   int references = 1;
   // Mapped and registered before LoadPackage saw it (the framework's own
@@ -60,36 +59,25 @@ LoadedPackage* FindByModule(HMODULE module) {
   return nullptr;
 }
 
-LoadedPackage* FindByPath(const std::string& path) {
-  for (auto& package : Packages()) {
-    if (package->path == path) return package.get();
-  }
-  return nullptr;
-}
-
 struct RegisteredPackage {
   HMODULE module = 0;
-  std::string path;
+  const LoadedPackage* loaded = nullptr;  // null for a module that registered itself
 };
+
+// Canonical, so that two names of one file compare equal.
+std::string CanonicalPathOf(const RegisteredPackage& registered) {
+  const auto object = detail::FindMappedObject(registered.module);
+  return object ? detail::MappedObjectPath(*object) : std::string();
+}
 
 // The module in the module list whose package record carries this name.
 std::optional<RegisteredPackage> FindRegisteredPackage(const std::string& name) {
   for (TLibModule* m = LibModuleList(); m != nullptr; m = m->Next) {
     if (const LoadedPackage* package = FindByModule(m->Instance)) {
-      if (package->record.name == name) return RegisteredPackage{m->Instance, package->path};
+      if (package->record.name == name) return RegisteredPackage{m->Instance, package};
       continue;
     }
-    const auto object = detail::FindMappedObject(m->Instance);
-    if (!object) continue;
-    std::optional<detail::PackageRecord> record;
-    try {
-      record = detail::ReadMappedRecord(*object);
-    } catch (const Exception&) {
-      continue;  // a module without a readable record is no package of any name
-    }
-    if (record && record->name == name) {
-      return RegisteredPackage{m->Instance, detail::MappedObjectPath(*object)};
-    }
+    if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m->Instance, nullptr};
   }
   return std::nullopt;
 }
@@ -124,13 +112,21 @@ std::string LocateRequired(const std::string& fileName, const std::string& requi
                   {fileName, required, looked});
 }
 
+// Called only for a file the reader has just read, so it exists.
 std::string CanonicalPath(const std::string& fileName) {
   char resolved[PATH_MAX];
-  if (realpath(fileName.c_str(), resolved) != nullptr) return resolved;
-  const int error = errno;
-  // The reader says best what is wrong with a file that cannot be opened.
-  detail::ReadPackageFile(fileName);
-  throw Exception("%s: %s", {fileName, std::strerror(error)});
+  return realpath(fileName.c_str(), resolved) != nullptr ? std::string(resolved) : fileName;
+}
+
+// What dlopen is given: an absolute path, so the module's name does not depend on
+// the working directory. Not resolved further: that costs a system call per path
+// component, and the dynamic linker itself looks for a package's dependencies
+// beside the name it was given, not beside the link's target.
+std::string AbsolutePath(const std::string& fileName) {
+  if (fileName.front() == '/') return fileName;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof(cwd)) == nullptr) return fileName;
+  return std::string(cwd) + "/" + fileName;
 }
 
 using UnitProc = void (*)();
@@ -189,7 +185,7 @@ std::optional<std::string> Release(const std::vector<HMODULE>& modules) {
 
 // Takes a reference on every package the record requires, loading those not
 // loaded yet. On failure, releases what it took and raises.
-std::vector<HMODULE> AcquireRequired(const std::string& fileName, const std::string& canonical,
+std::vector<HMODULE> AcquireRequired(const std::string& fileName, const std::string& absolute,
                                      const detail::PackageRecord& record) {
   std::vector<HMODULE> taken;
   try {
@@ -200,13 +196,14 @@ std::vector<HMODULE> AcquireRequired(const std::string& fileName, const std::str
       if (const auto registered = FindRegisteredPackage(required)) {
         // Loaded by us: count a reference. Otherwise a framework library that the
         // dynamic linker keeps mapped for as long as anything links it.
-        if (LoadedPackage* package = FindByModule(registered->module)) {
+        if (registered->loaded != nullptr) {
+          LoadedPackage* package = FindByModule(registered->module);
           ++package->references;
           taken.push_back(package->module);
         }
         continue;
       }
-      const std::string path = LocateRequired(fileName, required, DirectoryOf(canonical));
+      const std::string path = LocateRequired(fileName, required, DirectoryOf(absolute));
       try {
         taken.push_back(LoadPackage(path));
       } catch (const Exception& e) {
@@ -253,15 +250,10 @@ void* LoadedPackageHandle(HMODULE module) {
 
 HMODULE LoadPackage(const std::string& fileName) {
   if (fileName.empty()) throw Exception("LoadPackage: no file name given");
-  const std::string canonical = CanonicalPath(fileName);
-  if (LoadedPackage* package = FindByPath(canonical)) {
-    ++package->references;
-    return package->module;
-  }
 
   // Never hand dlopen a file the reader refused: a truncated file is mapped all the
   // same and the process dies of SIGBUS when the linker touches the missing pages.
-  const detail::ElfPackageInfo info = detail::ReadPackageFile(fileName);
+  detail::ElfPackageInfo info = detail::ReadPackageFile(fileName);
   if (!info.hasRecord) {
     throw Exception("%s: not a package (the file carries no package information)", {fileName});
   }
@@ -274,13 +266,22 @@ HMODULE LoadPackage(const std::string& fileName) {
     throw Exception("%s: package %s requires itself (%s%s)",
                     {fileName, record.name, chain, record.name});
   }
+  // One package of a name: the same file again counts a reference, another file
+  // of that name is refused.
   if (const auto registered = FindRegisteredPackage(record.name)) {
-    if (registered->path != canonical) {
+    const std::string loadedFrom = CanonicalPathOf(*registered);
+    const std::string canonical = CanonicalPath(fileName);
+    if (loadedFrom != canonical) {
       throw Exception("package %s is already loaded from %s; refusing %s",
-                      {record.name, registered->path, fileName});
+                      {record.name, loadedFrom, fileName});
+    }
+    if (LoadedPackage* package = FindByModule(registered->module)) {
+      ++package->references;
+      return package->module;
     }
     return AdoptForeign(fileName, canonical, record, registered->module);
   }
+  const std::string absolute = AbsolutePath(fileName);
 
   loading.push_back(record.name);
   struct PopOnExit {
@@ -288,11 +289,11 @@ HMODULE LoadPackage(const std::string& fileName) {
     ~PopOnExit() { names.pop_back(); }
   } popOnExit{loading};
 
-  std::vector<HMODULE> required = AcquireRequired(fileName, canonical, record);
+  std::vector<HMODULE> required = AcquireRequired(fileName, absolute, record);
 
   // RTLD_NOW: a symbol that cannot be bound fails the load here, instead of ending
   // the process at its first call.
-  void* handle = dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* error = dlerror();
     const std::string reason = error ? error : "dlopen failed";
@@ -303,15 +304,16 @@ HMODULE LoadPackage(const std::string& fileName) {
   auto package = std::make_unique<LoadedPackage>();
   package->module = detail::ModuleOfHandle(handle);
   package->handle = handle;
-  package->path = canonical;
-  package->record = record;
+  package->path = absolute;
+  package->record = std::move(info.record);
   package->required = std::move(required);
+  const std::vector<std::string>& units = package->record.units;
 
   std::size_t initialised = 0;
   std::optional<std::string> failure;
-  for (; initialised < record.units.size(); ++initialised) {
-    failure = RunUnitProc(
-        FindUnitProc(handle, package->module, "rtl_unit_init_", record.units[initialised]));
+  for (; initialised < units.size(); ++initialised) {
+    failure =
+        RunUnitProc(FindUnitProc(handle, package->module, "rtl_unit_init_", units[initialised]));
     if (failure) break;
   }
   if (failure) {
@@ -320,7 +322,7 @@ HMODULE LoadPackage(const std::string& fileName) {
     dlclose(handle);
     Release(package->required);
     throw Exception("%s: initialisation of unit %s in package %s failed: %s",
-                    {fileName, record.units[initialised], record.name, *failure});
+                    {fileName, units[initialised], package->record.name, *failure});
   }
 
   // A framework library brought in by a package registers itself from its
