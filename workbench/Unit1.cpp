@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "Unit2.h"
 #include "rtl/sysutils.h"
 
 TForm1* Form1 = nullptr;
@@ -44,7 +45,10 @@ void TForm1::FormClose(rtl::TObject*, toolkit::TCloseAction&) {
 }
 
 void TForm1::Button1Click(rtl::TObject*) {
-  // Opens the module inspector, which comes with its own window.
+  // Form2 is set only once the window is whole: a construction that fails leaves it
+  // null, and the next press builds the window anew.
+  if (Form2 == nullptr) Form2 = new TForm2(this);
+  Form2->Show();
 }
 
 void TForm1::Button3Click(rtl::TObject*) {
@@ -81,12 +85,4 @@ void TForm1::Button2Click(rtl::TObject*) {
   for (int i = 0; i < list->Count(); ++i) {
     Memo1->Lines().Add(rtl::ClassName(list->Items(i)).ToString());
   }
-}
-
-void TForm1::Button7Click(rtl::TObject*) {
-  // Runs the registration procedures of every loaded module: comes with the runner.
-}
-
-void TForm1::Button8Click(rtl::TObject*) {
-  // Runs one named registration procedure of the slot's package: comes with the runner.
 }

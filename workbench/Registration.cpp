@@ -1,0 +1,137 @@
+// The registration hook and the two registration runs of the main window.
+
+#include "Registration.h"
+
+#include "Unit1.h"
+#include "Unit3.h"
+#include "rtl/sysutils.h"
+#include "toolkit/comctrls.h"
+#include "toolkit/dialogs.h"
+
+std::vector<toolkit::TMemo*> PageMemos;
+
+namespace {
+
+using RegistrationProc = void (*)();
+
+toolkit::TTabSheet* FindPage(const toolkit::TPageControl& pages, const std::string& name) {
+  for (int index = 0; index < pages.PageCount(); ++index) {
+    toolkit::TTabSheet* sheet = pages.GetPage(index);
+    // Bytes and length: no case folding, no trimming.
+    if (sheet->Caption() == name) return sheet;
+  }
+  return nullptr;
+}
+
+// The memo stored for the sheet, or null when it has none yet. A slot counts only
+// while its memo still sits on that very sheet: a slot left from palette windows
+// of an earlier run in this process (their memos long freed) is never used.
+toolkit::TMemo* StoredMemo(const toolkit::TTabSheet& sheet, int tabIndex) {
+  if (tabIndex < 0 || static_cast<std::size_t>(tabIndex) >= PageMemos.size()) return nullptr;
+  toolkit::TMemo* memo = PageMemos[static_cast<std::size_t>(tabIndex)];
+  if (memo == nullptr) return nullptr;
+  for (int i = 0; i < sheet.ControlCount(); ++i) {
+    if (sheet.Controls(i) == memo) return memo;
+  }
+  return nullptr;
+}
+
+// Gives the sheet its memo: owned by the main window, stored in the sheet's slot,
+// then placed on the sheet through that slot.
+toolkit::TMemo* GiveMemo(toolkit::TTabSheet& sheet, int tabIndex) {
+  auto* memo = new toolkit::TMemo(Form1);
+  const auto slot = static_cast<std::size_t>(tabIndex);
+  if (slot >= PageMemos.size()) PageMemos.resize(slot + 1, nullptr);
+  PageMemos[slot] = memo;
+  PageMemos[slot]->SetParent(&sheet);
+  PageMemos[slot]->SetAlign(toolkit::alClient);
+  return PageMemos[slot];
+}
+
+// The page's memo: made with its sheet the first time the name arrives. A sheet
+// whose memo was never stored (its creation failed part-way) gets one now.
+toolkit::TMemo* PageMemo(const std::string& name) {
+  toolkit::TPageControl* pages = Form3->pcPallete;
+  toolkit::TTabSheet* sheet = FindPage(*pages, name);
+  if (sheet == nullptr) {
+    sheet = new toolkit::TTabSheet(Form3);
+    sheet->SetPageControl(pages);
+    sheet->SetCaption(name);
+  }
+  const int tabIndex = sheet->TabIndex();
+  if (tabIndex < 0) {
+    throw rtl::Exception(
+        "PaletteRegisterComponents: the sheet of page \"%s\" is not on the palette", {name});
+  }
+  if (toolkit::TMemo* memo = StoredMemo(*sheet, tabIndex)) return memo;
+  return GiveMemo(*sheet, tabIndex);
+}
+
+}  // namespace
+
+void PaletteRegisterComponents(const std::string& page, const rtl::TClass* classes,
+                               std::int32_t high) {
+  if (high >= 0 && classes == nullptr) {
+    throw rtl::Exception("PaletteRegisterComponents: page \"%s\" was given %d classes but no array",
+                         {page, high + 1});
+  }
+  toolkit::TMemo* memo = Form1 != nullptr ? PageMemo(page) : nullptr;
+  for (std::int32_t index = 0; index <= high; ++index) {
+    const rtl::TClass cls = classes[index];
+    if (cls == nullptr) {
+      throw rtl::Exception("PaletteRegisterComponents: class %d of page \"%s\" is null",
+                           {index, page});
+    }
+    // Listed before it is registered: a class the registry refuses stays listed.
+    if (memo != nullptr) memo->Lines().Add(rtl::ClassName(cls).ToString());
+    rtl::RegisterClass(cls);
+  }
+}
+
+void CollectUnitName(const std::string& name, rtl::TNameType, std::uint8_t, void*) {
+  UnitNames->Add(name);
+}
+
+std::string RegistrationProcName(const std::string& unitName) {
+  return "@" + unitName + "@Register$qqrv";
+}
+
+void TForm1::Button8Click(rtl::TObject*) {
+  // The hook goes in first, whether or not there is anything to run.
+  rtl::RegisterComponentsProc = &PaletteRegisterComponents;
+  if (LoadedPackage == 0) return;
+  const std::string name = Edit3->Text();
+  // An export name ends at its first zero byte, so a typed name holding one can
+  // match no export; looking up its front part would run the wrong procedure.
+  if (name.find('\0') != std::string::npos) return;
+  void* proc = rtl::GetProcAddress(LoadedPackage, name.c_str());
+  if (proc == nullptr) return;
+  reinterpret_cast<RegistrationProc>(proc)();
+  toolkit::ShowMessage("BRRRRR");
+}
+
+void TForm1::Button7Click(rtl::TObject*) {
+  rtl::RegisterComponentsProc = &PaletteRegisterComponents;
+  for (rtl::TLibModule* module = rtl::LibModuleList(); module != nullptr; module = module->Next) {
+    UnitNames->Clear();
+    try {
+      std::uint8_t flags = 0;
+      rtl::GetPackageInfo(module->Instance, nullptr, flags, &CollectUnitName);
+    } catch (...) {
+      // A module without readable package information (the executable, for one)
+      // simply has no registration procedures to run; what it reported before the
+      // failure is not trusted either.
+      continue;
+    }
+    // The count is read before every step, so nothing past the list's end is read.
+    for (int index = 0; index < UnitNames->Count(); ++index) {
+      const std::string procName = RegistrationProcName(UnitNames->Strings(index));
+      if (procName.find('\0') != std::string::npos) continue;
+      void* proc = rtl::GetProcAddress(module->Instance, procName.c_str());
+      if (proc == nullptr) continue;
+      // A procedure that raises ends the whole walk: the exception leaves the handler.
+      reinterpret_cast<RegistrationProc>(proc)();
+      toolkit::ShowMessage("BRRRRR");
+    }
+  }
+}
