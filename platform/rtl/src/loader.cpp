@@ -107,8 +107,8 @@ std::string LocateRequired(const std::string& fileName, const std::string& requi
     if (access(candidate.c_str(), F_OK) == 0) return candidate;
   }
   std::string looked = candidates.front();
-  for (std::size_t i = 1; i < candidates.size(); ++i) looked += " nor " + candidates[i];
-  throw Exception("%s: required package %s not found (neither %s exists)",
+  for (std::size_t i = 1; i < candidates.size(); ++i) looked += " or " + candidates[i];
+  throw Exception("%s: required package %s not found (looked for %s)",
                   {fileName, required, looked});
 }
 
@@ -153,8 +153,8 @@ std::optional<std::string> RunUnitProc(UnitProc proc) {
   }
 }
 
-// Finalises units [0, count) in reverse order. Returns the first failure as
-// "unit: message".
+// Finalises units [0, count) in reverse order, all of them even when one fails.
+// Returns the first failure: the unit and its message.
 std::optional<std::pair<std::string, std::string>> FinaliseUnits(const LoadedPackage& package,
                                                                  std::size_t count) {
   std::optional<std::pair<std::string, std::string>> failure;
