@@ -115,16 +115,6 @@ TEST(MainWindowDescriptionWhole, WindowAndTheRestOfItsProperties) {
   EXPECT_EQ(form->ControlCount(), 14) << "the window should hold exactly the described controls";
 }
 
-TEST(MainWindowDescriptionWhole, EveryWindowIsBuiltAfresh) {
-  std::unique_ptr<TForm1> first(new TForm1(nullptr));
-  first->Memo1->Lines().Add("typed");
-  first->Edit2->SetText("TButton");
-  std::unique_ptr<TForm1> second(new TForm1(nullptr));
-  EXPECT_EQ(second->Memo1->Lines().ToVector(), std::vector<std::string>{"Memo1"})
-      << "a new window should start from its description, not from another window";
-  EXPECT_EQ(second->Edit2->Text(), "TRxLabel");
-}
-
 TEST(PaletteWindowDescription, WindowAndItsPageControl) {
   std::unique_ptr<TForm3> form(new TForm3(nullptr));
   EXPECT_EQ(form->Caption(), "Form3") << "window caption";

@@ -214,15 +214,6 @@ TEST_F(MainWindow, ButtonsWithoutBehaviourAndTheDisabledButton) {
   EXPECT_TRUE(dialogs_->Boxes().empty());
 }
 
-TEST_F(MainWindow, APressedHandlerThatRaisesIsShownByTheToolkit) {
-  dialogs_->AnswerOpen(PackagePath("plainlib"));
-  wbtest::Press(form_->LoadPack);
-  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failure should be shown in a box";
-  EXPECT_NE(dialogs_->Exceptions()[0].find("not a package"), std::string::npos)
-      << dialogs_->Exceptions()[0];
-  EXPECT_EQ(LoadedPackage, 0u);
-}
-
 TEST_F(MainWindow, UnitNamesIsMadeWithTheWindowAndFreedWithIt) {
   ASSERT_NE(UnitNames, nullptr) << "the constructor should create UnitNames";
   EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";

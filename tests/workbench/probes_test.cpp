@@ -145,12 +145,6 @@ TEST_F(Probes, GetMethodWithoutAnObjectRaises) {
       << "a missing object should be reported, not followed";
 }
 
-TEST_F(Probes, ButtonShowMessageClickIgnoresItsSender) {
-  form_->ButtonShowMessageClick(nullptr);
-  form_->ButtonShowMessageClick(form_->Button5);
-  EXPECT_EQ(dialogs_->Messages(), (std::vector<std::string>{"тратата", "тратата"}));
-}
-
 TEST_F(Probes, UseTClassListAppendsCountAndNamesEachPress) {
   wbtest::Press(form_->Button2);
   EXPECT_EQ(form_->Memo1->Lines().ToVector(), (std::vector<std::string>{"Memo1", "1", "TButton"}))
