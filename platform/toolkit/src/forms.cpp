@@ -29,16 +29,11 @@ char qtProgramName[] = "workbench";
 char* qtArgv[] = {qtProgramName, nullptr};
 QApplication* ownQtApplication = nullptr;
 
-// Called from the destructor of Qt's application object, whoever made it: widgets
-// cannot outlive it, so the forms go first.
-void FreeFormsBeforeQtEnds() {
-  if (Application != nullptr) Application->DestroyComponents();
-}
-
-// Forms left at exit are freed while Qt still stands. Qt's application object
-// itself is left alone: some of Qt's own global objects are gone by then, and its
+// Widgets cannot outlive Qt's application object, so the forms go first: from its
+// destructor, whoever made it, or at exit. Qt's application object itself is left
+// alone at exit: some of Qt's own global objects are gone by then, and its
 // destructor would reach them.
-void FreeFormsAtExit() {
+void FreeForms() {
   if (Application != nullptr) Application->DestroyComponents();
 }
 
@@ -47,12 +42,15 @@ void FreeFormsAtExit() {
 namespace detail {
 
 void EnsureQtApplication() {
-  if (QApplication::instance() != nullptr) return;
-  ownQtApplication = new QApplication(qtArgc, qtArgv);
-  qAddPostRoutine(&FreeFormsBeforeQtEnds);
-  // The toolkit's finaliser runs after the libraries Qt loaded are finalised; an
-  // exit handler registered now runs before them.
-  std::atexit(&FreeFormsAtExit);
+  static bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    qAddPostRoutine(&FreeForms);
+    // The toolkit's finaliser runs after the libraries Qt loaded are finalised; an
+    // exit handler registered now runs before them.
+    std::atexit(&FreeForms);
+  }
+  if (QApplication::instance() == nullptr) ownQtApplication = new QApplication(qtArgc, qtArgv);
 }
 
 }  // namespace detail
