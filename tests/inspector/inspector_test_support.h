@@ -1,0 +1,83 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Unit2.h"
+#include "rtl/package.h"
+#include "workbench_test_support.h"
+
+namespace inspectortest {
+
+// The executable in the module list for the test's lifetime, as start-up puts it.
+class ScopedExecutableModule {
+ public:
+  ScopedExecutableModule();
+  ~ScopedExecutableModule();
+  ScopedExecutableModule(const ScopedExecutableModule&) = delete;
+  ScopedExecutableModule& operator=(const ScopedExecutableModule&) = delete;
+
+ private:
+  rtl::TLibModule record_;
+};
+
+// A package loaded for the test's lifetime; Unload() lets it go earlier.
+class ScopedPackage {
+ public:
+  explicit ScopedPackage(const std::string& path);
+  ~ScopedPackage();
+  ScopedPackage(const ScopedPackage&) = delete;
+  ScopedPackage& operator=(const ScopedPackage&) = delete;
+  rtl::HMODULE Module() const noexcept { return module_; }
+  void Unload();
+
+ private:
+  rtl::HMODULE module_ = 0;
+};
+
+// A copy of a test package in a directory of its own, removed with this object.
+// Spoil() puts garbage at the copy's path while a loaded copy stays mapped (a new
+// file, never the mapped one rewritten); Restore() puts the package back.
+class PackageCopy {
+ public:
+  // dirLength: pad the directory's path to this many characters (0: as it comes).
+  explicit PackageCopy(const std::string& package, std::size_t dirLength = 0,
+                       const std::string& fileName = "");
+  ~PackageCopy();
+  PackageCopy(const PackageCopy&) = delete;
+  PackageCopy& operator=(const PackageCopy&) = delete;
+
+  const std::string& Path() const noexcept { return path_; }
+  const std::string& Dir() const noexcept { return dir_; }
+  void Spoil();
+  void Restore();
+
+ private:
+  std::string source_;
+  std::string root_;
+  std::string dir_;
+  std::string path_;
+};
+
+// Puts a copy of the file at path (a new file, as PackageCopy does).
+void CopyFile(const std::string& from, const std::string& to);
+
+std::string RealPath(const std::string& path);
+std::string ExecutablePath();
+
+std::vector<std::string> Items(const toolkit::TListBox* list);
+std::vector<rtl::HMODULE> Handles(const toolkit::TListBox* list);
+int IndexOf(const toolkit::TListBox* list, rtl::HMODULE module);
+
+// The three memos as the user reads them: Memo2, Memo1, Memo3.
+struct MemoLines {
+  std::vector<std::string> containsUnit, requiresPackage, dcpBpiName;
+  friend bool operator==(const MemoLines&, const MemoLines&) = default;
+};
+MemoLines Memos(const TForm2* form);
+void PrintTo(const MemoLines& lines, std::ostream* out);
+
+// Selects the row as the keyboard does, so the list box runs its OnClick.
+void Select(toolkit::TListBox* list, int row);
+
+}  // namespace inspectortest
