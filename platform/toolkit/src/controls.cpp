@@ -286,7 +286,12 @@ void TWinControl::InsertControl(TControl* control) {
           : static_cast<std::size_t>(std::clamp(wanted, 0, static_cast<int>(tabList_.size())));
   tabList_.insert(tabList_.begin() + static_cast<std::ptrdiff_t>(at), control);
   ControlInserted(control);
-  UpdateTabOrder();
+  if (at + 1 == tabList_.size()) {
+    // Qt puts a widget that joins a window at the end of its focus chain already.
+    control->tabOrder_ = static_cast<int>(at);
+  } else {
+    UpdateTabOrder();
+  }
 }
 
 void TWinControl::RemoveControl(TControl* control) {
