@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include "registration_test_support.h"
+
+namespace {
+
+using regtest::InWorkbench;
+using regtest::PageCaptions;
+using regtest::PageLines;
+using regtest::PaletteText;
+using regtest::ScopedPackage;
+using wbtest::Press;
+using wbtest::ScopedDialogs;
+using Lines = std::vector<std::string>;
+
+const Lines kStdregClasses = {"TColorSwatch", "TClickCounter", "TLedLabel", "TClockLabel"};
+const Lines kStdregPalette = {"[Samples]",    "TColorSwatch", "TClickCounter",
+                              "[Indicators]", "TLedLabel",    "TClockLabel"};
+
+void LoadIntoSlot(ScopedDialogs& dialogs, const std::string& package) {
+  dialogs->AnswerOpen(wbtest::PackagePath(package));
+  Press(Form1->LoadPack);
+  ASSERT_NE(LoadedPackage, 0u) << package << " should be in the slot";
+}
+
+void NamedRun(const std::string& name) {
+  Form1->Edit3->SetText(name);
+  Press(Form1->Button8);
+}
+
+TEST(NamedRun, TheInitialNameRunsStdregAndFillsThePalette) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadIntoSlot(dialogs, "stdreg");
+    EXPECT_EQ(Form1->Edit3->Text(), "@Stdreg@Register$qqrv") << "the initial text of Edit3";
+    Press(Form1->Button8);
+    EXPECT_EQ(PaletteText(), kStdregPalette) << "two tabs listing stdreg's classes in order";
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "one message once the procedure returned";
+    EXPECT_TRUE(dialogs->Exceptions().empty());
+    for (const std::string& name : kStdregClasses) {
+      EXPECT_NE(rtl::GetClass(name), nullptr) << "GetClass should find " << name;
+    }
+    // What the user sees: the class check finds a registered class without a word.
+    Form1->Edit2->SetText("TClickCounter");
+    Press(Form1->Button3);
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the class check should show nothing";
+  });
+}
+
+TEST(NamedRun, TheSameRunTwiceListsEverythingTwice) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadIntoSlot(dialogs, "stdreg");
+    Press(Form1->Button8);
+    Press(Form1->Button8);
+    EXPECT_EQ(PageLines("Samples"),
+              (Lines{"TColorSwatch", "TClickCounter", "TColorSwatch", "TClickCounter"}));
+    EXPECT_EQ(PageCaptions(), (Lines{"Samples", "Indicators"})) << "no tab should be added";
+    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "BRRRRR"}));
+  });
+}
+
+TEST(NamedRun, AnEmptySlotInstallsTheHookAndDoesNothingElse) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    rtl::RegisterComponentsProc = nullptr;
+    Press(Form1->Button8);
+    EXPECT_EQ(rtl::RegisterComponentsProc, &PaletteRegisterComponents)
+        << "the hook should be installed even with nothing to run";
+    EXPECT_TRUE(dialogs->Boxes().empty()) << "no box should be shown";
+    EXPECT_TRUE(PageCaptions().empty());
+  });
+}
+
+struct UnfoundName {
+  const char* label;
+  std::string name;
+};
+void PrintTo(const UnfoundName& c, std::ostream* out) {
+  *out << c.label;
+}
+
+class NamedRunNotFound : public testing::TestWithParam<UnfoundName> {};
+
+TEST_P(NamedRunNotFound, CallsNothingAndShowsNothing) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadIntoSlot(dialogs, "stdreg");
+    // extreg (with its procedure) is loaded too, but not into the slot.
+    ScopedPackage extreg("extreg");
+    NamedRun(GetParam().name);
+    EXPECT_TRUE(dialogs->Boxes().empty())
+        << "nothing should be shown for \"" << GetParam().name << '"';
+    EXPECT_TRUE(PageCaptions().empty()) << "no procedure should have run";
+    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, NamedRunNotFound,
+    testing::Values(UnfoundName{"Empty", ""}, UnfoundName{"Unknown", "@Nothing@Register$qqrv"},
+                    UnfoundName{"OtherCase", "@stdreg@Register$qqrv"},
+                    UnfoundName{"LeadingBlank", " @Stdreg@Register$qqrv"},
+                    UnfoundName{"TrailingBlank", "@Stdreg@Register$qqrv "},
+                    UnfoundName{"WithAZeroByte", std::string("@Stdreg@Register$qqrv\0x", 23)},
+                    UnfoundName{"OnlyAnotherModuleHasIt", "@Extreg@Register$qqrv"}),
+    [](const testing::TestParamInfo<UnfoundName>& info) { return info.param.label; });
+
+TEST(NamedRun, ARefusedClassIsShownAndNoMessageFollows) {
+  ScopedDialogs dialogs;
+  // Another class already holds the name of badreg's second class.
+  regtest::TestClasses taken({"TTwoGadget"});
+  rtl::RegisterClass(taken[0]);
+  InWorkbench([&] {
+    LoadIntoSlot(dialogs, "badreg");
+    NamedRun("@BadRegUnit@Register$qqrv");
+    ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the refusal should be shown";
+    EXPECT_NE(dialogs->Exceptions()[0].find("TTwoGadget"), std::string::npos)
+        << dialogs->Exceptions()[0];
+    EXPECT_TRUE(dialogs->Messages().empty()) << "no BRRRRR for a procedure that raised";
+    EXPECT_EQ(PageLines("Broken"), (Lines{"TBadFirst", "TTwoGadget"}));
+    EXPECT_NE(rtl::GetClass("TBadFirst"), nullptr) << "the class before it stays registered";
+    EXPECT_EQ(rtl::GetClass("TBadThird"), nullptr) << "the class after it is not registered";
+  });
+}
+
+TEST(NamedRun, UnloadingAfterARunKeepsThePaletteAndForgetsTheClasses) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadIntoSlot(dialogs, "stdreg");
+    Press(Form1->Button8);
+    const Lines before = PaletteText();
+    Press(Form1->UnLoadPack);
+    EXPECT_EQ(PaletteText(), before) << "the palette's text should stay as it was";
+    for (const std::string& name : kStdregClasses) {
+      EXPECT_EQ(rtl::GetClass(name), nullptr) << name << " should be gone with its package";
+    }
+    Press(Form1->Button8);
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the run with an empty slot shows nothing";
+    EXPECT_TRUE(dialogs->Exceptions().empty());
+    EXPECT_EQ(PaletteText(), before);
+  });
+}
+
+// The whole-process run's button stays disabled; its handler is pressed through a
+// button of the test's own, bound by name the way the window binds its handlers,
+// so that what it raises reaches the toolkit's exception display.
+void WholeProcessRun() {
+  EXPECT_FALSE(Form1->Button7->Enabled()) << "Button7 is disabled in the window";
+  toolkit::TButton runner(nullptr);
+  runner.OnClick = GetMethod(Form1, "Button7Click");
+  Press(&runner);
+}
+
+TEST(WholeProcessRun, RunsEveryDemoProcedureOnceSkippingTheExecutable) {
+  ScopedDialogs dialogs;
+  ScopedPackage extreg("extreg");  // loads stdreg first
+  InWorkbench([&] {
+    EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 1) << "the executable is listed";
+    WholeProcessRun();
+    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "BRRRRR"})) << "one per procedure found";
+    EXPECT_TRUE(dialogs->Exceptions().empty()) << "the executable's turn should end silently";
+    // Newest module first: extreg's pages come before stdreg's.
+    EXPECT_EQ(PaletteText(),
+              (Lines{"[Indicators]", "TGauge", "TLedLabel", "TClockLabel", "[Extras]",
+                     "TRainbowSwatch", "[Samples]", "TColorSwatch", "TClickCounter"}));
+  });
+}
+
+TEST(WholeProcessRun, TriesEveryReportedNameLetterForLetter) {
+  ScopedDialogs dialogs;
+  ScopedPackage odd("oddnames");
+  InWorkbench([&] {
+    WholeProcessRun();
+    // OddUnit is reported twice; CaseUnit's procedure is spelled Caseunit; the
+    // required package's and the artifact's names are tried as unit names too.
+    EXPECT_EQ(PageLines("Odd"), (Lines{"TOddUnit", "TOddUnit", "TOddRequired", "TOddArtifact"}));
+    EXPECT_EQ(dialogs->Messages().size(), 4u) << "one BRRRRR per procedure found";
+    EXPECT_EQ(rtl::GetClass("TOddCase"), nullptr) << "a name in another case is not found";
+  });
+}
+
+TEST(WholeProcessRun, AProcedureThatRaisesEndsTheWalk) {
+  ScopedDialogs dialogs;
+  ScopedPackage stdreg("stdreg");
+  ScopedPackage raising("raisereg");
+  ScopedPackage extreg("extreg");  // the module list now reads extreg, raisereg, stdreg
+  InWorkbench([&] {
+    WholeProcessRun();
+    EXPECT_EQ(dialogs->Exceptions(), Lines{"RaiseReg: the second page cannot be registered"});
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "only the procedure before it returned";
+    EXPECT_NE(rtl::GetClass("TGauge"), nullptr) << "the earlier procedure's classes stay";
+    EXPECT_NE(rtl::GetClass("TRaiseFirst"), nullptr) << "what it registered before raising stays";
+    EXPECT_EQ(PageLines("Raising"), Lines{"TRaiseFirst"});
+    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr) << "no later procedure should have run";
+    EXPECT_EQ(rtl::RegisterComponentsProc, &PaletteRegisterComponents) << "the hook stays";
+  });
+}
+
+TEST(WholeProcessRun, ManyCallsOfOneProcedureLandOnTheirPages) {
+  ScopedDialogs dialogs;
+  ScopedPackage multi("multireg");
+  InWorkbench([&] {
+    WholeProcessRun();
+    EXPECT_EQ(PaletteText(), (Lines{"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]",
+                                    "TMultiC", "[]", "TMultiE", "TMultiI", "[Hollow]", "[multi]",
+                                    "TMultiF", "[ Multi]", "TMultiG", "[Multi ]", "TMultiH"}));
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"});
+  });
+}
+
+}  // namespace
