@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <algorithm>
 
 #include "Startup.h"
 #include "inspector_test_support.h"
@@ -135,10 +136,11 @@ TEST_F(OpenInspector, AFailedConstructionLeavesForm2NullAndTheNextPressBuildsAne
   EXPECT_TRUE(Form2->Widget()->isVisible());
 }
 
-// The program as a user starts it: the inspector opened from the running main window.
-TEST(OpenInspectorInTheProgram, TheRunningProgramListsItselfAndTheLoadedPackage) {
+// The program as a new user starts it: the demo package stdreg loaded through
+// LoadPack, then the inspector opened from the running main window.
+TEST(OpenInspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
   wbtest::ScopedDialogs dialogs;
-  dialogs->AnswerOpen(PackagePath("twounits"));
+  dialogs->AnswerOpen(PackagePath("stdreg"));
   bool checked = false;
   wbtest::LoopScript script(
       {[] { wbtest::Press(Form1->LoadPack); }, [] { wbtest::Press(Form1->Button1); },
@@ -149,13 +151,24 @@ TEST(OpenInspectorInTheProgram, TheRunningProgramListsItselfAndTheLoadedPackage)
          EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
          EXPECT_EQ(Handles(Form2->ListBox1), wbtest::ModuleInstances())
              << "one item per module list record, in order";
-         EXPECT_GE(IndexOf(Form2->ListBox1, rtl::MainInstance()), 0)
-             << "the program itself should be listed";
+         const std::vector<std::string> items = Items(Form2->ListBox1);
+         const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
+         ASSERT_GE(exe, 0) << "the program itself should be listed";
+         EXPECT_EQ(items[static_cast<std::size_t>(exe)], inspectortest::ExecutablePath() + " []");
+         for (const char* file : {"/librtl.so [", "/libtoolkit.so [", "/libstdreg.so [Sample "}) {
+           EXPECT_EQ(std::count_if(items.begin(), items.end(),
+                                   [&](const std::string& text) {
+                                     return text.find(file) != std::string::npos &&
+                                            text.back() == ']';
+                                   }),
+                     1)
+               << file << " should be listed once with its description";
+         }
          const int pkg = IndexOf(Form2->ListBox1, LoadedPackage);
          ASSERT_GE(pkg, 0) << "the package in the slot should be listed";
          Select(Form2->ListBox1, pkg);
-         EXPECT_EQ(Memos(Form2),
-                   (MemoLines{{"TwoFirst", "TwoSecond"}, {"rtl"}, {"libtwounits.so"}}));
+         EXPECT_EQ(Memos(Form2), (MemoLines{{"Stdreg"}, {"rtl", "toolkit"}, {"libstdreg.so"}}))
+             << "its unit, the packages it requires and its build-artifact name";
        },
        [] { Form1->Widget()->close(); }});
   EXPECT_EQ(RunWorkbench(), 0);
