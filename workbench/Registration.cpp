@@ -51,6 +51,12 @@ toolkit::TMemo* GiveMemo(toolkit::TTabSheet& sheet, int tabIndex) {
 // The page's memo: made with its sheet the first time the name arrives. A sheet
 // whose memo was never stored (its creation failed part-way) gets one now.
 toolkit::TMemo* PageMemo(const std::string& name) {
+  // Start-up makes the palette window right after the main window; a main window
+  // without one can only be a program put together some other way.
+  if (Form3 == nullptr) {
+    throw rtl::Exception("PaletteRegisterComponents: there is no palette window for page \"%s\"",
+                         {name});
+  }
   toolkit::TPageControl* pages = Form3->pcPallete;
   toolkit::TTabSheet* sheet = FindPage(*pages, name);
   if (sheet == nullptr) {
@@ -89,6 +95,10 @@ void PaletteRegisterComponents(const std::string& page, const rtl::TClass* class
 }
 
 void CollectUnitName(const std::string& name, rtl::TNameType, std::uint8_t, void*) {
+  if (UnitNames == nullptr) {
+    throw rtl::Exception("CollectUnitName: no main window holds a unit-name list for \"%s\"",
+                         {name});
+  }
   UnitNames->Add(name);
 }
 

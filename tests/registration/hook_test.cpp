@@ -97,6 +97,22 @@ TEST(Hook, WithoutAMainWindowClassesAreRegisteredButNotListed) {
   EXPECT_EQ(PageMemos, memosBefore) << "no page should have been made";
 }
 
+TEST(Hook, AMainWindowWithoutAPaletteWindowIsAClearError) {
+  TestClasses classes({"THookNoPalette"});
+  TForm1 main(nullptr);
+  Form1 = &main;
+  ASSERT_EQ(Form3, nullptr) << "outside a run there is no palette window";
+  try {
+    Register("Nowhere", classes);
+    ADD_FAILURE() << "a page without a palette window should raise";
+  } catch (const rtl::Exception& error) {
+    EXPECT_NE(error.Message().find("no palette window for page \"Nowhere\""), std::string::npos)
+        << error.Message();
+  }
+  Form1 = nullptr;
+  EXPECT_EQ(rtl::GetClass("THookNoPalette"), nullptr) << "the call stopped before registering";
+}
+
 TEST(Hook, AClassTheRegistryRefusesIsListedAndStopsTheCall) {
   TestClasses taken({"THookClash"});
   TestClasses classes({"THookBefore1", "THookBefore2", "THookClash", "THookAfter"});
