@@ -153,6 +153,12 @@ std::optional<std::string> RunUnitProc(UnitProc proc) {
   }
 }
 
+// A unit the record names twice is still one unit: it runs at its first mention.
+bool IsRepeatedUnit(const std::vector<std::string>& units, std::size_t index) {
+  return std::find(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(index),
+                   units[index]) != units.begin() + static_cast<std::ptrdiff_t>(index);
+}
+
 // Finalises units [0, count) in reverse order, all of them even when one fails.
 // Returns the first failure: the unit and its message.
 std::optional<std::pair<std::string, std::string>> FinaliseUnits(const LoadedPackage& package,
@@ -160,6 +166,7 @@ std::optional<std::pair<std::string, std::string>> FinaliseUnits(const LoadedPac
   std::optional<std::pair<std::string, std::string>> failure;
   for (std::size_t i = count; i-- > 0;) {
     const std::string& unit = package.record.units[i];
+    if (IsRepeatedUnit(package.record.units, i)) continue;
     if (auto message =
             RunUnitProc(FindUnitProc(package.handle, package.module, "rtl_unit_fini_", unit))) {
       if (!failure) failure.emplace(unit, *message);
@@ -312,6 +319,7 @@ HMODULE LoadPackage(const std::string& fileName) {
   std::size_t initialised = 0;
   std::optional<std::string> failure;
   for (; initialised < units.size(); ++initialised) {
+    if (IsRepeatedUnit(units, initialised)) continue;
     failure =
         RunUnitProc(FindUnitProc(handle, package->module, "rtl_unit_init_", units[initialised]));
     if (failure) break;
