@@ -93,8 +93,6 @@ TEST_F(Probes, GetMethodPairsTheCodeWithTheObject) {
   const rtl::TMethod method = GetMethod(form_.get(), "LoadPackClick");
   EXPECT_EQ(method.Data, form_.get()) << "the method should run on the object given";
   EXPECT_EQ(method.Code, rtl::MethodAddress(TForm1::StaticClass(), "LoadPackClick"));
-  // Inherited methods count: the lookup walks up from the object's own class.
-  EXPECT_NE(GetMethod(form_.get(), "Button8Click").Code, nullptr);
 }
 
 struct MissingMethodCase {
@@ -167,3 +165,40 @@ TEST_F(Probes, UseTClassListAppendsBelowWhatTheUserTyped) {
 }
 
 }  // namespace
+
+namespace {
+
+// An ancestor publishes; its descendant publishes nothing of its own.
+class TProbeBase : public rtl::TObject {
+  RTL_CLASS(TProbeBase, rtl::TObject)
+ public:
+  void Clicked(rtl::TObject* sender) { senders.push_back(sender); }
+  void Closing(rtl::TObject*, toolkit::TCloseAction& action) { action = toolkit::caFree; }
+  std::vector<rtl::TObject*> senders;
+};
+RTL_DEFINE_CLASS(TProbeBase, RTL_PUBLISH(TProbeBase, Clicked), RTL_PUBLISH(TProbeBase, Closing))
+
+class TProbeDerived : public TProbeBase {
+  RTL_CLASS(TProbeDerived, TProbeBase)
+};
+RTL_DEFINE_CLASS(TProbeDerived)
+
+}  // namespace
+
+TEST(GetMethodInheritance, FindsAnAncestorsMethodAndRunsItOnTheDescendant) {
+  TProbeDerived derived;
+  const rtl::TMethod method = GetMethod(&derived, "Clicked");
+  EXPECT_EQ(method.Data, &derived);
+  rtl::InvokeMethod(method, static_cast<rtl::TObject*>(nullptr));
+  EXPECT_EQ(derived.senders, std::vector<rtl::TObject*>{nullptr})
+      << "the ancestor's method should run on the descendant with a null sender";
+}
+
+TEST(GetMethodInheritance, AMethodOfAnotherShapeIsFoundButNeverCalledAsAClickHandler) {
+  TProbeDerived derived;
+  const rtl::TMethod method = GetMethod(&derived, "Closing");
+  ASSERT_NE(method.Code, nullptr) << "a published close handler is still found by name";
+  EXPECT_THROW(rtl::InvokeMethod(method, static_cast<rtl::TObject*>(nullptr)), rtl::Exception)
+      << "calling a close handler as a click handler must be refused, not run";
+  EXPECT_TRUE(derived.senders.empty());
+}
