@@ -26,16 +26,25 @@ void EnsureQt() {
   }
 }
 
-// The benchmark packages stay loaded for the rest of the run once loaded: unloading
-// two hundred packages between benchmarks would only add noise.
-void EnsurePackagesLoaded(int count) {
-  static std::vector<rtl::HMODULE> loaded;
-  for (int i = static_cast<int>(loaded.size()); i < count; ++i) {
-    const std::string path =
-        std::string(WB_PACKAGE_DIR) + "/bench/libbenchmod_" + std::to_string(i) + ".so";
-    loaded.push_back(rtl::LoadPackage(path));
+// The benchmark packages, loaded for one benchmark run only: left loaded, they
+// would slow every later benchmark that walks the loaded libraries.
+class BenchPackages {
+ public:
+  explicit BenchPackages(int count) {
+    for (int i = 0; i < count; ++i) {
+      loaded_.push_back(rtl::LoadPackage(std::string(WB_PACKAGE_DIR) + "/bench/libbenchmod_" +
+                                         std::to_string(i) + ".so"));
+    }
   }
-}
+  ~BenchPackages() {
+    for (auto it = loaded_.rbegin(); it != loaded_.rend(); ++it) rtl::UnloadPackage(*it);
+  }
+  BenchPackages(const BenchPackages&) = delete;
+  BenchPackages& operator=(const BenchPackages&) = delete;
+
+ private:
+  std::vector<rtl::HMODULE> loaded_;
+};
 
 int ModuleCount() {
   int count = 0;
@@ -45,7 +54,7 @@ int ModuleCount() {
 
 void BM_InspectorRefresh(benchmark::State& state) {
   EnsureQt();
-  EnsurePackagesLoaded(static_cast<int>(state.range(0)));
+  BenchPackages packages(static_cast<int>(state.range(0)));
   std::unique_ptr<TForm2> form(new TForm2(nullptr));
   form->Show();
   toolkit::Application->ProcessMessages();
@@ -61,7 +70,7 @@ BENCHMARK(BM_InspectorRefresh)->Arg(200)->Unit(benchmark::kMicrosecond);
 
 void BM_QtListBaseline(benchmark::State& state) {
   EnsureQt();
-  EnsurePackagesLoaded(static_cast<int>(state.range(0)));
+  BenchPackages packages(static_cast<int>(state.range(0)));
   QListWidget list;
   list.resize(658, 192);
   // Items of one height, as the description's ItemHeight makes them in the inspector:
