@@ -67,7 +67,9 @@ void BM_PaletteRegistration(benchmark::State& state) {
     toolkit::Application->ProcessMessages();
 
     state.PauseTiming();
-    const bool filled = Form3->pcPallete->PageCount() == kPages && dialogs.Messages().size() == 1;
+    const bool filled = Form3->pcPallete->PageCount() == kPages && dialogs.Messages().size() == 1 &&
+                        !PageMemos.empty() &&
+                        PageMemos[0]->Lines().Count() == (count + kPages - 1) / kPages;
     dialogs.Reset();
     for (const std::string& name : names) {
       if (rtl::TClass cls = rtl::GetClass(name)) rtl::UnRegisterClass(cls);
