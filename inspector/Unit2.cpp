@@ -34,10 +34,6 @@ bool StillLoaded(rtl::HMODULE module, const std::string& itemText) {
   return registered && itemText.starts_with(ListedFileName(module) + " [");
 }
 
-}  // namespace
-
-namespace {
-
 // The references must not outlive the memos they name: a process goes on after its
 // windows (the tests, a second run), and a dangling memo is a crash, not a message.
 void ForgetMemosOf(const TForm2& form) {
