@@ -34,6 +34,16 @@ bool StillLoaded(rtl::HMODULE module, const std::string& itemText) {
   return registered && itemText.starts_with(ListedFileName(module) + " [");
 }
 
+// The memo a reference names. Null only when no inspector is left to show names in
+// (the one that set it was freed, or its construction failed).
+toolkit::TMemo& ReferencedMemo(toolkit::TMemo* memo, const char* reference) {
+  if (memo == nullptr) {
+    throw rtl::Exception("%s: no module inspector window is open to show package information",
+                         {reference});
+  }
+  return *memo;
+}
+
 // The references must not outlive the memos they name: a process goes on after its
 // windows (the tests, a second run), and a dangling memo is a crash, not a message.
 void ForgetMemosOf(const TForm2& form) {
@@ -81,9 +91,9 @@ void TForm2::Button1Click(rtl::TObject*) {
 
 void TForm2::ListBox1Click(rtl::TObject*) {
   const int index = ListBox1->ItemIndex();
-  ContainsUnitMemo->Lines().Clear();
-  RequiresPackageMemo->Lines().Clear();
-  DcpBpiNameMemo->Lines().Clear();
+  ReferencedMemo(ContainsUnitMemo, "ContainsUnitMemo").Lines().Clear();
+  ReferencedMemo(RequiresPackageMemo, "RequiresPackageMemo").Lines().Clear();
+  ReferencedMemo(DcpBpiNameMemo, "DcpBpiNameMemo").Lines().Clear();
   try {
     const rtl::HMODULE module = ListBox1->Items().Objects(index);
     if (!StillLoaded(module, ListBox1->Items().Strings(index))) return;
@@ -97,21 +107,15 @@ void TForm2::ListBox1Click(rtl::TObject*) {
 
 void ShowPackageInfoEntry(const std::string& name, rtl::TNameType nameType, std::uint8_t, void*) {
   // Crossed on purpose: contained units go to Memo2, required packages to Memo1.
-  toolkit::TMemo* memo = nullptr;
   switch (static_cast<std::uint8_t>(nameType)) {
     case 0:
-      memo = ContainsUnitMemo;
+      ReferencedMemo(ContainsUnitMemo, "ContainsUnitMemo").Lines().Add(name);
       break;
     case 1:
-      memo = RequiresPackageMemo;
+      ReferencedMemo(RequiresPackageMemo, "RequiresPackageMemo").Lines().Add(name);
       break;
     default:
-      memo = DcpBpiNameMemo;
+      ReferencedMemo(DcpBpiNameMemo, "DcpBpiNameMemo").Lines().Add(name);
       break;
   }
-  if (memo == nullptr) {
-    throw rtl::Exception("ShowPackageInfoEntry: no module inspector has been opened to show %s",
-                         {name});
-  }
-  memo->Lines().Add(name);
 }

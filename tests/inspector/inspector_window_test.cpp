@@ -153,6 +153,20 @@ TEST(InspectorDescriptionWhole, WindowMemosListAndHandlers) {
   EXPECT_EQ(ContainsUnitMemo, nullptr) << "no reference should outlive the freed memos";
 }
 
+TEST(InspectorDescriptionWhole, ASecondInspectorFreedLeavesTheFirstReportingNotCrashing) {
+  // The open action makes one inspector; a second made by hand takes the memo
+  // references, and freeing it leaves the first with none.
+  wbtest::ScopedDialogs dialogs;
+  inspectortest::ScopedExecutableModule executable;
+  std::unique_ptr<TForm1> main(new TForm1(nullptr));
+  auto* first = new TForm2(main.get());
+  delete new TForm2(main.get());
+  Select(first->ListBox1, 0);
+  ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the selection should report, not crash";
+  EXPECT_NE(dialogs->Exceptions()[0].find("ContainsUnitMemo"), std::string::npos)
+      << dialogs->Exceptions()[0];
+}
+
 // ---------------------------------------------------------------------------
 // The list, the memos and the routing, on an inspector opened from a main window
 
