@@ -1,6 +1,6 @@
-// pkginfo: shows what a package file says about itself. It reads the file with the
-// run-time library's ELF reader and runs none of the file's code, so it is safe on
-// packages that would fail, or misbehave, when loaded.
+// pkginfo: shows what a package file says about itself, checks whether it would
+// load, and runs its registration procedures without the workbench. Reading and
+// checking run none of the file's code; --register does.
 
 #include <cstdio>
 #include <cstring>
@@ -9,26 +9,35 @@
 #include <vector>
 
 #include "elf_reader.h"
+#include "json.h"
+#include "preflight.h"
+#include "registration.h"
 #include "rtl/sysutils.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: pkginfo [--] FILE...\n"
-    "Prints the package information of each package FILE without loading it:\n"
-    "package name, description, required packages, contained units, build-artifact\n"
-    "name, registration procedures and other exports.\n"
-    "Exit status: 0 when every file could be read, 1 when one could not, 2 on a\n"
-    "usage error.\n";
+    "Usage: pkginfo [--json] [--] FILE...\n"
+    "       pkginfo --check [--json] FILE...\n"
+    "       pkginfo --register [--json] FILE [PROCEDURE]\n"
+    "\n"
+    "Without a mode, prints the package information of each package FILE without\n"
+    "loading it: package name, description, required packages, contained units,\n"
+    "build-artifact name, registration procedures and other exports.\n"
+    "\n"
+    "--check   tells, without running any code of FILE, whether the workbench could\n"
+    "          load it: finds each required package the way the package loader does\n"
+    "          and each needed library the way the dynamic linker does, and lists\n"
+    "          undefined symbols that no library in reach defines.\n"
+    "--register LOADS FILE, WHICH RUNS ITS CODE, then runs the registration procedure\n"
+    "          PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when none is\n"
+    "          named) and prints the palette pages and classes registered, in order.\n"
+    "--json    prints one JSON object per FILE instead of text, errors included.\n"
+    "\n"
+    "Exit status: 0 when every file could be read (with --check: would load; with\n"
+    "--register: every procedure returned), 1 otherwise, 2 on a usage error.\n";
 
-// "@<Unit>@Register$qqrv": the export a unit's registration procedure goes by.
-bool IsRegistrationProcedure(std::string_view name) {
-  constexpr std::string_view kSuffix = "@Register$qqrv";
-  if (name.size() <= 1 + kSuffix.size() || name.front() != '@') return false;
-  if (name.substr(name.size() - kSuffix.size()) != kSuffix) return false;
-  const std::string_view unit = name.substr(1, name.size() - 1 - kSuffix.size());
-  return unit.find('@') == std::string_view::npos;
-}
+using pkginfo::JsonWriter;
 
 std::string Join(const std::vector<std::string>& items) {
   if (items.empty()) return "(none)";
@@ -40,6 +49,31 @@ std::string Join(const std::vector<std::string>& items) {
   return out;
 }
 
+// Keeps the order of stdout and stderr as the files were named.
+void PrintError(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "pkginfo: %s\n", message.c_str());
+}
+
+void PrintLine(const JsonWriter& json) {
+  std::printf("%s\n", json.Text().c_str());
+}
+
+std::string ErrorOf(const std::string& file, const std::exception& e) {
+  if (const auto* rtlError = dynamic_cast<const rtl::Exception*>(&e)) return rtlError->Message();
+  return file + ": " + e.what();
+}
+
+// --- the record ----------------------------------------------------------
+
+void SplitExports(const rtl::detail::PackageRecord& r,
+                  std::vector<const rtl::detail::PackageExport*>& registration,
+                  std::vector<const rtl::detail::PackageExport*>& other) {
+  for (const rtl::detail::PackageExport& e : r.exports) {
+    (pkginfo::IsRegistrationProcedure(e.name) ? registration : other).push_back(&e);
+  }
+}
+
 void PrintExports(const char* title, const std::vector<const rtl::detail::PackageExport*>& list) {
   std::printf("%s:%s\n", title, list.empty() ? " (none)" : "");
   for (const rtl::detail::PackageExport* e : list) {
@@ -47,7 +81,7 @@ void PrintExports(const char* title, const std::vector<const rtl::detail::Packag
   }
 }
 
-void Print(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
+void PrintInfo(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
   std::printf("file: %s\n", file.c_str());
   if (!info.hasRecord) {
     std::printf("no package information (an ordinary shared library)\n");
@@ -61,16 +95,242 @@ void Print(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
   std::printf("contains: %s\n", Join(r.units).c_str());
   std::printf("build artifact: %s\n", r.buildArtifact.c_str());
   std::vector<const rtl::detail::PackageExport*> registration, other;
-  for (const rtl::detail::PackageExport& e : r.exports) {
-    (IsRegistrationProcedure(e.name) ? registration : other).push_back(&e);
-  }
+  SplitExports(r, registration, other);
   PrintExports("registration procedures", registration);
   PrintExports("other exports", other);
+}
+
+void JsonExports(JsonWriter& json, const char* key,
+                 const std::vector<const rtl::detail::PackageExport*>& list) {
+  json.Key(key).BeginArray();
+  for (const rtl::detail::PackageExport* e : list) {
+    json.BeginObject().Key("name").String(e->name).Key("symbol").String(e->symbol).EndObject();
+  }
+  json.EndArray();
+}
+
+void JsonInfo(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
+  JsonWriter json;
+  json.BeginObject().Key("file").String(file).Key("packageInformation").Bool(info.hasRecord);
+  if (info.hasRecord) {
+    const rtl::detail::PackageRecord& r = info.record;
+    json.Key("package").String(r.name);
+    json.Key("description").String(r.description);
+    json.Key("flags").Number(r.flags);
+    json.Key("requires").StringArray(r.requiredPackages);
+    json.Key("contains").StringArray(r.units);
+    json.Key("buildArtifact").String(r.buildArtifact);
+    std::vector<const rtl::detail::PackageExport*> registration, other;
+    SplitExports(r, registration, other);
+    JsonExports(json, "registrationProcedures", registration);
+    JsonExports(json, "otherExports", other);
+  }
+  PrintLine(json.EndObject());
+}
+
+void JsonError(const std::string& file, const std::string& message) {
+  JsonWriter json;
+  PrintLine(json.BeginObject().Key("file").String(file).Key("error").String(message).EndObject());
+}
+
+int ShowInfo(const std::vector<std::string>& files, bool asJson) {
+  int status = 0;
+  bool first = true;
+  for (const std::string& file : files) {
+    try {
+      const rtl::detail::ElfPackageInfo info = rtl::detail::ReadPackageFile(file);
+      if (asJson) {
+        JsonInfo(file, info);
+        continue;
+      }
+      if (!first) std::printf("\n");
+      first = false;
+      PrintInfo(file, info);
+    } catch (const std::exception& e) {
+      status = 1;
+      if (asJson) {
+        JsonError(file, ErrorOf(file, e));
+      } else {
+        PrintError(ErrorOf(file, e));
+      }
+    }
+  }
+  return status;
+}
+
+// --- --check -------------------------------------------------------------
+
+std::string Where(const pkginfo::Resolution& r) {
+  if (!r.problem.empty()) {
+    std::string text = "MISSING: " + r.problem;
+    if (!r.looked.empty()) text += " (looked for " + Join(r.looked) + ")";
+    return text;
+  }
+  return r.path + " (" + r.how + ")";
+}
+
+void PrintCheck(const pkginfo::CheckReport& report) {
+  std::printf("file: %s\n", report.file.c_str());
+  if (report.problem.empty()) {
+    std::printf("package: %s\n", report.package.c_str());
+    std::printf("required packages:%s\n", report.packages.empty() ? " (none)" : "");
+    const std::string& own =
+        report.packages.empty() ? report.file : report.packages.front().neededBy;
+    for (const pkginfo::Resolution& r : report.packages) {
+      const std::string by = r.neededBy == own ? "" : " (required by " + r.neededBy + ")";
+      std::printf("  %s%s: %s\n", r.name.c_str(), by.c_str(), Where(r).c_str());
+    }
+    // The file's own needs in full; for the rest only what fails, or the list would
+    // hold every library of the C++ run-time and of Qt.
+    std::string lastObject;
+    for (const pkginfo::Resolution& r : report.libraries) {
+      const bool own = r.neededBy == report.libraries.front().neededBy;
+      if (!own && r.problem.empty()) continue;
+      if (r.neededBy != lastObject) {
+        std::printf("needed by %s:\n", r.neededBy.c_str());
+        lastObject = r.neededBy;
+      }
+      std::printf("  %s: %s\n", r.name.c_str(), Where(r).c_str());
+    }
+    std::printf("undefined symbols that no library in reach defines:%s\n",
+                report.symbols.empty() ? " (none)" : "");
+    for (const pkginfo::UnresolvedSymbol& s : report.symbols) {
+      std::printf("  %s (needed by %s)\n", s.symbol.c_str(), s.neededBy.c_str());
+    }
+  }
+  const std::vector<std::string> problems = report.Problems();
+  if (problems.empty()) {
+    std::printf("verdict: nothing missing\n");
+  } else {
+    std::printf("verdict: would not load\n");
+    for (const std::string& problem : problems) std::printf("  %s\n", problem.c_str());
+  }
+}
+
+void JsonResolutions(JsonWriter& json, const char* key,
+                     const std::vector<pkginfo::Resolution>& list) {
+  json.Key(key).BeginArray();
+  for (const pkginfo::Resolution& r : list) {
+    json.BeginObject().Key("name").String(r.name).Key("neededBy").String(r.neededBy);
+    json.Key("path");
+    if (r.path.empty()) {
+      json.Null();
+    } else {
+      json.String(r.path);
+    }
+    json.Key("how").String(r.how);
+    if (!r.problem.empty())
+      json.Key("problem").String(r.problem).Key("looked").StringArray(r.looked);
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+void JsonCheck(const pkginfo::CheckReport& report) {
+  JsonWriter json;
+  json.BeginObject().Key("file").String(report.file);
+  if (!report.problem.empty()) json.Key("error").String(report.problem);
+  if (!report.package.empty()) json.Key("package").String(report.package);
+  JsonResolutions(json, "requiredPackages", report.packages);
+  JsonResolutions(json, "neededLibraries", report.libraries);
+  json.Key("unresolvedSymbols").BeginArray();
+  for (const pkginfo::UnresolvedSymbol& s : report.symbols) {
+    json.BeginObject()
+        .Key("symbol")
+        .String(s.symbol)
+        .Key("neededBy")
+        .String(s.neededBy)
+        .EndObject();
+  }
+  json.EndArray();
+  const std::vector<std::string> problems = report.Problems();
+  json.Key("problems").StringArray(problems).Key("ok").Bool(problems.empty());
+  PrintLine(json.EndObject());
+}
+
+int Check(const std::vector<std::string>& files, bool asJson) {
+  const pkginfo::SearchPaths paths = pkginfo::SearchPaths::FromProcess();
+  int status = 0;
+  bool first = true;
+  for (const std::string& file : files) {
+    const pkginfo::CheckReport report = pkginfo::CheckPackage(file, paths);
+    if (!report.Problems().empty()) status = 1;
+    if (asJson) {
+      JsonCheck(report);
+      continue;
+    }
+    if (!first) std::printf("\n");
+    first = false;
+    PrintCheck(report);
+  }
+  return status;
+}
+
+// --- --register ----------------------------------------------------------
+
+void PrintRegistration(const pkginfo::RegistrationRun& run) {
+  std::printf("file: %s\n", run.file.c_str());
+  std::printf("package: %s\n", run.package.c_str());
+  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
+    std::printf("%s:%s\n", procedure.name.c_str(),
+                procedure.calls.empty() && procedure.error.empty() ? " registered nothing" : "");
+    for (const pkginfo::RegisteredPage& call : procedure.calls) {
+      std::printf("  page \"%s\": %s\n", call.page.c_str(), Join(call.classes).c_str());
+    }
+  }
+  if (run.procedures.empty() && run.error.empty()) {
+    std::printf("no registration procedures\n");
+  }
+  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
+    if (!procedure.error.empty()) {
+      PrintError(run.file + ": " + procedure.name + " raised: " + procedure.error);
+    }
+  }
+  if (!run.error.empty()) PrintError(run.error);
+}
+
+void JsonRegistration(const pkginfo::RegistrationRun& run) {
+  JsonWriter json;
+  json.BeginObject().Key("file").String(run.file);
+  if (!run.package.empty()) json.Key("package").String(run.package);
+  if (!run.error.empty()) json.Key("error").String(run.error);
+  json.Key("procedures").BeginArray();
+  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
+    json.BeginObject().Key("name").String(procedure.name).Key("registrations").BeginArray();
+    for (const pkginfo::RegisteredPage& call : procedure.calls) {
+      json.BeginObject().Key("page").String(call.page).Key("classes").StringArray(call.classes);
+      json.EndObject();
+    }
+    json.EndArray();
+    if (!procedure.error.empty()) json.Key("error").String(procedure.error);
+    json.EndObject();
+  }
+  json.EndArray().Key("ok").Bool(run.Ok());
+  PrintLine(json.EndObject());
+}
+
+int Register(const std::string& file, const std::string& procedure, bool asJson) {
+  const pkginfo::RegistrationRun run = pkginfo::RunRegistration(file, procedure);
+  if (asJson) {
+    JsonRegistration(run);
+  } else if (run.package.empty()) {
+    PrintError(run.error);  // not loaded: one line says why
+  } else {
+    PrintRegistration(run);
+  }
+  return run.Ok() ? 0 : 1;
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "pkginfo: %s\n%s", message.c_str(), kUsage);
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  enum class Mode { Info, Check, Register } mode = Mode::Info;
+  bool asJson = false;
   std::vector<std::string> files;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -80,9 +340,15 @@ int main(int argc, char** argv) {
     } else if (options && (arg == "--help" || arg == "-h")) {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (options && arg == "--json") {
+      asJson = true;
+    } else if (options && (arg == "--check" || arg == "--register")) {
+      const Mode wanted = arg == "--check" ? Mode::Check : Mode::Register;
+      if (mode != Mode::Info && mode != wanted)
+        return UsageError("--check and --register exclude each other");
+      mode = wanted;
     } else if (options && arg.size() > 1 && arg.front() == '-') {
-      std::fprintf(stderr, "pkginfo: unknown option %s\n%s", argv[i], kUsage);
-      return 2;
+      return UsageError("unknown option " + std::string(arg));
     } else {
       files.emplace_back(arg);
     }
@@ -91,24 +357,19 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  int status = 0;
-  bool first = true;
-  for (const std::string& file : files) {
-    try {
-      const rtl::detail::ElfPackageInfo info = rtl::detail::ReadPackageFile(file);
-      if (!first) std::printf("\n");
-      first = false;
-      Print(file, info);
-    } catch (const rtl::Exception& e) {
-      // Keep stdout and stderr in the order the files were named.
-      std::fflush(stdout);
-      std::fprintf(stderr, "pkginfo: %s\n", e.Message().c_str());
-      status = 1;
-    } catch (const std::exception& e) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "pkginfo: %s: %s\n", file.c_str(), e.what());
-      status = 1;
+  try {
+    switch (mode) {
+      case Mode::Info:
+        return ShowInfo(files, asJson);
+      case Mode::Check:
+        return Check(files, asJson);
+      case Mode::Register:
+        if (files.size() > 2)
+          return UsageError("--register takes one FILE and at most one PROCEDURE");
+        return Register(files[0], files.size() == 2 ? files[1] : std::string(), asJson);
     }
+  } catch (const std::exception& e) {
+    PrintError(e.what());
   }
-  return status;
+  return 1;
 }
