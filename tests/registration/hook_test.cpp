@@ -37,35 +37,6 @@ TEST(Hook, ANewPageListsItsClassesInOrderAndRegistersThem) {
   });
 }
 
-TEST(Hook, PagesAreFoundByTheirExactNameAndReused) {
-  TestClasses classes({"THookP1", "THookP2", "THookP3", "THookP4", "THookP5", "THookP6"});
-  InWorkbench([&] {
-    // Case and blanks count; the empty name is a name like any other.
-    const std::vector<std::pair<std::string, std::size_t>> calls = {
-        {"Page", 0}, {"page", 1}, {" Page", 2}, {"Page ", 3}, {"", 4}, {"Page", 5}, {"", 1}};
-    for (const auto& [page, index] : calls) {
-      PaletteRegisterComponents(page, classes.Data() + index, 0);
-    }
-    EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Page", "page", " Page", "Page ", ""}))
-        << "tabs in the order their names first arrived, one per distinct name";
-    EXPECT_EQ(PageLines("Page"), (std::vector<std::string>{"THookP1", "THookP6"}))
-        << "a later call should append to the same page";
-    EXPECT_EQ(PageLines(""), (std::vector<std::string>{"THookP5", "THookP2"}))
-        << "the empty page name should reuse its tab too";
-    EXPECT_EQ(PageLines(" Page"), std::vector<std::string>{"THookP3"});
-  });
-}
-
-TEST(Hook, NoClassesStillMakesTheTabAndRegistersNothing) {
-  InWorkbench([&] {
-    const std::size_t before = rtl::RegisteredClassCount();
-    PaletteRegisterComponents("Hollow", nullptr, -1);
-    EXPECT_EQ(PageCaptions(), std::vector<std::string>{"Hollow"}) << "the tab should exist";
-    EXPECT_TRUE(PageLines("Hollow").empty()) << "its memo should be empty";
-    EXPECT_EQ(rtl::RegisteredClassCount(), before) << "nothing should have been registered";
-  });
-}
-
 TEST(Hook, EveryOneOfManyPagesHasItsMemoInItsSlot) {
   constexpr int kPages = 45;
   std::vector<std::string> names;

@@ -197,6 +197,7 @@ TEST(WholeProcessRun, AProcedureThatRaisesEndsTheWalk) {
   });
 }
 
+// Same page again, case and blanks, the empty name twice, a page with no classes.
 TEST(WholeProcessRun, ManyCallsOfOneProcedureLandOnTheirPages) {
   ScopedDialogs dialogs;
   ScopedPackage multi("multireg");
