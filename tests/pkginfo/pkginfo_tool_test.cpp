@@ -1,0 +1,179 @@
+// The pkginfo tool run as a package author runs it: --check, --register and
+// --json on the test and demo packages.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "pkginfo_test_support.h"
+
+namespace {
+
+using pktest::Json;
+using pktest::ParseJson;
+using pktest::RunPkginfo;
+
+const std::string kPackages = TEST_PACKAGE_DIR;
+
+std::string Package(const std::string& name) {
+  return kPackages + "/lib" + name + ".so";
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(PkginfoCheck, NamesTheMissingRequiredPackage) {
+  const auto run = RunPkginfo({"--check", Package("missingreq")});
+  EXPECT_EQ(1, run.status) << "a package that would not load fails the check";
+  EXPECT_TRUE(
+      Contains(run.out, "verdict: would not load\n  required package pkgnowhere not found\n"))
+      << "the verdict names the missing package; got:\n"
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "pkgnowhere: MISSING")) << "and the list marks it";
+}
+
+TEST(PkginfoCheck, DemoPackagesHaveNothingMissing) {
+  const std::string demo = DEMO_PACKAGE_DIR;
+  if (demo.empty()) GTEST_SKIP() << "the demo packages are built only with the toolkit";
+  const auto run = RunPkginfo({"--check", demo + "/libstdreg.so", demo + "/libextreg.so"});
+  EXPECT_EQ(0, run.status) << run.out << run.err;
+  const auto lines = pktest::Lines(run.out);
+  EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "verdict: nothing missing"))
+      << "one clean verdict per package; got:\n"
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, "stdreg: " + demo + "/libstdreg.so (beside the requiring package)"))
+      << "extreg's required stdreg is found beside it";
+}
+
+TEST(PkginfoCheck, JsonCarriesTheSameVerdict) {
+  const auto run = RunPkginfo({"--check", "--json", Package("missingreq"), Package("mark")});
+  EXPECT_EQ(1, run.status);
+  const auto lines = pktest::Lines(run.out);
+  ASSERT_EQ(2u, lines.size()) << "one object per file, one per line:\n" << run.out;
+  const Json missing = ParseJson(lines[0]);
+  EXPECT_FALSE(missing["ok"].boolean);
+  EXPECT_EQ(std::vector<std::string>{"required package pkgnowhere not found"},
+            missing["problems"].Strings());
+  const Json& packages = missing["requiredPackages"];
+  ASSERT_EQ(2u, packages.array.size()) << "rtl and pkgnowhere";
+  EXPECT_EQ("pkgnowhere", packages.array[1]["name"].string);
+  EXPECT_EQ(Json::Kind::Null, packages.array[1]["path"].kind) << "no path for a missing one";
+  EXPECT_EQ(2u, packages.array[1]["looked"].array.size()) << "the two places the loader looks";
+  const Json mark = ParseJson(lines[1]);
+  EXPECT_TRUE(mark["ok"].boolean) << lines[1];
+  EXPECT_TRUE(mark["unresolvedSymbols"].array.empty());
+}
+
+TEST(PkginfoRegister, PrintsPagesAndClassesInTheOrderRegistered) {
+  const auto run = RunPkginfo({"--register", Package("multireg")});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", run.err);
+  const std::string expected = "file: " + Package("multireg") +
+                               "\n"
+                               "package: multireg\n"
+                               "@MultiReg@Register$qqrv:\n"
+                               "  page \"Multi\": TMultiA, TMultiB\n"
+                               "  page \"Other\": TMultiC\n"
+                               "  page \"Multi\": TMultiD\n"
+                               "  page \"\": TMultiE\n"
+                               "  page \"Hollow\": (none)\n"
+                               "  page \"multi\": TMultiF\n"
+                               "  page \" Multi\": TMultiG\n"
+                               "  page \"Multi \": TMultiH\n"
+                               "  page \"\": TMultiI\n";
+  EXPECT_EQ(expected, run.out) << "every call, as made, with page names exactly as given";
+}
+
+TEST(PkginfoRegister, ARaisingProcedureGivesItsMessageAndFails) {
+  const auto run = RunPkginfo({"--register", Package("raisereg")});
+  EXPECT_EQ(1, run.status) << "a procedure that raises fails the run";
+  EXPECT_EQ("pkginfo: " + Package("raisereg") +
+                ": @RaiseReg@Register$qqrv raised: RaiseReg: the second page cannot be "
+                "registered\n",
+            run.err)
+      << "one line with the procedure and its message";
+  EXPECT_TRUE(Contains(run.out, "  page \"Raising\": TRaiseFirst\n"))
+      << "what it registered before raising is still shown:\n"
+      << run.out;
+
+  const auto json = RunPkginfo({"--register", "--json", Package("raisereg")});
+  EXPECT_EQ(1, json.status);
+  const Json v = ParseJson(json.out);
+  EXPECT_FALSE(v["ok"].boolean);
+  ASSERT_EQ(1u, v["procedures"].array.size());
+  const Json& procedure = v["procedures"].array[0];
+  EXPECT_EQ("RaiseReg: the second page cannot be registered", procedure["error"].string);
+  EXPECT_EQ(std::vector<std::string>{"TRaiseFirst"},
+            procedure["registrations"].array.at(0)["classes"].Strings());
+}
+
+TEST(PkginfoRegister, NonPackagesAndMissingProceduresGetOneLine) {
+  pktest::TempDir dir;
+  const std::string text = dir.File("notes.txt");
+  pktest::WriteBytes(text, pktest::Bytes{'h', 'i', '\n'});
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{text}, text + ": not an ELF file (bad magic)"},
+      {{Package("plainlib")},
+       Package("plainlib") + ": not a package (the file carries no package information)"},
+      {{dir.File("gone.so")}, dir.File("gone.so") + ": cannot open: No such file or directory"},
+      {{Package("missingreq")},
+       Package("missingreq") + ": required package pkgnowhere not found (looked for " +
+           Package("pkgnowhere")},
+      {{Package("mark"), "@Nothing@Register$qqrv"},
+       Package("mark") + ": package mark exports no procedure @Nothing@Register$qqrv"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--register"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto run = RunPkginfo(args);
+    EXPECT_EQ(1, run.status) << c.line;
+    ASSERT_EQ(1u, pktest::Lines(run.err).size()) << "one line for " << c.line << ":\n" << run.err;
+    EXPECT_EQ(0u, run.err.find("pkginfo: " + c.line)) << run.err;
+  }
+}
+
+TEST(PkginfoRegister, RunsEveryUnitsProcedureOrTheNamedOne) {
+  const auto all = RunPkginfo({"--register", "--json", Package("twounits")});
+  EXPECT_EQ(0, all.status) << all.err;
+  const Json v = ParseJson(all.out);
+  EXPECT_TRUE(v["ok"].boolean);
+  std::vector<std::string> names;
+  for (const Json& p : v["procedures"].array) names.push_back(p["name"].string);
+  EXPECT_FALSE(names.empty()) << "twounits has a registration procedure";
+  for (const std::string& name : names) {
+    EXPECT_EQ(0u, name.find('@')) << name << " follows the naming rule";
+  }
+  const auto named = RunPkginfo({"--register", Package("twounits"), names.front()});
+  EXPECT_EQ(0, named.status) << named.err;
+  EXPECT_TRUE(Contains(named.out, names.front() + ":")) << named.out;
+}
+
+TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
+  pktest::TempDir dir;
+  const std::string text = dir.File("notes\t\"quoted\".txt");
+  pktest::WriteBytes(text, pktest::Bytes{'h', 'i', '\n'});
+  const auto run = RunPkginfo({"--json", Package("pkguser"), text, Package("plainlib")});
+  EXPECT_EQ(1, run.status) << "an unreadable file makes the exit status 1";
+  EXPECT_EQ("", run.err) << "errors go into the objects, not to stderr";
+  const auto lines = pktest::Lines(run.out);
+  ASSERT_EQ(3u, lines.size()) << run.out;
+  const Json user = ParseJson(lines[0]);
+  EXPECT_EQ("pkguser", user["package"].string);
+  EXPECT_EQ(3, user["flags"].number);
+  EXPECT_EQ((std::vector<std::string>{"rtl", "pkgbase"}), user["requires"].Strings());
+  EXPECT_EQ((std::vector<std::string>{"UserUnit", "UserExtra"}), user["contains"].Strings());
+  EXPECT_EQ("libpkguser.so", user["buildArtifact"].string);
+  const Json bad = ParseJson(lines[1]);
+  EXPECT_EQ(text, bad["file"].string) << "a tab and quotes in the file name survive";
+  EXPECT_EQ(text + ": not an ELF file (bad magic)", bad["error"].string);
+  const Json plain = ParseJson(lines[2]);
+  EXPECT_FALSE(plain["packageInformation"].boolean);
+  EXPECT_FALSE(plain.Has("package"));
+}
+
+}  // namespace
