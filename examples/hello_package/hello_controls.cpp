@@ -13,9 +13,13 @@ THelloLabel::THelloLabel(rtl::TComponent* owner) : TLabel(owner) {
   SetCaption("Hello, world!");
 }
 
-THelloLabel::~THelloLabel() { --alive; }
+THelloLabel::~THelloLabel() {
+  --alive;
+}
 
-int THelloLabel::Alive() { return alive; }
+int THelloLabel::Alive() {
+  return alive;
+}
 
 RTL_DEFINE_CLASS(THelloLabel)
 
