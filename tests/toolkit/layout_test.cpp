@@ -149,3 +149,19 @@ TEST_F(LayoutTest, TabOrderFollowsTheValuesGiven) {
 }
 
 }  // namespace
+
+TEST_F(LayoutTest, ALabelWidensToShowItsWholeTextButNeverNarrows) {
+  TForm form(nullptr);
+  TLabel label(&form);
+  label.SetParent(&form);
+  label.SetBounds(3, 200, 10, 13);
+  label.SetCaption("ContainsUnit, a heading wider than ten pixels");
+  EXPECT_GE(label.Width(), label.Widget()->sizeHint().width())
+      << "a caption set after the bounds should widen the label to show all of it";
+  label.SetBounds(3, 200, 5, 13);
+  EXPECT_GE(label.Width(), label.Widget()->sizeHint().width())
+      << "bounds given after the caption should not cut it either";
+  label.SetBounds(3, 200, 900, 13);
+  EXPECT_EQ(label.Width(), 900) << "a label wider than its text keeps the width it was given";
+  EXPECT_EQ(label.Left(), 3);
+}

@@ -11,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "rtl/sysutils.h"
 #include "toolkit_internal.h"
@@ -50,6 +51,18 @@ TEdit::TEdit(rtl::TComponent* owner) : TControl(owner, detail::NewWidget<QLineEd
 
 TLabel::TLabel(rtl::TComponent* owner) : TControl(owner, detail::NewWidget<QLabel>()) {
   static_cast<QLabel*>(Widget())->setTextFormat(Qt::PlainText);
+}
+
+void TLabel::SetBounds(int left, int top, int width, int height) {
+  if (Align() == alNone) width = std::max(width, Widget()->sizeHint().width());
+  TControl::SetBounds(left, top, width, height);
+}
+
+void TLabel::SetCaption(const std::string& value) {
+  TControl::SetCaption(value);
+  if (Align() == alNone && Widget()->sizeHint().width() > Width()) {
+    SetBounds(Left(), Top(), Width(), Height());
+  }
 }
 
 // ---------------------------------------------------------------------------

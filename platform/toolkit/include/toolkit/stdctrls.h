@@ -30,10 +30,16 @@ class TOOLKIT_API TEdit : public TControl {
 };
 
 // A line of text that the user cannot edit.
+// A line of text. Its width grows to fit the text when the text is wider than the
+// bounds it was given: the fonts here are not the ones the descriptions were
+// measured with, and a cut-off heading helps nobody.
 class TOOLKIT_API TLabel : public TControl {
   RTL_CLASS(TLabel, TControl)
  public:
   explicit TLabel(rtl::TComponent* owner);
+
+  void SetBounds(int left, int top, int width, int height) override;
+  void SetCaption(const std::string& value) override;
 };
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
