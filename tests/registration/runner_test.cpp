@@ -139,6 +139,11 @@ TEST(NamedRun, UnloadingAfterARunKeepsThePaletteAndForgetsTheClasses) {
     EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the run with an empty slot shows nothing";
     EXPECT_TRUE(dialogs->Exceptions().empty());
     EXPECT_EQ(PaletteText(), before);
+    // The class check sees it too: a class of the unloaded package is unknown again.
+    Form1->Edit2->SetText("TClickCounter");
+    Press(Form1->Button3);
+    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "Класс не найден", "Класс не найден"}))
+        << "a class gone with its package should give the two boxes again";
   });
 }
 
