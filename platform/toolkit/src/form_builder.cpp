@@ -254,8 +254,16 @@ const std::vector<PropertyDef> controlProperties = {
     {"Font.Name",
      [](const Context& c, rtl::TComponent& t, const Property& p) {
        const std::string& name = StringOf(c, t, p);
-       // The classic dialog face is not on this system; Qt's default face plays its part.
-       if (name == "MS Sans Serif" || name.empty()) return;
+       if (name.empty()) return;
+       // The classic dialog face is not on this system. The descriptions' sizes were
+       // measured with it, so a face of similar width stands in where one is
+       // installed; otherwise Qt's default face plays its part.
+       if (name == "MS Sans Serif") {
+         SetFont(AsControl(t), [](QFont& font) {
+           font.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial"});
+         });
+         return;
+       }
        SetFont(AsControl(t), [&](QFont& font) { font.setFamily(QString::fromStdString(name)); });
      }},
     {"Font.Height",
