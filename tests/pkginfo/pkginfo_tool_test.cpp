@@ -153,6 +153,22 @@ TEST(PkginfoRegister, RunsEveryUnitsProcedureOrTheNamedOne) {
   EXPECT_TRUE(Contains(named.out, names.front() + ":")) << named.out;
 }
 
+// The toolkit stays loaded, as in the workbench: unloading the package must not
+// take Qt down with it (the sanitizer build catches what that leaves behind).
+TEST(PkginfoRegister, APackageOnTheToolkitRegistersAndUnloadsCleanly) {
+  const std::string demo = DEMO_PACKAGE_DIR;
+  if (demo.empty()) GTEST_SKIP() << "the demo packages are built only with the toolkit";
+  const auto run = RunPkginfo({"--register", "--json", demo + "/libextreg.so"});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("", run.err);
+  const Json v = ParseJson(run.out);
+  EXPECT_TRUE(v["ok"].boolean);
+  ASSERT_EQ(1u, v["procedures"].array.size()) << run.out;
+  EXPECT_EQ("@Extreg@Register$qqrv", v["procedures"].array[0]["name"].string);
+  EXPECT_FALSE(v["procedures"].array[0]["registrations"].array.empty())
+      << "extreg registers its controls";
+}
+
 TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
   pktest::TempDir dir;
   const std::string text = dir.File("notes\t\"quoted\".txt");

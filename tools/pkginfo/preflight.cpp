@@ -369,6 +369,8 @@ class Checker {
   std::set<std::string> frameworkSonames_;
 };
 
+}  // namespace
+
 std::string FrameworkDirectory() {
   const rtl::HMODULE module =
       rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
@@ -376,8 +378,6 @@ std::string FrameworkDirectory() {
   if (module == 0 || rtl::GetModuleFileNameA(module, path, sizeof path) == 0) return {};
   return DirectoryOf(path);
 }
-
-}  // namespace
 
 std::vector<std::string> CheckReport::Problems() const {
   std::vector<std::string> problems;

@@ -57,6 +57,9 @@ struct CheckReport {
 
 CheckReport CheckPackage(const std::string& file, const SearchPaths& paths);
 
+// The directory of the librtl.so this process runs with; empty when unknown.
+std::string FrameworkDirectory();
+
 // "$ORIGIN" and "${ORIGIN}" in a search path entry become the directory of the
 // object that holds the entry; "$LIB" and "$PLATFORM" what this system's dynamic
 // linker puts there.

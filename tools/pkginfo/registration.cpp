@@ -1,8 +1,11 @@
 #include "registration.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "elf_reader.h"
+#include "preflight.h"
 #include "rtl/classes.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
@@ -46,6 +49,18 @@ std::vector<std::string> ProceduresOf(const rtl::detail::PackageRecord& record) 
   return procedures;
 }
 
+// In the workbench the window toolkit is part of the program: loaded before any
+// package and never unloaded. So it is here, or unloading the package would close
+// the toolkit and Qt with it, which the workbench never does.
+void LoadFramework(const rtl::detail::PackageRecord& record) {
+  const std::string directory = FrameworkDirectory();
+  for (const std::string& required : record.requiredPackages) {
+    if (required != "toolkit" || directory.empty()) continue;
+    const std::string path = directory + "/libtoolkit.so";
+    if (access(path.c_str(), F_OK) == 0) rtl::LoadPackage(path);
+  }
+}
+
 }  // namespace
 
 bool RegistrationRun::Ok() const {
@@ -69,6 +84,7 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
   try {
     // LoadPackage reads the record too, but does not hand it out.
     info = rtl::detail::ReadPackageFile(file);
+    LoadFramework(info.record);
     module = rtl::LoadPackage(file);
   } catch (const rtl::Exception& e) {
     run.error = e.Message();
