@@ -83,7 +83,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Package Workbench developers <workbench@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 # dpkg-shlibdeps finds the C, C++ and Qt libraries the binaries need; the
 # framework's own libraries come with the package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
