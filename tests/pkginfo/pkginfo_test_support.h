@@ -1,15 +1,14 @@
 #pragma once
 
-// Temporary folders, the pkginfo tool run as a user runs it, and a strict JSON
-// reader to take its output apart. The reader is written here on purpose: it
-// shares nothing with the writer under test.
+// Temporary folders, the pkginfo tool run as a user runs it, and its JSON lines
+// read back.
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace pktest {
 
@@ -44,24 +43,9 @@ ToolRun RunPkginfo(const std::vector<std::string>& args,
 
 std::vector<std::string> Lines(const std::string& text);
 
-// A parsed JSON value. Strings hold UTF-8.
-struct Json {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool boolean = false;
-  double number = 0;
-  std::string string;
-  std::vector<Json> array;
-  std::vector<std::pair<std::string, Json>> object;
-
-  bool Has(const std::string& key) const;
-  // The member of that name; throws std::runtime_error when there is none.
-  const Json& operator[](const std::string& key) const;
-  std::vector<std::string> Strings() const;  // an array of strings
-};
-
-// Parses exactly one JSON value with nothing but blanks around it. Throws
-// std::runtime_error saying what was wrong at which byte, for anything RFC 8259
-// refuses: raw control characters in strings, bad escapes, invalid UTF-8, ...
-Json ParseJson(const std::string& text);
+// The one JSON value in this text, read strictly (RFC 8259: no raw control
+// characters, no invalid UTF-8, nothing after the value). What the reader refused
+// raises with its message and the text.
+nlohmann::json ParseJson(const std::string& text);
 
 }  // namespace pktest

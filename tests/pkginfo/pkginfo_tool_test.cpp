@@ -9,7 +9,7 @@
 
 namespace {
 
-using pktest::Json;
+using Json = nlohmann::json;
 using pktest::ParseJson;
 using pktest::RunPkginfo;
 
@@ -52,17 +52,17 @@ TEST(PkginfoCheck, JsonCarriesTheSameVerdict) {
   const auto lines = pktest::Lines(run.out);
   ASSERT_EQ(2u, lines.size()) << "one object per file, one per line:\n" << run.out;
   const Json missing = ParseJson(lines[0]);
-  EXPECT_FALSE(missing["ok"].boolean);
+  EXPECT_FALSE(missing.at("ok").get<bool>());
   EXPECT_EQ(std::vector<std::string>{"required package pkgnowhere not found"},
-            missing["problems"].Strings());
-  const Json& packages = missing["requiredPackages"];
-  ASSERT_EQ(2u, packages.array.size()) << "rtl and pkgnowhere";
-  EXPECT_EQ("pkgnowhere", packages.array[1]["name"].string);
-  EXPECT_EQ(Json::Kind::Null, packages.array[1]["path"].kind) << "no path for a missing one";
-  EXPECT_EQ(2u, packages.array[1]["looked"].array.size()) << "the two places the loader looks";
+            missing.at("problems").get<std::vector<std::string>>());
+  const Json& packages = missing.at("requiredPackages");
+  ASSERT_EQ(2u, packages.size()) << "rtl and pkgnowhere";
+  EXPECT_EQ("pkgnowhere", packages.at(1).at("name").get<std::string>());
+  EXPECT_TRUE(packages.at(1).at("path").is_null()) << "no path for a missing one";
+  EXPECT_EQ(2u, packages.at(1).at("looked").size()) << "the two places the loader looks";
   const Json mark = ParseJson(lines[1]);
-  EXPECT_TRUE(mark["ok"].boolean) << lines[1];
-  EXPECT_TRUE(mark["unresolvedSymbols"].array.empty());
+  EXPECT_TRUE(mark.at("ok").get<bool>()) << lines[1];
+  EXPECT_EQ(Json::array(), mark.at("unresolvedSymbols")) << "nothing unresolved in mark";
 }
 
 TEST(PkginfoRegister, PrintsPagesAndClassesInTheOrderRegistered) {
@@ -100,12 +100,13 @@ TEST(PkginfoRegister, ARaisingProcedureGivesItsMessageAndFails) {
   const auto json = RunPkginfo({"--register", "--json", Package("raisereg")});
   EXPECT_EQ(1, json.status);
   const Json v = ParseJson(json.out);
-  EXPECT_FALSE(v["ok"].boolean);
-  ASSERT_EQ(1u, v["procedures"].array.size());
-  const Json& procedure = v["procedures"].array[0];
-  EXPECT_EQ("RaiseReg: the second page cannot be registered", procedure["error"].string);
+  EXPECT_FALSE(v.at("ok").get<bool>());
+  ASSERT_EQ(1u, v.at("procedures").size());
+  const Json& procedure = v.at("procedures").at(0);
+  EXPECT_EQ("RaiseReg: the second page cannot be registered",
+            procedure.at("error").get<std::string>());
   EXPECT_EQ(std::vector<std::string>{"TRaiseFirst"},
-            procedure["registrations"].array.at(0)["classes"].Strings());
+            procedure.at("registrations").at(0).at("classes").get<std::vector<std::string>>());
 }
 
 TEST(PkginfoRegister, NonPackagesAndMissingProceduresGetOneLine) {
@@ -141,9 +142,9 @@ TEST(PkginfoRegister, RunsEveryUnitsProcedureOrTheNamedOne) {
   const auto all = RunPkginfo({"--register", "--json", Package("twounits")});
   EXPECT_EQ(0, all.status) << all.err;
   const Json v = ParseJson(all.out);
-  EXPECT_TRUE(v["ok"].boolean);
+  EXPECT_TRUE(v.at("ok").get<bool>());
   std::vector<std::string> names;
-  for (const Json& p : v["procedures"].array) names.push_back(p["name"].string);
+  for (const Json& p : v.at("procedures")) names.push_back(p.at("name").get<std::string>());
   EXPECT_FALSE(names.empty()) << "twounits has a registration procedure";
   for (const std::string& name : names) {
     EXPECT_EQ(0u, name.find('@')) << name << " follows the naming rule";
@@ -162,10 +163,10 @@ TEST(PkginfoRegister, APackageOnTheToolkitRegistersAndUnloadsCleanly) {
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ("", run.err);
   const Json v = ParseJson(run.out);
-  EXPECT_TRUE(v["ok"].boolean);
-  ASSERT_EQ(1u, v["procedures"].array.size()) << run.out;
-  EXPECT_EQ("@Extreg@Register$qqrv", v["procedures"].array[0]["name"].string);
-  EXPECT_FALSE(v["procedures"].array[0]["registrations"].array.empty())
+  EXPECT_TRUE(v.at("ok").get<bool>());
+  ASSERT_EQ(1u, v.at("procedures").size()) << run.out;
+  EXPECT_EQ("@Extreg@Register$qqrv", v.at("procedures").at(0).at("name").get<std::string>());
+  EXPECT_FALSE(v.at("procedures").at(0).at("registrations").empty())
       << "extreg registers its controls";
 }
 
@@ -179,17 +180,19 @@ TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
   const auto lines = pktest::Lines(run.out);
   ASSERT_EQ(3u, lines.size()) << run.out;
   const Json user = ParseJson(lines[0]);
-  EXPECT_EQ("pkguser", user["package"].string);
-  EXPECT_EQ(3, user["flags"].number);
-  EXPECT_EQ((std::vector<std::string>{"rtl", "pkgbase"}), user["requires"].Strings());
-  EXPECT_EQ((std::vector<std::string>{"UserUnit", "UserExtra"}), user["contains"].Strings());
-  EXPECT_EQ("libpkguser.so", user["buildArtifact"].string);
+  EXPECT_EQ("pkguser", user.at("package").get<std::string>());
+  EXPECT_EQ(3, user.at("flags").get<int>());
+  EXPECT_EQ((std::vector<std::string>{"rtl", "pkgbase"}),
+            user.at("requires").get<std::vector<std::string>>());
+  EXPECT_EQ((std::vector<std::string>{"UserUnit", "UserExtra"}),
+            user.at("contains").get<std::vector<std::string>>());
+  EXPECT_EQ("libpkguser.so", user.at("buildArtifact").get<std::string>());
   const Json bad = ParseJson(lines[1]);
-  EXPECT_EQ(text, bad["file"].string) << "a tab and quotes in the file name survive";
-  EXPECT_EQ(text + ": not an ELF file (bad magic)", bad["error"].string);
+  EXPECT_EQ(text, bad.at("file").get<std::string>()) << "a tab and quotes in the file name survive";
+  EXPECT_EQ(text + ": not an ELF file (bad magic)", bad.at("error").get<std::string>());
   const Json plain = ParseJson(lines[2]);
-  EXPECT_FALSE(plain["packageInformation"].boolean);
-  EXPECT_FALSE(plain.Has("package"));
+  EXPECT_FALSE(plain.at("packageInformation").get<bool>());
+  EXPECT_FALSE(plain.contains("package")) << "an ordinary library has no package name";
 }
 
 }  // namespace

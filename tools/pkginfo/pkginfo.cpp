@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "elf_reader.h"
-#include "json.h"
+#include "json_output.h"
 #include "preflight.h"
 #include "registration.h"
 #include "rtl/sysutils.h"
@@ -37,8 +37,6 @@ constexpr const char* kUsage =
     "Exit status: 0 when every file could be read (with --check: would load; with\n"
     "--register: every procedure returned), 1 otherwise, 2 on a usage error.\n";
 
-using pkginfo::JsonWriter;
-
 std::string Join(const std::vector<std::string>& items) {
   if (items.empty()) return "(none)";
   std::string out;
@@ -55,8 +53,8 @@ void PrintError(const std::string& message) {
   std::fprintf(stderr, "pkginfo: %s\n", message.c_str());
 }
 
-void PrintLine(const JsonWriter& json) {
-  std::printf("%s\n", json.Text().c_str());
+void PrintLine(const std::string& json) {
+  std::printf("%s\n", json.c_str());
 }
 
 std::string ErrorOf(const std::string& file, const std::exception& e) {
@@ -100,39 +98,6 @@ void PrintInfo(const std::string& file, const rtl::detail::ElfPackageInfo& info)
   PrintExports("other exports", other);
 }
 
-void JsonExports(JsonWriter& json, const char* key,
-                 const std::vector<const rtl::detail::PackageExport*>& list) {
-  json.Key(key).BeginArray();
-  for (const rtl::detail::PackageExport* e : list) {
-    json.BeginObject().Key("name").String(e->name).Key("symbol").String(e->symbol).EndObject();
-  }
-  json.EndArray();
-}
-
-void JsonInfo(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
-  JsonWriter json;
-  json.BeginObject().Key("file").String(file).Key("packageInformation").Bool(info.hasRecord);
-  if (info.hasRecord) {
-    const rtl::detail::PackageRecord& r = info.record;
-    json.Key("package").String(r.name);
-    json.Key("description").String(r.description);
-    json.Key("flags").Number(r.flags);
-    json.Key("requires").StringArray(r.requiredPackages);
-    json.Key("contains").StringArray(r.units);
-    json.Key("buildArtifact").String(r.buildArtifact);
-    std::vector<const rtl::detail::PackageExport*> registration, other;
-    SplitExports(r, registration, other);
-    JsonExports(json, "registrationProcedures", registration);
-    JsonExports(json, "otherExports", other);
-  }
-  PrintLine(json.EndObject());
-}
-
-void JsonError(const std::string& file, const std::string& message) {
-  JsonWriter json;
-  PrintLine(json.BeginObject().Key("file").String(file).Key("error").String(message).EndObject());
-}
-
 int ShowInfo(const std::vector<std::string>& files, bool asJson) {
   int status = 0;
   bool first = true;
@@ -140,7 +105,7 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
     try {
       const rtl::detail::ElfPackageInfo info = rtl::detail::ReadPackageFile(file);
       if (asJson) {
-        JsonInfo(file, info);
+        PrintLine(pkginfo::InfoJson(file, info));
         continue;
       }
       if (!first) std::printf("\n");
@@ -149,7 +114,7 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
     } catch (const std::exception& e) {
       status = 1;
       if (asJson) {
-        JsonError(file, ErrorOf(file, e));
+        PrintLine(pkginfo::ErrorJson(file, ErrorOf(file, e)));
       } else {
         PrintError(ErrorOf(file, e));
       }
@@ -207,47 +172,6 @@ void PrintCheck(const pkginfo::CheckReport& report) {
   }
 }
 
-void JsonResolutions(JsonWriter& json, const char* key,
-                     const std::vector<pkginfo::Resolution>& list) {
-  json.Key(key).BeginArray();
-  for (const pkginfo::Resolution& r : list) {
-    json.BeginObject().Key("name").String(r.name).Key("neededBy").String(r.neededBy);
-    json.Key("path");
-    if (r.path.empty()) {
-      json.Null();
-    } else {
-      json.String(r.path);
-    }
-    json.Key("how").String(r.how);
-    if (!r.problem.empty())
-      json.Key("problem").String(r.problem).Key("looked").StringArray(r.looked);
-    json.EndObject();
-  }
-  json.EndArray();
-}
-
-void JsonCheck(const pkginfo::CheckReport& report) {
-  JsonWriter json;
-  json.BeginObject().Key("file").String(report.file);
-  if (!report.problem.empty()) json.Key("error").String(report.problem);
-  if (!report.package.empty()) json.Key("package").String(report.package);
-  JsonResolutions(json, "requiredPackages", report.packages);
-  JsonResolutions(json, "neededLibraries", report.libraries);
-  json.Key("unresolvedSymbols").BeginArray();
-  for (const pkginfo::UnresolvedSymbol& s : report.symbols) {
-    json.BeginObject()
-        .Key("symbol")
-        .String(s.symbol)
-        .Key("neededBy")
-        .String(s.neededBy)
-        .EndObject();
-  }
-  json.EndArray();
-  const std::vector<std::string> problems = report.Problems();
-  json.Key("problems").StringArray(problems).Key("ok").Bool(problems.empty());
-  PrintLine(json.EndObject());
-}
-
 int Check(const std::vector<std::string>& files, bool asJson) {
   const pkginfo::SearchPaths paths = pkginfo::SearchPaths::FromProcess();
   int status = 0;
@@ -256,7 +180,7 @@ int Check(const std::vector<std::string>& files, bool asJson) {
     const pkginfo::CheckReport report = pkginfo::CheckPackage(file, paths);
     if (!report.Problems().empty()) status = 1;
     if (asJson) {
-      JsonCheck(report);
+      PrintLine(pkginfo::CheckJson(report));
       continue;
     }
     if (!first) std::printf("\n");
@@ -289,30 +213,10 @@ void PrintRegistration(const pkginfo::RegistrationRun& run) {
   if (!run.error.empty()) PrintError(run.error);
 }
 
-void JsonRegistration(const pkginfo::RegistrationRun& run) {
-  JsonWriter json;
-  json.BeginObject().Key("file").String(run.file);
-  if (!run.package.empty()) json.Key("package").String(run.package);
-  if (!run.error.empty()) json.Key("error").String(run.error);
-  json.Key("procedures").BeginArray();
-  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
-    json.BeginObject().Key("name").String(procedure.name).Key("registrations").BeginArray();
-    for (const pkginfo::RegisteredPage& call : procedure.calls) {
-      json.BeginObject().Key("page").String(call.page).Key("classes").StringArray(call.classes);
-      json.EndObject();
-    }
-    json.EndArray();
-    if (!procedure.error.empty()) json.Key("error").String(procedure.error);
-    json.EndObject();
-  }
-  json.EndArray().Key("ok").Bool(run.Ok());
-  PrintLine(json.EndObject());
-}
-
 int Register(const std::string& file, const std::string& procedure, bool asJson) {
   const pkginfo::RegistrationRun run = pkginfo::RunRegistration(file, procedure);
   if (asJson) {
-    JsonRegistration(run);
+    PrintLine(pkginfo::RegistrationJson(run));
   } else if (run.package.empty()) {
     PrintError(run.error);  // not loaded: one line says why
   } else {

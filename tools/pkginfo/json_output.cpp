@@ -1,0 +1,96 @@
+#include "json_output.h"
+
+#include <nlohmann/json.hpp>
+
+namespace pkginfo {
+
+namespace {
+
+// Keys stay in the order written: people read these lines too.
+using Json = nlohmann::ordered_json;
+
+std::string Line(const Json& json) {
+  // No indent keeps one object per line; replacing keeps a package author's stray
+  // bytes from costing the whole line.
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json Resolutions(const std::vector<Resolution>& list) {
+  Json out = Json::array();
+  for (const Resolution& r : list) {
+    Json item = {{"name", r.name}, {"neededBy", r.neededBy}};
+    item["path"] = r.path.empty() ? Json(nullptr) : Json(r.path);
+    item["how"] = r.how;
+    if (!r.problem.empty()) {
+      item["problem"] = r.problem;
+      item["looked"] = r.looked;
+    }
+    out.push_back(std::move(item));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
+  Json json = {{"file", file}, {"packageInformation", info.hasRecord}};
+  if (info.hasRecord) {
+    const rtl::detail::PackageRecord& r = info.record;
+    json["package"] = r.name;
+    json["description"] = r.description;
+    json["flags"] = r.flags;
+    json["requires"] = r.requiredPackages;
+    json["contains"] = r.units;
+    json["buildArtifact"] = r.buildArtifact;
+    Json registration = Json::array(), other = Json::array();
+    for (const rtl::detail::PackageExport& e : r.exports) {
+      (IsRegistrationProcedure(e.name) ? registration : other)
+          .push_back({{"name", e.name}, {"symbol", e.symbol}});
+    }
+    json["registrationProcedures"] = std::move(registration);
+    json["otherExports"] = std::move(other);
+  }
+  return Line(json);
+}
+
+std::string ErrorJson(const std::string& file, const std::string& message) {
+  return Line({{"file", file}, {"error", message}});
+}
+
+std::string CheckJson(const CheckReport& report) {
+  Json json = {{"file", report.file}};
+  if (!report.problem.empty()) json["error"] = report.problem;
+  if (!report.package.empty()) json["package"] = report.package;
+  json["requiredPackages"] = Resolutions(report.packages);
+  json["neededLibraries"] = Resolutions(report.libraries);
+  Json symbols = Json::array();
+  for (const UnresolvedSymbol& s : report.symbols) {
+    symbols.push_back({{"symbol", s.symbol}, {"neededBy", s.neededBy}});
+  }
+  json["unresolvedSymbols"] = std::move(symbols);
+  const std::vector<std::string> problems = report.Problems();
+  json["problems"] = problems;
+  json["ok"] = problems.empty();
+  return Line(json);
+}
+
+std::string RegistrationJson(const RegistrationRun& run) {
+  Json json = {{"file", run.file}};
+  if (!run.package.empty()) json["package"] = run.package;
+  if (!run.error.empty()) json["error"] = run.error;
+  Json procedures = Json::array();
+  for (const ProcedureRun& procedure : run.procedures) {
+    Json registrations = Json::array();
+    for (const RegisteredPage& call : procedure.calls) {
+      registrations.push_back({{"page", call.page}, {"classes", call.classes}});
+    }
+    Json item = {{"name", procedure.name}, {"registrations", std::move(registrations)}};
+    if (!procedure.error.empty()) item["error"] = procedure.error;
+    procedures.push_back(std::move(item));
+  }
+  json["procedures"] = std::move(procedures);
+  json["ok"] = run.Ok();
+  return Line(json);
+}
+
+}  // namespace pkginfo

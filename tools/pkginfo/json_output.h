@@ -1,0 +1,23 @@
+#pragma once
+
+// pkginfo's machine-readable output: one JSON object per file, on a line of its
+// own. Texts from package files are arbitrary bytes: valid UTF-8 passes through,
+// anything else becomes U+FFFD, so that every line parses.
+
+#include <string>
+
+#include "elf_reader.h"
+#include "preflight.h"
+#include "registration.h"
+
+namespace pkginfo {
+
+// What the file says about itself; "packageInformation" is false for an ordinary
+// shared library, and then nothing else but the file name follows.
+std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo& info);
+// A file that could not be read at all.
+std::string ErrorJson(const std::string& file, const std::string& message);
+std::string CheckJson(const CheckReport& report);
+std::string RegistrationJson(const RegistrationRun& run);
+
+}  // namespace pkginfo
