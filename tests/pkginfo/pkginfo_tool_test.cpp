@@ -195,4 +195,35 @@ TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
   EXPECT_FALSE(plain.contains("package")) << "an ordinary library has no package name";
 }
 
+// A package's texts are whatever bytes its author chose. The description of a copy
+// of mark is overwritten in place, entry length and all else unchanged.
+TEST(PkginfoJson, ADescriptionOfAnyBytesReadsBack) {
+  const std::string original = "Leaves a mark when its code runs";
+  std::string odd =
+      std::string("\x01\t\"q\\ Пак ") + "\xff" + "\xc0\xaf" + " " + "\xe2\x9c" + "\x7f" + " ok\n";
+  std::string expected = "\x01\t\"q\\ Пак \uFFFD\uFFFD\uFFFD \uFFFD\x7f ok\n";
+  ASSERT_LE(odd.size(), original.size());
+  expected.append(original.size() - odd.size(), '.');
+  odd.resize(original.size(), '.');
+
+  pktest::Bytes file = pktest::ReadBytes(Package("mark"));
+  // The record's entry: tag 2, its length in two bytes, the text.
+  pktest::Bytes entry{2, static_cast<std::uint8_t>(original.size()), 0};
+  entry.insert(entry.end(), original.begin(), original.end());
+  const auto at = std::search(file.begin(), file.end(), entry.begin(), entry.end());
+  ASSERT_NE(file.end(), at) << "mark's description entry is in its file";
+  std::copy(odd.begin(), odd.end(), at + 3);
+  pktest::TempDir dir;
+  pktest::WriteBytes(dir.File("libmark.so"), file);
+
+  const auto run = RunPkginfo({"--json", dir.File("libmark.so")});
+  EXPECT_EQ(0, run.status) << run.err;
+  const auto lines = pktest::Lines(run.out);
+  ASSERT_EQ(1u, lines.size()) << "the line break in the text stays escaped:\n" << run.out;
+  const Json v = ParseJson(lines[0]);
+  EXPECT_EQ(expected, v.at("description").get<std::string>())
+      << "controls, quotes, backslash and Cyrillic as written, U+FFFD for the invalid bytes";
+  EXPECT_EQ("mark", v.at("package").get<std::string>()) << "the rest of the record unchanged";
+}
+
 }  // namespace
