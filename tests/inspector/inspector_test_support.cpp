@@ -1,9 +1,5 @@
 #include "inspector_test_support.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <QListWidget>
 #include <filesystem>
 #include <fstream>
@@ -20,41 +16,16 @@ ScopedExecutableModule::~ScopedExecutableModule() {
   rtl::UnregisterModule(&record_);
 }
 
-ScopedPackage::ScopedPackage(const std::string& path) : module_(rtl::LoadPackage(path)) {}
-
-ScopedPackage::~ScopedPackage() {
-  Unload();
-}
-
-void ScopedPackage::Unload() {
-  if (module_ != 0) rtl::UnloadPackage(module_);
-  module_ = 0;
-}
-
-void CopyFile(const std::string& from, const std::string& to) {
-  // Removed first: a mapped file is never written over, only replaced.
-  std::filesystem::remove(to);
-  std::filesystem::copy_file(from, to);
-}
-
 PackageCopy::PackageCopy(const std::string& package, std::size_t dirLength,
                          const std::string& fileName)
-    : source_(wbtest::PackagePath(package)) {
-  char pattern[] = "/tmp/inspector_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw rtl::Exception("PackageCopy: cannot make a directory");
-  root_ = RealPath(pattern);
-  dir_ = root_;
+    : source_(wbtest::PackageFile(package)) {
+  dir_ = RealPath(root_.Path());
   if (dirLength > dir_.size() + 1) {
     dir_ += "/" + std::string(dirLength - dir_.size() - 1, 'd');
     std::filesystem::create_directory(dir_);
   }
   path_ = dir_ + "/" + (fileName.empty() ? "lib" + package + ".so" : fileName);
   CopyFile(source_, path_);
-}
-
-PackageCopy::~PackageCopy() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
 }
 
 void PackageCopy::Spoil() {
@@ -64,18 +35,6 @@ void PackageCopy::Spoil() {
 
 void PackageCopy::Restore() {
   CopyFile(source_, path_);
-}
-
-std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) {
-    throw rtl::Exception("RealPath: no such file: " + path);
-  }
-  return resolved;
-}
-
-std::string ExecutablePath() {
-  return RealPath("/proc/self/exe");
 }
 
 std::vector<std::string> Items(const toolkit::TListBox* list) {

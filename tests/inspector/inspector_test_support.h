@@ -21,19 +21,10 @@ class ScopedExecutableModule {
   rtl::TLibModule record_;
 };
 
-// A package loaded for the test's lifetime; Unload() lets it go earlier.
-class ScopedPackage {
- public:
-  explicit ScopedPackage(const std::string& path);
-  ~ScopedPackage();
-  ScopedPackage(const ScopedPackage&) = delete;
-  ScopedPackage& operator=(const ScopedPackage&) = delete;
-  rtl::HMODULE Module() const noexcept { return module_; }
-  void Unload();
-
- private:
-  rtl::HMODULE module_ = 0;
-};
+using testsupport::CopyFile;
+using testsupport::ExecutablePath;
+using testsupport::RealPath;
+using testsupport::ScopedPackage;
 
 // A copy of a test package in a directory of its own, removed with this object.
 // Spoil() puts garbage at the copy's path while a loaded copy stays mapped (a new
@@ -43,7 +34,6 @@ class PackageCopy {
   // dirLength: pad the directory's path to this many characters (0: as it comes).
   explicit PackageCopy(const std::string& package, std::size_t dirLength = 0,
                        const std::string& fileName = "");
-  ~PackageCopy();
   PackageCopy(const PackageCopy&) = delete;
   PackageCopy& operator=(const PackageCopy&) = delete;
 
@@ -54,16 +44,10 @@ class PackageCopy {
 
  private:
   std::string source_;
-  std::string root_;
+  testsupport::TempDir root_;
   std::string dir_;
   std::string path_;
 };
-
-// Puts a copy of the file at path (a new file, as PackageCopy does).
-void CopyFile(const std::string& from, const std::string& to);
-
-std::string RealPath(const std::string& path);
-std::string ExecutablePath();
 
 std::vector<std::string> Items(const toolkit::TListBox* list);
 std::vector<rtl::HMODULE> Handles(const toolkit::TListBox* list);

@@ -15,7 +15,7 @@ using inspectortest::MemoLines;
 using inspectortest::Memos;
 using inspectortest::ScopedPackage;
 using inspectortest::Select;
-using wbtest::PackagePath;
+using wbtest::PackageFile;
 
 // ---------------------------------------------------------------------------
 // The window's description
@@ -203,11 +203,11 @@ const MemoLines kNoMemos = {};
 const MemoLines kTwoUnitsMemos = {{"TwoFirst", "TwoSecond"}, {"rtl"}, {"libtwounits.so"}};
 
 TEST_F(Inspector, FirstOpeningListsEveryModuleInTheListsOrder) {
-  ScopedPackage twounits(PackagePath("twounits"));
+  ScopedPackage twounits(PackageFile("twounits"));
   TForm2* form = Open();
   ASSERT_NE(form, nullptr) << "the open action should have stored the inspector";
   EXPECT_TRUE(form->Widget()->isVisible()) << "the inspector should be shown";
-  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleInstances())
+  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleList())
       << "item n should carry the handle of the n-th module list record";
 
   const std::vector<std::string> items = Items(form->ListBox1);
@@ -217,7 +217,7 @@ TEST_F(Inspector, FirstOpeningListsEveryModuleInTheListsOrder) {
       << "a module without description shows \" [\" directly followed by \"]\"";
   const int pkg = IndexOf(form->ListBox1, twounits.Module());
   ASSERT_GE(pkg, 0) << "the loaded package should be listed";
-  EXPECT_EQ(items[pkg], inspectortest::RealPath(PackagePath("twounits")) +
+  EXPECT_EQ(items[pkg], inspectortest::RealPath(PackageFile("twounits")) +
                             " [Two units, one of them registering components]")
       << "the item text is the file name, \" [\", the description and \"]\"";
   EXPECT_EQ(form->ListBox1->ItemIndex(), -1) << "nothing is selected after opening";
@@ -225,7 +225,7 @@ TEST_F(Inspector, FirstOpeningListsEveryModuleInTheListsOrder) {
 }
 
 TEST_F(Inspector, RefreshingTwiceGivesTheSameItemsAndKeepsTheMemos) {
-  ScopedPackage twounits(PackagePath("twounits"));
+  ScopedPackage twounits(PackageFile("twounits"));
   TForm2* form = Open();
   const std::vector<std::string> items = Items(form->ListBox1);
   const std::vector<rtl::HMODULE> handles = Handles(form->ListBox1);
@@ -257,7 +257,7 @@ class InspectorPackageInfo : public Inspector,
 TEST_P(InspectorPackageInfo, SelectionShowsEachKindInItsMemoInOrder) {
   std::vector<std::unique_ptr<ScopedPackage>> loaded;
   for (const std::string& name : GetParam().packages) {
-    loaded.push_back(std::make_unique<ScopedPackage>(PackagePath(name)));
+    loaded.push_back(std::make_unique<ScopedPackage>(PackageFile(name)));
   }
   TForm2* form = Open();
   // Another module first, so that the memos are cleared, not merely filled.
@@ -305,7 +305,7 @@ TEST_F(Inspector, EveryKindOtherThanZeroAndOneLandsInMemo3) {
 }
 
 TEST_F(Inspector, NothingToShowLeavesTheMemosEmptyWithoutAMessage) {
-  ScopedPackage twounits(PackagePath("twounits"));
+  ScopedPackage twounits(PackageFile("twounits"));
   TForm2* form = Open();
   Select(form->ListBox1, IndexOf(form->ListBox1, rtl::MainInstance()));
   EXPECT_EQ(Memos(form), kNoMemos) << "the executable carries no package information";
@@ -319,12 +319,12 @@ TEST_F(Inspector, NothingToShowLeavesTheMemosEmptyWithoutAMessage) {
 }
 
 TEST_F(Inspector, TheListIsASnapshotUntilRefreshed) {
-  auto first = std::make_unique<ScopedPackage>(PackagePath("twounits"));
+  auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
   const rtl::HMODULE gone = first->Module();
   TForm2* form = Open();
   const std::vector<std::string> before = Items(form->ListBox1);
 
-  ScopedPackage later(PackagePath("mark"));
+  ScopedPackage later(PackageFile("mark"));
   first->Unload();
   EXPECT_EQ(Items(form->ListBox1), before) << "loading and unloading change nothing by themselves";
   EXPECT_EQ(IndexOf(form->ListBox1, later.Module()), -1)
@@ -336,7 +336,7 @@ TEST_F(Inspector, TheListIsASnapshotUntilRefreshed) {
   EXPECT_EQ(Memos(form), kNoMemos) << "the unloaded package's item shows nothing";
 
   Refresh(form);
-  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleInstances())
+  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleList())
       << "after a refresh the list follows the module list again";
   EXPECT_GE(IndexOf(form->ListBox1, later.Module()), 0) << "the new package is listed";
   const std::vector<std::string> after = Items(form->ListBox1);
@@ -345,8 +345,8 @@ TEST_F(Inspector, TheListIsASnapshotUntilRefreshed) {
 }
 
 TEST_F(Inspector, AnItemWhoseAddressNowHoldsAnotherPackageShowsNothing) {
-  auto first = std::make_unique<ScopedPackage>(PackagePath("twounits"));
-  ScopedPackage other(PackagePath("mark"));
+  auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
+  ScopedPackage other(PackageFile("mark"));
   TForm2* form = Open();
   const int stale = IndexOf(form->ListBox1, first->Module());
   first->Unload();
@@ -366,7 +366,7 @@ TEST_F(Inspector, ALongFileNameIsCutAt253Characters) {
   inspectortest::PackageCopy copy("mark", 230, "libmark_copy_with_a_rather_long_name.so");
   ASSERT_GT(copy.Path().size(), 253u);
   const std::string cut = copy.Path().substr(0, 253);
-  inspectortest::CopyFile(PackagePath("twounits"), cut);
+  inspectortest::CopyFile(PackageFile("twounits"), cut);
   ScopedPackage loaded(copy.Path());
 
   TForm2* form = Open();

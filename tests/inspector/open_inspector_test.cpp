@@ -16,7 +16,7 @@ using inspectortest::Memos;
 using inspectortest::PackageCopy;
 using inspectortest::ScopedPackage;
 using inspectortest::Select;
-using wbtest::PackagePath;
+using wbtest::PackageFile;
 
 int InspectorsOwnedBy(const rtl::TComponent* owner) {
   int count = 0;
@@ -54,7 +54,7 @@ TEST_F(OpenInspector, PressingTwiceMakesOneWindow) {
 }
 
 TEST_F(OpenInspector, ReopeningAfterCloseShowsTheSameListAndMemosWithoutRefresh) {
-  ScopedPackage twounits(PackagePath("twounits"));
+  ScopedPackage twounits(PackageFile("twounits"));
   PressOpen();
   TForm2* form = Form2;
   Select(form->ListBox1, IndexOf(form->ListBox1, twounits.Module()));
@@ -64,7 +64,7 @@ TEST_F(OpenInspector, ReopeningAfterCloseShowsTheSameListAndMemosWithoutRefresh)
 
   form->Close();
   EXPECT_FALSE(form->Widget()->isVisible()) << "closing should hide the inspector";
-  ScopedPackage later(PackagePath("mark"));
+  ScopedPackage later(PackageFile("mark"));
   PressOpen();
   EXPECT_EQ(Form2, form) << "the closed window should be shown again, not rebuilt";
   EXPECT_TRUE(form->Widget()->isVisible()) << "the inspector should be on screen again";
@@ -84,13 +84,13 @@ TEST_F(OpenInspector, ARefreshStopsAtAModuleWhoseDescriptionCannotBeRead) {
   PackageCopy copy("mark");
   ScopedPackage spoiled(copy.Path());
   // Loaded later, so listed before it: new records go to the head of the list.
-  ScopedPackage listedFirst(PackagePath("twounits"));
+  ScopedPackage listedFirst(PackageFile("twounits"));
   copy.Spoil();
   Select(form->ListBox1, 0);
   const MemoLines memos = Memos(form);
 
   wbtest::Press(form->Button1);
-  const std::vector<rtl::HMODULE> modules = wbtest::ModuleInstances();
+  const std::vector<rtl::HMODULE> modules = wbtest::ModuleList();
   const auto failing = std::find(modules.begin(), modules.end(), spoiled.Module());
   ASSERT_NE(failing, modules.end());
   EXPECT_EQ(Handles(form->ListBox1), std::vector<rtl::HMODULE>(modules.begin(), failing))
@@ -104,7 +104,7 @@ TEST_F(OpenInspector, ARefreshStopsAtAModuleWhoseDescriptionCannotBeRead) {
   copy.Restore();
   dialogs_->Reset();
   wbtest::Press(form->Button1);
-  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleInstances())
+  EXPECT_EQ(Handles(form->ListBox1), wbtest::ModuleList())
       << "once the file reads again, the refresh lists every module";
   EXPECT_TRUE(dialogs_->Boxes().empty()) << "that refresh should show no box";
 }
@@ -130,8 +130,7 @@ TEST_F(OpenInspector, AFailedConstructionLeavesForm2NullAndTheNextPressBuildsAne
   copy.Restore();
   PressOpen();
   ASSERT_NE(Form2, nullptr) << "with the file readable again the next press builds the window";
-  EXPECT_EQ(Handles(Form2->ListBox1), wbtest::ModuleInstances())
-      << "the new window lists every module";
+  EXPECT_EQ(Handles(Form2->ListBox1), wbtest::ModuleList()) << "the new window lists every module";
   EXPECT_EQ(InspectorsOwnedBy(main_), 1) << "exactly one inspector after the failures";
   EXPECT_TRUE(Form2->Widget()->isVisible());
 }
@@ -140,7 +139,7 @@ TEST_F(OpenInspector, AFailedConstructionLeavesForm2NullAndTheNextPressBuildsAne
 // LoadPack, then the inspector opened from the running main window.
 TEST(OpenInspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
   wbtest::ScopedDialogs dialogs;
-  dialogs->AnswerOpen(PackagePath("stdreg"));
+  dialogs->AnswerOpen(PackageFile("stdreg"));
   bool checked = false;
   wbtest::LoopScript script(
       {[] { wbtest::Press(Form1->LoadPack); }, [] { wbtest::Press(Form1->Button1); },
@@ -149,7 +148,7 @@ TEST(OpenInspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) 
          ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
          EXPECT_EQ(Form2->Owner(), Form1) << "the main window should own the inspector";
          EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
-         EXPECT_EQ(Handles(Form2->ListBox1), wbtest::ModuleInstances())
+         EXPECT_EQ(Handles(Form2->ListBox1), wbtest::ModuleList())
              << "one item per module list record, in order";
          const std::vector<std::string> items = Items(Form2->ListBox1);
          const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());

@@ -17,18 +17,8 @@
 namespace {
 
 using pktest::Bytes;
-
-template <typename T>
-T Get(const Bytes& bytes, std::uint64_t offset) {
-  T value;
-  std::memcpy(&value, bytes.data() + offset, sizeof value);
-  return value;
-}
-
-template <typename T>
-void Put(Bytes& bytes, std::uint64_t offset, const T& value) {
-  std::memcpy(bytes.data() + offset, &value, sizeof value);
-}
+using testsupport::Get;
+using testsupport::Put;
 
 std::uint64_t SegmentHeader(const Bytes& file, std::uint32_t type) {
   const auto h = Get<Elf64_Ehdr>(file, 0);

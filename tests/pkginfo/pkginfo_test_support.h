@@ -1,41 +1,22 @@
 #pragma once
 
-// Temporary folders, the pkginfo tool run as a user runs it, and its JSON lines
-// read back.
+// The pkginfo tool run as a user runs it, and its JSON lines read back.
 
-#include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "test_support.h"
+
 namespace pktest {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const Bytes& bytes);
-void CopyFile(const std::string& from, const std::string& to);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::string Path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-struct ToolRun {
-  int status = -1;  // exit status; -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
+using testsupport::Bytes;
+using testsupport::CopyFile;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::ToolRun;
+using testsupport::WriteBytes;
 
 // Runs pkginfo with these arguments, and these variables added to the environment.
 ToolRun RunPkginfo(const std::vector<std::string>& args,

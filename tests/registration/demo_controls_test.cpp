@@ -13,7 +13,8 @@
 
 namespace {
 
-using regtest::ScopedPackage;
+using testsupport::PackageFile;
+using testsupport::ScopedPackage;
 
 // The demo packages loaded, their classes registered by their own procedures with
 // no main window (so nothing is listed), and instances made through the class
@@ -26,7 +27,7 @@ class DemoControls : public testing::Test {
                                                                   {&extreg_, "Extreg"}};
     for (const auto& [package, unit] : units) {
       const std::string name = RegistrationProcName(unit);
-      void* proc = rtl::GetProcAddress(package->Handle(), name.c_str());
+      void* proc = rtl::GetProcAddress(package->Module(), name.c_str());
       ASSERT_NE(proc, nullptr) << name << " should be exported";
       reinterpret_cast<void (*)()>(proc)();
     }
@@ -44,8 +45,8 @@ class DemoControls : public testing::Test {
     return control;
   }
 
-  ScopedPackage stdreg_{"stdreg"};
-  ScopedPackage extreg_{"extreg"};
+  ScopedPackage stdreg_{PackageFile("stdreg")};
+  ScopedPackage extreg_{PackageFile("extreg")};
   std::vector<std::unique_ptr<rtl::TComponent>> made_;
 };
 

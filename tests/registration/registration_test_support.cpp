@@ -21,13 +21,6 @@ void InWorkbench(const std::function<void()>& body) {
   EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
 }
 
-ScopedPackage::ScopedPackage(const std::string& name)
-    : handle_(rtl::LoadPackage(wbtest::PackagePath(name))) {}
-
-ScopedPackage::~ScopedPackage() {
-  rtl::UnloadPackage(handle_);
-}
-
 TestClasses::TestClasses(std::vector<std::string> names) : names_(std::move(names)) {
   infos_.reserve(names_.size());
   for (const std::string& name : names_) {

@@ -13,19 +13,6 @@ namespace regtest {
 // closes the main window; the run must end by itself.
 void InWorkbench(const std::function<void()>& body);
 
-// A package loaded for the length of a test, besides the one in the slot.
-class ScopedPackage {
- public:
-  explicit ScopedPackage(const std::string& name);
-  ~ScopedPackage();
-  ScopedPackage(const ScopedPackage&) = delete;
-  ScopedPackage& operator=(const ScopedPackage&) = delete;
-  rtl::HMODULE Handle() const noexcept { return handle_; }
-
- private:
-  rtl::HMODULE handle_ = 0;
-};
-
 // Class descriptors made by the test under the given names, taken out of the class
 // registry again when the test ends.
 class TestClasses {

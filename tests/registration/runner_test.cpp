@@ -8,7 +8,8 @@ using regtest::InWorkbench;
 using regtest::PageCaptions;
 using regtest::PageLines;
 using regtest::PaletteText;
-using regtest::ScopedPackage;
+using testsupport::PackageFile;
+using testsupport::ScopedPackage;
 using wbtest::Press;
 using wbtest::ScopedDialogs;
 using Lines = std::vector<std::string>;
@@ -18,7 +19,7 @@ const Lines kStdregPalette = {"[Samples]",    "TColorSwatch", "TClickCounter",
                               "[Indicators]", "TLedLabel",    "TClockLabel"};
 
 void LoadIntoSlot(ScopedDialogs& dialogs, const std::string& package) {
-  dialogs->AnswerOpen(wbtest::PackagePath(package));
+  dialogs->AnswerOpen(wbtest::PackageFile(package));
   Press(Form1->LoadPack);
   ASSERT_NE(LoadedPackage, 0u) << package << " should be in the slot";
 }
@@ -87,7 +88,7 @@ TEST_P(NamedRunNotFound, CallsNothingAndShowsNothing) {
   InWorkbench([&] {
     LoadIntoSlot(dialogs, "stdreg");
     // extreg (with its procedure) is loaded too, but not into the slot.
-    ScopedPackage extreg("extreg");
+    ScopedPackage extreg(PackageFile("extreg"));
     NamedRun(GetParam().name);
     EXPECT_TRUE(dialogs->Boxes().empty())
         << "nothing should be shown for \"" << GetParam().name << '"';
@@ -159,7 +160,7 @@ void WholeProcessRun() {
 
 TEST(WholeProcessRun, RunsEveryDemoProcedureOnceSkippingTheExecutable) {
   ScopedDialogs dialogs;
-  ScopedPackage extreg("extreg");  // loads stdreg first
+  ScopedPackage extreg(PackageFile("extreg"));  // loads stdreg first
   InWorkbench([&] {
     EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 1) << "the executable is listed";
     WholeProcessRun();
@@ -174,7 +175,7 @@ TEST(WholeProcessRun, RunsEveryDemoProcedureOnceSkippingTheExecutable) {
 
 TEST(WholeProcessRun, TriesEveryReportedNameLetterForLetter) {
   ScopedDialogs dialogs;
-  ScopedPackage odd("oddnames");
+  ScopedPackage odd(PackageFile("oddnames"));
   InWorkbench([&] {
     WholeProcessRun();
     // OddUnit is reported twice; CaseUnit's procedure is spelled Caseunit; the
@@ -187,9 +188,10 @@ TEST(WholeProcessRun, TriesEveryReportedNameLetterForLetter) {
 
 TEST(WholeProcessRun, AProcedureThatRaisesEndsTheWalk) {
   ScopedDialogs dialogs;
-  ScopedPackage stdreg("stdreg");
-  ScopedPackage raising("raisereg");
-  ScopedPackage extreg("extreg");  // the module list now reads extreg, raisereg, stdreg
+  ScopedPackage stdreg(PackageFile("stdreg"));
+  ScopedPackage raising(PackageFile("raisereg"));
+  ScopedPackage extreg(
+      PackageFile("extreg"));  // the module list now reads extreg, raisereg, stdreg
   InWorkbench([&] {
     WholeProcessRun();
     EXPECT_EQ(dialogs->Exceptions(), Lines{"RaiseReg: the second page cannot be registered"});
@@ -205,7 +207,7 @@ TEST(WholeProcessRun, AProcedureThatRaisesEndsTheWalk) {
 // Same page again, case and blanks, the empty name twice, a page with no classes.
 TEST(WholeProcessRun, ManyCallsOfOneProcedureLandOnTheirPages) {
   ScopedDialogs dialogs;
-  ScopedPackage multi("multireg");
+  ScopedPackage multi(PackageFile("multireg"));
   InWorkbench([&] {
     WholeProcessRun();
     EXPECT_EQ(PaletteText(), (Lines{"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]",

@@ -9,10 +9,10 @@
 #include <random>
 #include <string>
 
+#include "elf_test_support.h"
 #include "package_record.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
-#include "test_support.h"
 
 using namespace elftest;
 

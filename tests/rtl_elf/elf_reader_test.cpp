@@ -6,9 +6,9 @@
 #include <string>
 
 #include "elf_reader.h"
+#include "elf_test_support.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
-#include "test_support.h"
 
 using rtl::detail::ElfPackageInfo;
 using rtl::detail::MemoryByteSource;

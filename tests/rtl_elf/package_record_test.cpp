@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "elf_test_support.h"
 #include "package_record.h"
 #include "rtl/sysutils.h"
-#include "test_support.h"
 
 using elftest::Bytes;
 using elftest::Concat;

@@ -1,55 +1,19 @@
 // Runs the built pkginfo tool as a user would and reads what it prints.
 
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <fcntl.h>
 
 #include <string>
 #include <vector>
 
-#include "test_support.h"
-
-extern char** environ;
+#include "elf_test_support.h"
 
 using namespace elftest;
+using testsupport::ToolRun;
 
 namespace {
 
-struct ToolRun {
-  int status = -1;  // exit status; -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
-
 ToolRun RunPkginfo(const std::vector<std::string>& args) {
-  TempDir dir;
-  const std::string outFile = dir.File("out"), errFile = dir.File("err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<char*> argv{const_cast<char*>(PKGINFO_TOOL)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, PKGINFO_TOOL, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ToolRun run;
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << PKGINFO_TOOL;
-    return run;
-  }
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-  const Bytes out = ReadBytes(outFile), err = ReadBytes(errFile);
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+  return testsupport::RunTool(PKGINFO_TOOL, args);
 }
 
 std::size_t Lines(const std::string& text) {

@@ -2,81 +2,12 @@
 
 #include <dirent.h>
 #include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "rtl/object.h"
 
 namespace loadertest {
-
-std::string PackageFile(const std::string& name) {
-  return std::string(WB_PACKAGE_DIR) + "/lib" + name + ".so";
-}
-
-TraceFile::TraceFile() {
-  char pattern[] = "/tmp/rtl-loader-trace-XXXXXX";
-  const int fd = mkstemp(pattern);
-  if (fd >= 0) close(fd);
-  path_ = pattern;
-  setenv("RTL_TEST_TRACE", path_.c_str(), 1);
-}
-
-TraceFile::~TraceFile() {
-  unsetenv("RTL_TEST_TRACE");
-  unlink(path_.c_str());
-}
-
-std::vector<std::string> TraceFile::Lines() const {
-  std::vector<std::string> lines;
-  std::ifstream in(path_);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-void TraceFile::Clear() const {
-  std::ofstream(path_, std::ios::trunc);
-}
-
-TempDir::TempDir() {
-  char pattern[] = "/tmp/rtl-loader-dir-XXXXXX";
-  path_ = mkdtemp(pattern) ? pattern : "";
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::CopyIn(const std::string& from, const std::string& name) const {
-  const std::string to = path_ + "/" + name;
-  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-  return to;
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::string to = path_ + "/" + name;
-  std::ofstream(to, std::ios::binary | std::ios::trunc) << bytes;
-  return to;
-}
-
-ScopedPackage::~ScopedPackage() {
-  try {
-    Unload();
-  } catch (...) {
-    // The test that owns it has already failed on whatever went wrong here.
-  }
-}
-
-void ScopedPackage::Unload() {
-  if (module_ == 0) return;
-  const rtl::HMODULE module = std::exchange(module_, 0);
-  rtl::UnloadPackage(module);
-}
 
 namespace {
 
@@ -101,14 +32,6 @@ RegistrationHook::~RegistrationHook() {
 std::vector<std::pair<std::string, std::string>>& RegistrationHook::Calls() {
   static std::vector<std::pair<std::string, std::string>> calls;
   return calls;
-}
-
-std::vector<rtl::HMODULE> ModuleList() {
-  std::vector<rtl::HMODULE> modules;
-  for (rtl::TLibModule* m = rtl::LibModuleList(); m != nullptr; m = m->Next) {
-    modules.push_back(m->Instance);
-  }
-  return modules;
 }
 
 bool InModuleList(rtl::HMODULE module) {

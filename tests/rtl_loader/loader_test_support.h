@@ -1,7 +1,7 @@
 #pragma once
 
-// What the loader's tests share: where the test packages are, a trace file the
-// test packages write to, a registration hook, and snapshots of process state.
+// What the loader's tests share besides the common helpers: a registration hook,
+// and snapshots of process state.
 
 #include <string>
 #include <utility>
@@ -9,59 +9,15 @@
 
 #include "rtl/classes.h"
 #include "rtl/package.h"
+#include "test_support.h"
 
 namespace loadertest {
 
-// The file of a test package built beside the tests: lib<name>.so.
-std::string PackageFile(const std::string& name);
-
-// Sets RTL_TEST_TRACE to a fresh file for as long as it lives.
-class TraceFile {
- public:
-  TraceFile();
-  ~TraceFile();
-  TraceFile(const TraceFile&) = delete;
-  TraceFile& operator=(const TraceFile&) = delete;
-
-  std::vector<std::string> Lines() const;
-  void Clear() const;
-
- private:
-  std::string path_;
-};
-
-// A fresh directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& Path() const noexcept { return path_; }
-  // Copies a file into the directory under that name; returns the new path.
-  std::string CopyIn(const std::string& from, const std::string& name) const;
-  std::string Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::string path_;
-};
-
-// A package loaded for the length of a scope, so that a failed check does not
-// leave it loaded for the tests after.
-class ScopedPackage {
- public:
-  explicit ScopedPackage(const std::string& fileName) : module_(rtl::LoadPackage(fileName)) {}
-  ~ScopedPackage();
-  ScopedPackage(const ScopedPackage&) = delete;
-  ScopedPackage& operator=(const ScopedPackage&) = delete;
-
-  rtl::HMODULE Module() const noexcept { return module_; }
-  void Unload();
-
- private:
-  rtl::HMODULE module_;
-};
+using testsupport::ExecutablePath;
+using testsupport::PackageFile;
+using testsupport::ScopedPackage;
+using testsupport::TempDir;
+using testsupport::TraceFile;
 
 // Registers every class it is handed, as the workbench's hook does, and keeps the
 // (page, class name) pairs. The previous handler comes back when it goes.
@@ -78,7 +34,7 @@ class RegistrationHook {
   rtl::TRegisterComponentsProc previous_;
 };
 
-std::vector<rtl::HMODULE> ModuleList();
+using testsupport::ModuleList;
 bool InModuleList(rtl::HMODULE module);
 std::string ModulePath(rtl::HMODULE module);
 // The registered module whose file is lib<name>.so, 0 when none.

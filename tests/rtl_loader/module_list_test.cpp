@@ -69,12 +69,6 @@ TEST(ModuleHandles, AddressesMapToTheirModules) {
   EXPECT_EQ(rtl::ModuleFromAddress(&onTheStack), 0u) << "no module holds a stack address";
 }
 
-std::string ExecutablePath() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
-  return std::string(path, static_cast<std::size_t>(length > 0 ? length : 0));
-}
-
 TEST(ModuleFileName, ExecutableAndLibrariesHaveAbsolutePaths) {
   EXPECT_EQ(ModulePath(rtl::MainInstance()), ExecutablePath())
       << "the executable's file name should be its absolute path";

@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 
 #include "workbench_test_support.h"
 
 namespace {
 
 using wbtest::CountInModuleList;
-using wbtest::PackagePath;
+using wbtest::PackageFile;
 using wbtest::ScopedDialogs;
-using wbtest::ScopedTrace;
+using wbtest::TraceFile;
 
 // A main window of its own for each test, with the slot empty before and after.
 class MainWindow : public testing::Test {
@@ -53,8 +49,8 @@ std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> 
 }
 
 TEST_F(MainWindow, LoadPackPutsTheChosenPackageIntoTheSlot) {
-  ScopedTrace trace;
-  LoadPackWith(PackagePath("twounits"));
+  TraceFile trace;
+  LoadPackWith(PackageFile("twounits"));
   ASSERT_NE(LoadedPackage, 0u) << "the slot should hold the loaded package";
   EXPECT_EQ(CountInModuleList(LoadedPackage), 1) << "the package should be in the module list";
   EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "its units should have been initialised in order";
@@ -62,25 +58,25 @@ TEST_F(MainWindow, LoadPackPutsTheChosenPackageIntoTheSlot) {
 }
 
 TEST_F(MainWindow, CancellingTheDialogKeepsTheSlot) {
-  ScopedTrace trace;
+  TraceFile trace;
   dialogs_->CancelOpen();
   form_->LoadPack->Click();
   EXPECT_EQ(LoadedPackage, 0u) << "cancelling with an empty slot should leave it empty";
 
-  LoadPackWith(PackagePath("twounits"));
+  LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE loaded = LoadedPackage;
-  const auto modules = wbtest::ModuleInstances();
+  const auto modules = wbtest::ModuleList();
   dialogs_->CancelOpen();
   form_->LoadPack->Click();
   EXPECT_EQ(LoadedPackage, loaded) << "cancelling should keep the package in the slot";
-  EXPECT_EQ(wbtest::ModuleInstances(), modules) << "cancelling should load and unload nothing";
+  EXPECT_EQ(wbtest::ModuleList(), modules) << "cancelling should load and unload nothing";
   EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "no unit should have been finalised";
 }
 
 TEST_F(MainWindow, TheSameFileTwiceIsUnloadedAndLoadedAgain) {
-  ScopedTrace trace;
-  LoadPackWith(PackagePath("twounits"));
-  LoadPackWith(PackagePath("twounits"));
+  TraceFile trace;
+  LoadPackWith(PackageFile("twounits"));
+  LoadPackWith(PackageFile("twounits"));
   // The handle is the load address, so it may well be the same number again: what
   // shows the reload is that the units were finalised and initialised once more.
   EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload, kTwoUnitsLoad}))
@@ -94,9 +90,9 @@ TEST_F(MainWindow, TheSameFileTwiceIsUnloadedAndLoadedAgain) {
 }
 
 TEST_F(MainWindow, LoadingAnotherPackageReplacesTheFirst) {
-  ScopedTrace trace;
-  LoadPackWith(PackagePath("twounits"));
-  LoadPackWith(PackagePath("mark"));
+  TraceFile trace;
+  LoadPackWith(PackageFile("twounits"));
+  LoadPackWith(PackageFile("mark"));
   // The second package may well be mapped where the first one was, so the first is
   // looked for by its file, not by its address.
   const auto listedFiles = [] {
@@ -120,25 +116,6 @@ TEST_F(MainWindow, LoadingAnotherPackageReplacesTheFirst) {
 }
 
 // A file that is no ELF file at all, removed with the test.
-class GarbageFile {
- public:
-  GarbageFile() {
-    char pattern[] = "/tmp/workbench_garbage_XXXXXX.so";
-    const int fd = mkstemps(pattern, 3);
-    if (fd >= 0) {
-      const char text[] = "this is not a shared library at all";
-      if (write(fd, text, sizeof text) < 0) std::perror("write");
-      close(fd);
-    }
-    path_ = pattern;
-  }
-  ~GarbageFile() { std::remove(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 struct BadFile {
   const char* name;
   std::string path;      // empty: a garbage file made for the test
@@ -152,13 +129,15 @@ void PrintTo(const BadFile& c, std::ostream* out) {
 class FailedLoad : public MainWindow, public testing::WithParamInterface<BadFile> {};
 
 TEST_P(FailedLoad, RaisesNamingTheFileAndLeavesTheSlotEmpty) {
-  ScopedTrace trace;
-  GarbageFile garbage;
-  const std::string path = GetParam().path.empty() ? garbage.Path() : GetParam().path;
+  TraceFile trace;
+  const testsupport::TempDir dir;
+  const std::string path = GetParam().path.empty()
+                               ? dir.Write("garbage.so", "this is not a shared library at all")
+                               : GetParam().path;
   const std::string expected = GetParam().expected.empty() ? path : GetParam().expected;
-  LoadPackWith(PackagePath("twounits"));
+  LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE previous = LoadedPackage;
-  const auto before = wbtest::ModuleInstances();
+  const auto before = wbtest::ModuleList();
 
   std::string message;
   try {
@@ -174,7 +153,7 @@ TEST_P(FailedLoad, RaisesNamingTheFileAndLeavesTheSlotEmpty) {
       << "the package in the slot should have been unloaded before the attempt";
   auto expectedModules = before;
   std::erase(expectedModules, previous);
-  EXPECT_EQ(wbtest::ModuleInstances(), expectedModules)
+  EXPECT_EQ(wbtest::ModuleList(), expectedModules)
       << "the failed load should leave no module behind";
 
   const auto afterFailure = trace.Lines();
@@ -186,25 +165,25 @@ TEST_P(FailedLoad, RaisesNamingTheFileAndLeavesTheSlotEmpty) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FailedLoad,
-    testing::Values(BadFile{"Missing", PackagePath("doesnotexist"), ""}, BadFile{"NotElf", "", ""},
-                    BadFile{"NoPackageInformation", PackagePath("plainlib"), "not a package"},
-                    BadFile{"UnitCannotStart", PackagePath("initfail"), "FailSecond"},
-                    BadFile{"RequiredPackageMissing", PackagePath("missingreq"), "pkgnowhere"}),
+    testing::Values(BadFile{"Missing", PackageFile("doesnotexist"), ""}, BadFile{"NotElf", "", ""},
+                    BadFile{"NoPackageInformation", PackageFile("plainlib"), "not a package"},
+                    BadFile{"UnitCannotStart", PackageFile("initfail"), "FailSecond"},
+                    BadFile{"RequiredPackageMissing", PackageFile("missingreq"), "pkgnowhere"}),
     [](const testing::TestParamInfo<BadFile>& info) { return info.param.name; });
 
 TEST_F(MainWindow, UnLoadPackOnAnEmptySlotDoesNothing) {
-  ScopedTrace trace;
-  const auto before = wbtest::ModuleInstances();
+  TraceFile trace;
+  const auto before = wbtest::ModuleList();
   form_->UnLoadPack->Click();
   form_->UnLoadPack->Click();
   EXPECT_EQ(LoadedPackage, 0u) << "the slot should stay empty";
-  EXPECT_EQ(wbtest::ModuleInstances(), before) << "no module should have been unloaded";
+  EXPECT_EQ(wbtest::ModuleList(), before) << "no module should have been unloaded";
   EXPECT_TRUE(dialogs_->Boxes().empty()) << "UnLoadPack on an empty slot should show nothing";
 }
 
 TEST_F(MainWindow, UnLoadPackEmptiesTheSlot) {
-  ScopedTrace trace;
-  LoadPackWith(PackagePath("twounits"));
+  TraceFile trace;
+  LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE loaded = LoadedPackage;
   form_->UnLoadPack->Click();
   EXPECT_EQ(LoadedPackage, 0u) << "UnLoadPack should empty the slot";
@@ -213,8 +192,8 @@ TEST_F(MainWindow, UnLoadPackEmptiesTheSlot) {
 }
 
 TEST_F(MainWindow, ClosingUnloadsThePackageInTheSlot) {
-  ScopedTrace trace;
-  LoadPackWith(PackagePath("twounits"));
+  TraceFile trace;
+  LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE loaded = LoadedPackage;
   form_->Close();
   EXPECT_EQ(CountInModuleList(loaded), 0) << "closing should unload the slot's package";

@@ -61,7 +61,7 @@ TEST(Startup, ClosingThePaletteWindowKeepsTheRunGoing) {
 
 TEST(Startup, AHandlerExceptionIsShownAndTheLoopGoesOn) {
   ScopedDialogs dialogs;
-  const std::string missing = wbtest::PackagePath("doesnotexist");
+  const std::string missing = wbtest::PackageFile("doesnotexist");
   bool afterwards = false;
   LoopScript script({[&] {
                        dialogs->AnswerOpen(missing);
@@ -85,7 +85,7 @@ TEST(Startup, ClosingTheMainWindowUnloadsThePackageInTheSlot) {
   ScopedDialogs dialogs;
   rtl::HMODULE loaded = 0;
   LoopScript script({[&] {
-    dialogs->AnswerOpen(wbtest::PackagePath("twounits"));
+    dialogs->AnswerOpen(wbtest::PackageFile("twounits"));
     wbtest::Press(Form1->LoadPack);
     loaded = LoadedPackage;
     EXPECT_EQ(wbtest::CountInModuleList(loaded), 1) << "the package should be loaded";

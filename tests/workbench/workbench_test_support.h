@@ -10,15 +10,16 @@
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
+#include "test_support.h"
 #include "toolkit/toolkit.h"
 
 namespace wbtest {
 
-// A test package's file in the build tree.
-std::string PackagePath(const std::string& name);
+using testsupport::ModuleList;
+using testsupport::PackageFile;
+using testsupport::TraceFile;
 
-// The instance handles in the module list, from its head.
-std::vector<rtl::HMODULE> ModuleInstances();
+// How many records of the module list hold this handle.
 int CountInModuleList(rtl::HMODULE module);
 
 // Answers every box of the program while the test lives.
@@ -34,20 +35,6 @@ class ScopedDialogs {
  private:
   toolkit::ScriptedDialogService service_;
   toolkit::DialogService* previous_ = nullptr;
-};
-
-// The test packages write what their units do to the file named by RTL_TEST_TRACE;
-// this points it at a fresh file for the test's lifetime.
-class ScopedTrace {
- public:
-  ScopedTrace();
-  ~ScopedTrace();
-  ScopedTrace(const ScopedTrace&) = delete;
-  ScopedTrace& operator=(const ScopedTrace&) = delete;
-  std::vector<std::string> Lines() const;
-
- private:
-  std::string path_;
 };
 
 // Presses a button the way a user does: through its widget, so the toolkit's

@@ -1,35 +1,8 @@
-#include "test_support.h"
+#include "elf_test_support.h"
 
-#include <stdlib.h>
-
-#include <fstream>
-#include <iterator>
+#include <cstring>
 
 namespace elftest {
-
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw rtl::Exception("test: cannot read %s", {path});
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw rtl::Exception("test: cannot write %s", {path});
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "rtl_elf_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw rtl::Exception("test: mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 std::size_t FindSegment(const Bytes& file, std::uint32_t type) {
   for (std::size_t i = 0; i < Header(file).e_phnum; ++i) {

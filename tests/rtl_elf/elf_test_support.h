@@ -1,50 +1,26 @@
 #pragma once
 
-// Files, temporary folders and a few ELF offsets for the ELF reader tests. The
+// A few ELF offsets and hand-made notes for the ELF reader tests. The
 // offsets are found with <elf.h> directly, not with the reader under test, so a
 // fault in the reader cannot hide itself by misplacing the damage.
 
 #include <elf.h>
 
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "rtl/sysutils.h"
+#include "test_support.h"
 
 namespace elftest {
 
-using Bytes = std::vector<std::uint8_t>;
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const Bytes& bytes);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-template <typename T>
-T Get(const Bytes& bytes, std::uint64_t offset) {
-  T value;
-  std::memcpy(&value, bytes.data() + offset, sizeof value);
-  return value;
-}
-
-template <typename T>
-void Put(Bytes& bytes, std::uint64_t offset, const T& value) {
-  std::memcpy(bytes.data() + offset, &value, sizeof value);
-}
+using testsupport::Bytes;
+using testsupport::Get;
+using testsupport::Put;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
 
 inline Elf64_Ehdr Header(const Bytes& file) {
   return Get<Elf64_Ehdr>(file, 0);

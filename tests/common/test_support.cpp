@@ -1,0 +1,188 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "rtl/sysutils.h"
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+std::string ErrnoText() {
+  return std::strerror(errno);
+}
+
+}  // namespace
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw rtl::Exception("test: cannot read " + path);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw rtl::Exception("test: cannot write " + path);
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  std::filesystem::remove(to, error);
+  if (error) throw rtl::Exception("test: cannot remove " + to + ": " + error.message());
+  std::filesystem::copy_file(from, to, error);
+  if (error)
+    throw rtl::Exception("test: cannot copy " + from + " to " + to + ": " + error.message());
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "wbtest-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw rtl::Exception("test: cannot make a directory like " + pattern + ": " + ErrnoText());
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+std::string TempDir::CopyIn(const std::string& from, const std::string& name) const {
+  const std::string to = File(name);
+  CopyFile(from, to);
+  return to;
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  const std::string to = File(name);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw rtl::Exception("test: cannot write " + to);
+  return to;
+}
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) {
+    throw rtl::Exception("test: cannot resolve " + path + ": " + ErrnoText());
+  }
+  return resolved;
+}
+
+std::string ExecutablePath() {
+  return RealPath("/proc/self/exe");
+}
+
+std::string PackageFile(const std::string& name) {
+  return std::string(WB_PACKAGE_DIR) + "/lib" + name + ".so";
+}
+
+TraceFile::TraceFile() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "wbtest-trace-XXXXXX").string();
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) throw rtl::Exception("test: cannot make a file like " + pattern + ": " + ErrnoText());
+  ::close(fd);
+  path_ = pattern;
+  ::setenv("RTL_TEST_TRACE", path_.c_str(), 1);
+}
+
+TraceFile::~TraceFile() {
+  ::unsetenv("RTL_TEST_TRACE");
+  ::unlink(path_.c_str());
+}
+
+std::vector<std::string> TraceFile::Lines() const {
+  std::vector<std::string> lines;
+  std::ifstream in(path_);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+void TraceFile::Clear() const {
+  std::ofstream(path_, std::ios::trunc);
+}
+
+ScopedPackage::ScopedPackage(const std::string& fileName) : module_(rtl::LoadPackage(fileName)) {}
+
+ScopedPackage::~ScopedPackage() {
+  try {
+    Unload();
+  } catch (...) {
+    // The test that owns it has already failed on whatever went wrong here.
+  }
+}
+
+void ScopedPackage::Unload() {
+  if (module_ == 0) return;
+  // Cleared first: an unload that raises is not tried again from the destructor.
+  const rtl::HMODULE module = std::exchange(module_, 0);
+  rtl::UnloadPackage(module);
+}
+
+std::vector<rtl::HMODULE> ModuleList() {
+  std::vector<rtl::HMODULE> modules;
+  for (rtl::TLibModule* m = rtl::LibModuleList(); m != nullptr; m = m->Next) {
+    modules.push_back(m->Instance);
+  }
+  return modules;
+}
+
+ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnvironment) {
+  TempDir dir;
+  const std::string outFile = dir.File("out"), errFile = dir.File("err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // Added variables go first: the first of two equal names is the one a program sees.
+  std::vector<std::string> environment(extraEnvironment);
+  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    throw rtl::Exception("test: cannot start " + program + ": " + std::strerror(spawned));
+  }
+  int wstatus = 0;
+  if (::waitpid(pid, &wstatus, 0) != pid) {
+    throw rtl::Exception("test: lost track of " + program + ": " + ErrnoText());
+  }
+  ToolRun run;
+  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+  const Bytes out = ReadBytes(outFile), err = ReadBytes(errFile);
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,113 @@
+#pragma once
+
+// Helpers every test area needs: files and temporary folders, the test packages
+// and the trace file they write, and tools run as a separate process. What goes
+// wrong here raises rtl::Exception naming the file or tool, so a broken fixture
+// shows up as a failed test with a reason, never as a check on empty data.
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "rtl/package.h"
+
+namespace testsupport {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+// Puts a copy of the file at `to` as a new file: whatever was there is removed
+// first, so a copy that is loaded (mapped) is never written over in place.
+void CopyFile(const std::string& from, const std::string& to);
+
+// A value of type T at that offset of a byte image, and back; the caller keeps
+// the offset inside the image.
+template <typename T>
+T Get(const Bytes& bytes, std::uint64_t offset) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+void Put(Bytes& bytes, std::uint64_t offset, const T& value) {
+  std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// A fresh directory under the system's temporary folder, removed with everything
+// in it when this goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& Path() const noexcept { return path_; }
+  // The path of that name inside the directory; nothing is made.
+  std::string File(const std::string& name) const;
+  // Copies a file in under that name (as CopyFile does); returns the new path.
+  std::string CopyIn(const std::string& from, const std::string& name) const;
+  // Writes these bytes to a file of that name; returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+// The canonical absolute path of an existing file.
+std::string RealPath(const std::string& path);
+std::string ExecutablePath();
+
+// The file of a test package built beside the tests: lib<name>.so.
+std::string PackageFile(const std::string& name);
+
+// The test packages write what their units do to the file named by RTL_TEST_TRACE;
+// this points it at a fresh file for as long as it lives.
+class TraceFile {
+ public:
+  TraceFile();
+  ~TraceFile();
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+
+  std::vector<std::string> Lines() const;
+  void Clear() const;
+
+ private:
+  std::string path_;
+};
+
+// A package loaded for the length of a scope, so that a failed check does not
+// leave it loaded for the tests after; Unload() lets it go earlier.
+class ScopedPackage {
+ public:
+  explicit ScopedPackage(const std::string& fileName);
+  ~ScopedPackage();
+  ScopedPackage(const ScopedPackage&) = delete;
+  ScopedPackage& operator=(const ScopedPackage&) = delete;
+
+  rtl::HMODULE Module() const noexcept { return module_; }
+  void Unload();
+
+ private:
+  rtl::HMODULE module_;
+};
+
+// The instance handles in the module list, from its head.
+std::vector<rtl::HMODULE> ModuleList();
+
+struct ToolRun {
+  int status = -1;  // exit status; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with these arguments and these variables added to the
+// environment, stdin empty, and keeps what it printed.
+ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnvironment = {});
+
+}  // namespace testsupport
