@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "rtl/object.h"
@@ -44,11 +45,15 @@ class ClassTable {
     if ((count_ + 1) * 4 > tags_.size() * 3) Grow();
     Place(TagOf(name), Entry{name.data(), cls}, module);
     ++count_;
+    ++perModule_[module];
   }
 
   // Closes the gap by moving later entries of the run back, so no deleted markers pile
   // up and a miss still stops at the first empty slot.
   void EraseAt(std::size_t hole) noexcept {
+    if (auto it = perModule_.find(modules_[hole]); it != perModule_.end() && --it->second == 0) {
+      perModule_.erase(it);
+    }
     for (std::size_t next = (hole + 1) & mask_; tags_[next] != 0; next = (next + 1) & mask_) {
       const std::size_t home = Home(tags_[next]);
       // The entry may fill the hole unless its home lies cyclically in (hole, next].
@@ -67,13 +72,23 @@ class ClassTable {
     --count_;
   }
 
+  // Every unload asks, and most modules registered nothing: those cost a look-up,
+  // not a pass over the table. The table is rebuilt to fit what stays, so a registry
+  // that once held many classes does not keep every later unload slow.
   void EraseModule(HMODULE module) {
-    std::vector<std::uint32_t> tags(tags_.size());
-    std::vector<Entry> entries(entries_.size());
-    std::vector<HMODULE> modules(modules_.size());
+    const auto it = perModule_.find(module);
+    if (it == perModule_.end()) return;
+    const std::size_t remaining = count_ - it->second;
+    perModule_.erase(it);
+    std::size_t capacity = 16;
+    while (remaining * 4 > capacity * 3) capacity *= 2;
+    std::vector<std::uint32_t> tags(capacity);
+    std::vector<Entry> entries(capacity);
+    std::vector<HMODULE> modules(capacity);
     tags.swap(tags_);
     entries.swap(entries_);
     modules.swap(modules_);
+    mask_ = capacity - 1;
     count_ = 0;
     for (std::size_t i = 0; i < tags.size(); ++i) {
       if (tags[i] != 0 && modules[i] != module) {
@@ -130,6 +145,8 @@ class ClassTable {
   std::vector<Entry> entries_;
   // Apart from the entries: only unloading a module reads it.
   std::vector<HMODULE> modules_;
+  // How many classes each module has in the table.
+  std::unordered_map<HMODULE, std::size_t> perModule_;
   std::size_t mask_ = 0;
   std::size_t count_ = 0;
 };
