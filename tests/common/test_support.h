@@ -5,12 +5,15 @@
 // wrong here raises rtl::Exception naming the file or tool, so a broken fixture
 // shows up as a failed test with a reason, never as a check on empty data.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "rtl/package.h"
+#include "rtl/sysutils.h"
 
 namespace testsupport {
 
@@ -34,6 +37,19 @@ T Get(const Bytes& bytes, std::uint64_t offset) {
 template <typename T>
 void Put(Bytes& bytes, std::uint64_t offset, const T& value) {
   std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// The message of the rtl::Exception that f raises; fails the test when it raises
+// none.
+template <typename F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  }
+  ADD_FAILURE() << "expected an rtl::Exception, none was raised";
+  return {};
 }
 
 // A fresh directory under the system's temporary folder, removed with everything

@@ -21,16 +21,7 @@ namespace {
 const char* const kVictimDescription =
     "Пакет-жертва: read, copied and damaged by the ELF reader tests";
 
-template <typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "expected an rtl::Exception, none was raised";
-  return {};
-}
+using testsupport::MessageOf;
 
 bool HasExport(const rtl::detail::PackageRecord& r, const std::string& name,
                const std::string& symbol) {

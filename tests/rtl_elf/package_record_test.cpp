@@ -19,18 +19,7 @@ using rtl::detail::PackageRecord;
 
 namespace {
 
-// The message of the rtl::Exception that f raises; fails the test when it raises
-// none.
-template <typename F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "expected an rtl::Exception, none was raised";
-  return {};
-}
+using testsupport::MessageOf;
 
 PackageRecord FullRecord() {
   PackageRecord r;
