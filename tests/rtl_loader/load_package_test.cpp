@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,47 +28,28 @@ std::string Canonical(const std::string& path) {
   return std::filesystem::canonical(path).string();
 }
 
-TEST(LoadPackage, PutsThePackageAtTheHeadOfTheModuleListUntilUnloaded) {
-  const std::vector<rtl::HMODULE> before = ModuleList();
-  ScopedPackage package(PackageFile("twounits"));
-  EXPECT_EQ(rtl::LibModuleList()->Instance, package.Module())
-      << "a loaded package should head the module list";
-  EXPECT_EQ(ModulePath(package.Module()), Canonical(PackageFile("twounits")))
-      << "the handle should name the package's file";
-  package.Unload();
-  EXPECT_EQ(ModuleList(), before) << "unloading should leave the module list as it was";
-  EXPECT_FALSE(IsMapped("libtwounits.so")) << "the package should be unmapped after unloading";
-}
-
-TEST(LoadPackage, InitialisesUnitsInOrderAndFinalisesThemInReverse) {
-  TraceFile trace;
-  ScopedPackage package(PackageFile("twounits"));
-  EXPECT_EQ(trace.Lines(), (Lines{"twounits.TwoFirst init", "twounits.TwoSecond init"}))
-      << "units should be initialised in the order the package lists them";
-  trace.Clear();
-  package.Unload();
-  EXPECT_EQ(trace.Lines(), (Lines{"twounits.TwoSecond fini", "twounits.TwoFirst fini"}))
-      << "units should be finalised in reverse order";
-}
-
 TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
   TraceFile trace;
+  const std::vector<rtl::HMODULE> before = ModuleList();
   ScopedPackage user(PackageFile("pkguser"));
   EXPECT_EQ(trace.Lines(),
             (Lines{"pkgbase.BaseUnit init", "pkguser.UserUnit init", "pkguser.UserExtra init"}))
-      << "the required package's units should run before the package's own";
+      << "the required package's units should run first, then the package's own in order";
   const rtl::HMODULE base = RegisteredModuleNamed("pkgbase");
   EXPECT_NE(base, 0u) << "the required package should be in the module list";
   EXPECT_EQ(rtl::LibModuleList()->Instance, user.Module())
-      << "the requiring package is added after what it requires";
+      << "the requiring package should head the list, added after what it requires";
+  EXPECT_EQ(ModulePath(user.Module()), Canonical(PackageFile("pkguser")))
+      << "the handle should name the package's file";
 
   trace.Clear();
   user.Unload();
   EXPECT_EQ(trace.Lines(),
             (Lines{"pkguser.UserExtra fini", "pkguser.UserUnit fini", "pkgbase.BaseUnit fini"}))
-      << "the required package should be finalised after the package that required it";
-  EXPECT_FALSE(InModuleList(base)) << "a required package nobody else holds should be unloaded";
-  EXPECT_FALSE(IsMapped("libpkgbase.so")) << "the required package should be unmapped";
+      << "units should be finalised in reverse, the required package's last";
+  EXPECT_EQ(ModuleList(), before) << "unloading should leave the module list as it was";
+  EXPECT_FALSE(IsMapped("libpkgbase.so") || IsMapped("libpkguser.so"))
+      << "both packages should be unmapped after unloading";
 }
 
 TEST(LoadPackage, ARequiredPackageLoadedByHandOutlivesItsUser) {
@@ -124,13 +103,9 @@ TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
 
 TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
   for (const rtl::HMODULE module : {rtl::HMODULE{0}, rtl::MainInstance(), rtl::HMODULE{0x1234}}) {
-    try {
-      rtl::UnloadPackage(module);
-      ADD_FAILURE() << "unloading module " << module << " should raise";
-    } catch (const rtl::Exception& e) {
-      EXPECT_TRUE(Contains(e.Message(), "not a package loaded by LoadPackage"))
-          << "the message should say why: " << e.Message();
-    }
+    const std::string message = testsupport::MessageOf([&] { rtl::UnloadPackage(module); });
+    EXPECT_TRUE(Contains(message, "not a package loaded by LoadPackage"))
+        << "unloading module " << module << " should raise saying why: " << message;
   }
 }
 
@@ -140,15 +115,11 @@ TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
   const std::string file = PackageFile("finifail");
   const rtl::HMODULE module = rtl::LoadPackage(file);
   trace.Clear();
-  try {
-    rtl::UnloadPackage(module);
-    ADD_FAILURE() << "a unit that fails to finalise should be reported";
-  } catch (const rtl::Exception& e) {
-    EXPECT_TRUE(Contains(e.Message(),
-                         "finalisation of unit FiniSecond in package finifail failed: "
-                         "cannot flush the journal"))
-        << "the message should name the unit, the package and the reason: " << e.Message();
-  }
+  const std::string message = testsupport::MessageOf([&] { rtl::UnloadPackage(module); });
+  EXPECT_TRUE(Contains(message,
+                       "finalisation of unit FiniSecond in package finifail failed: "
+                       "cannot flush the journal"))
+      << "the message should name the unit, the package and the reason: " << message;
   EXPECT_EQ(trace.Lines(), (Lines{"finifail.FiniSecond fini", "finifail.FiniFirst fini"}))
       << "the units before the failing one should still be finalised";
   EXPECT_EQ(CaptureState(), before) << "the package should be gone all the same";
@@ -173,59 +144,43 @@ TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
   if (!wasRegistered) rtl::UnRegisterClass(rtl::TComponent::StaticClass());
 }
 
-TEST(UnloadPackage, UnregistersTheClassesThePackageRegistered) {
-  RegistrationHook hook;
-  ScopedPackage package(PackageFile("twounits"));
-  using Register = void (*)();
-  const auto reg =
-      reinterpret_cast<Register>(rtl::GetProcAddress(package.Module(), "@TwoSecond@Register$qqrv"));
-  ASSERT_NE(reg, nullptr);
-  reg();
-  ASSERT_NE(rtl::GetClass("TTwoWidget"), nullptr)
-      << "the registration procedure registers TTwoWidget";
-  EXPECT_EQ(rtl::ModuleFromAddress(rtl::GetClass("TTwoWidget")), package.Module())
-      << "the class descriptor should live in the package";
-  package.Unload();
-  EXPECT_EQ(rtl::GetClass("TTwoWidget"), nullptr) << "an unloaded package's classes must be gone";
-  EXPECT_EQ(rtl::GetClass("TTwoGadget"), nullptr) << "an unloaded package's classes must be gone";
-}
+using Register = void (*)();
 
-TEST(UnloadPackage, RemovesWhatARegistrationThatFailedPartwayRegistered) {
+TEST(UnloadPackage, UnregistersTheClassesThePackageRegisteredAndOnlyThose) {
   RegistrationHook hook;
   ScopedPackage two(PackageFile("twounits"));
-  reinterpret_cast<void (*)()>(rtl::GetProcAddress(two.Module(), "@TwoSecond@Register$qqrv"))();
+  const auto reg =
+      reinterpret_cast<Register>(rtl::GetProcAddress(two.Module(), "@TwoSecond@Register$qqrv"));
+  ASSERT_NE(reg, nullptr) << "twounits exports TwoSecond's registration procedure";
+  reg();
   const rtl::TClass twoGadget = rtl::GetClass("TTwoGadget");
-  ASSERT_NE(twoGadget, nullptr);
+  ASSERT_NE(twoGadget, nullptr) << "the registration procedure registers TTwoGadget";
 
   ScopedPackage bad(PackageFile("badreg"));
-  const auto reg =
-      reinterpret_cast<void (*)()>(rtl::GetProcAddress(bad.Module(), "@BadRegUnit@Register$qqrv"));
-  ASSERT_NE(reg, nullptr);
-  EXPECT_THROW(reg(), rtl::Exception) << "a second class named TTwoGadget should be refused";
+  const auto badReg =
+      reinterpret_cast<Register>(rtl::GetProcAddress(bad.Module(), "@BadRegUnit@Register$qqrv"));
+  ASSERT_NE(badReg, nullptr);
+  EXPECT_THROW(badReg(), rtl::Exception) << "a second class named TTwoGadget should be refused";
   EXPECT_NE(rtl::GetClass("TBadFirst"), nullptr) << "the class before the clash was registered";
   EXPECT_EQ(rtl::GetClass("TBadThird"), nullptr) << "the class after the clash was never reached";
-  EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the first TTwoGadget keeps its name";
 
   bad.Unload();
   EXPECT_EQ(rtl::GetClass("TBadFirst"), nullptr) << "the failed package's class must go with it";
   EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the other package's classes must stay";
+  two.Unload();
+  EXPECT_EQ(rtl::GetClass("TTwoWidget"), nullptr) << "an unloaded package's classes must be gone";
+  EXPECT_EQ(rtl::GetClass("TTwoGadget"), nullptr) << "an unloaded package's classes must be gone";
 }
 
 TEST(LoadPackage, UndoesEverythingWhenAUnitFailsToInitialise) {
   TraceFile trace;
   const ProcessState before = CaptureState();
   const std::string file = PackageFile("initfail");
-  try {
-    rtl::LoadPackage(file);
-    FAIL() << "loading a package whose unit throws should raise";
-  } catch (const rtl::Exception& e) {
-    EXPECT_TRUE(Contains(e.Message(), file)) << "the message should name the file: " << e.Message();
-    EXPECT_TRUE(
-        Contains(e.Message(), "initialisation of unit FailSecond in package initfail failed"))
-        << "the message should name the unit and the package: " << e.Message();
-    EXPECT_TRUE(Contains(e.Message(), "configuration store fail.cfg is missing"))
-        << "the message should carry the unit's own: " << e.Message();
-  }
+  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(file); });
+  EXPECT_TRUE(Contains(message, file) &&
+              Contains(message, "initialisation of unit FailSecond in package initfail failed") &&
+              Contains(message, "configuration store fail.cfg is missing"))
+      << "the message should name the file, the unit, the package and the unit's own: " << message;
   EXPECT_EQ(trace.Lines(), (Lines{"initfail.FailFirst init", "initfail.FailSecond init",
                                   "initfail.FailFirst fini"}))
       << "only the units initialised before the failure should be finalised, the third never run";
@@ -240,16 +195,12 @@ TEST(LoadPackage, NamesAMissingRequiredPackage) {
   TraceFile trace;
   const ProcessState before = CaptureState();
   const std::string file = PackageFile("missingreq");
-  try {
-    rtl::LoadPackage(file);
-    FAIL() << "a package whose required package is missing should not load";
-  } catch (const rtl::Exception& e) {
-    EXPECT_TRUE(Contains(e.Message(), file)) << "the message should name the file: " << e.Message();
-    EXPECT_TRUE(Contains(e.Message(), "required package pkgnowhere not found"))
-        << "the message should name the missing package: " << e.Message();
-    EXPECT_TRUE(Contains(e.Message(), "libpkgnowhere.so"))
-        << "the message should say which file was looked for: " << e.Message();
-  }
+  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(file); });
+  EXPECT_TRUE(Contains(message, file) &&
+              Contains(message, "required package pkgnowhere not found") &&
+              Contains(message, "libpkgnowhere.so"))
+      << "the message should name the file, the missing package and what was looked for: "
+      << message;
   EXPECT_TRUE(trace.Lines().empty()) << "no code of the package should have run";
   EXPECT_EQ(CaptureState(), before) << "a failed load should change nothing";
 }
@@ -264,14 +215,10 @@ TEST(LoadPackage, RefusesASecondCopyOfALoadedPackage) {
   }
   ScopedPackage original(PackageFile("twounits"));
   const ProcessState before = CaptureState();
-  try {
-    rtl::LoadPackage(copy);
-    FAIL() << "a second package named twounits should be refused";
-  } catch (const rtl::Exception& e) {
-    const std::string expected = "package twounits is already loaded from " +
-                                 Canonical(PackageFile("twounits")) + "; refusing " + copy;
-    EXPECT_EQ(e.Message(), expected) << "the message should name both files";
-  }
+  EXPECT_EQ(testsupport::MessageOf([&] { rtl::LoadPackage(copy); }),
+            "package twounits is already loaded from " + Canonical(PackageFile("twounits")) +
+                "; refusing " + copy)
+      << "a second package named twounits should be refused naming both files";
   EXPECT_EQ(CaptureState(), before) << "the refused copy should not be mapped or listed";
 }
 
@@ -286,43 +233,25 @@ TEST(LoadPackage, RefusesACopyOfTheRuntimeLibrary) {
   EXPECT_EQ(CaptureState(), before);
 }
 
-TEST(LoadPackage, RejectsFilesThatAreNoPackage) {
-  TempDir dir;
-  struct Case {
-    const char* what;
-    std::string file;
-    const char* reason;
-  };
-  const Case cases[] = {
-      {"an ordinary shared library", PackageFile("plainlib"), "not a package"},
-      {"a file that does not exist", dir.Path() + "/libnothing.so", ""},
-      {"an empty file", dir.Write("libempty.so", ""), ""},
-      {"a text file", dir.Write("libtext.so", "this is not an ELF file at all, only text\n"), ""},
-      {"a directory", dir.Path(), ""},
-  };
-  for (const Case& c : cases) {
-    const ProcessState before = CaptureState();
-    try {
-      rtl::LoadPackage(c.file);
-      ADD_FAILURE() << c.what << " should not load";
-    } catch (const rtl::Exception& e) {
-      EXPECT_TRUE(Contains(e.Message(), c.file))
-          << c.what << ": the message should name the file: " << e.Message();
-      EXPECT_TRUE(Contains(e.Message(), c.reason))
-          << c.what << ": the message should say '" << c.reason << "': " << e.Message();
-    }
-    EXPECT_EQ(CaptureState(), before) << c.what << ": a refused file should change nothing";
-  }
+TEST(LoadPackage, RefusesAnOrdinarySharedLibraryAndAnEmptyName) {
+  const ProcessState before = CaptureState();
+  const std::string plain = PackageFile("plainlib");
+  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(plain); });
+  EXPECT_TRUE(Contains(message, plain) && Contains(message, "not a package"))
+      << "the message should name the file and say it is not a package: " << message;
   EXPECT_THROW(rtl::LoadPackage(""), rtl::Exception) << "an empty file name should be refused";
+  EXPECT_EQ(CaptureState(), before) << "a refused file should change nothing";
 }
 
 TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
-  std::ifstream in(PackageFile("twounits"), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  ASSERT_GT(bytes.size(), 1024u);
+  testsupport::Bytes bytes = testsupport::ReadBytes(PackageFile("twounits"));
+  const std::size_t size = bytes.size();
   TempDir dir;
-  for (std::size_t cut = 0; cut < bytes.size(); cut += 256) {
-    const std::string file = dir.Write("libtwounits.so", bytes.substr(0, cut));
+  const std::string file = dir.File("libtwounits.so");
+  for (std::size_t cut = 0; cut < size; cut += 256) {
+    bytes.resize(cut);
+    testsupport::WriteBytes(file, bytes);
+    bytes = testsupport::ReadBytes(PackageFile("twounits"));
     const pid_t child = fork();
     ASSERT_GE(child, 0) << "fork failed";
     if (child == 0) {
@@ -339,7 +268,7 @@ TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status))
-        << "cut at " << cut << " of " << bytes.size() << " bytes: the child died of signal "
+        << "cut at " << cut << " of " << size << " bytes: the child died of signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
         << "cut at " << cut << " bytes: the load should be refused with an Exception";

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <algorithm>
 #include <fstream>
 #include <set>
 
@@ -11,17 +12,13 @@ namespace loadertest {
 
 namespace {
 
-void RegisterAll(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
-  for (std::int32_t i = 0; i <= high; ++i) {
-    RegistrationHook::Calls().emplace_back(page, rtl::ClassName(classes[i]).ToString());
-    rtl::RegisterClass(classes[i]);
-  }
+void RegisterAll(const std::string&, const rtl::TClass* classes, std::int32_t high) {
+  for (std::int32_t i = 0; i <= high; ++i) rtl::RegisterClass(classes[i]);
 }
 
 }  // namespace
 
 RegistrationHook::RegistrationHook() : previous_(rtl::RegisterComponentsProc) {
-  Calls().clear();
   rtl::RegisterComponentsProc = &RegisterAll;
 }
 
@@ -29,16 +26,9 @@ RegistrationHook::~RegistrationHook() {
   rtl::RegisterComponentsProc = previous_;
 }
 
-std::vector<std::pair<std::string, std::string>>& RegistrationHook::Calls() {
-  static std::vector<std::pair<std::string, std::string>> calls;
-  return calls;
-}
-
 bool InModuleList(rtl::HMODULE module) {
-  for (rtl::HMODULE m : ModuleList()) {
-    if (m == module) return true;
-  }
-  return false;
+  const std::vector<rtl::HMODULE> modules = ModuleList();
+  return std::find(modules.begin(), modules.end(), module) != modules.end();
 }
 
 std::string ModulePath(rtl::HMODULE module) {

@@ -4,7 +4,6 @@
 // and snapshots of process state.
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "rtl/classes.h"
@@ -19,16 +18,14 @@ using testsupport::ScopedPackage;
 using testsupport::TempDir;
 using testsupport::TraceFile;
 
-// Registers every class it is handed, as the workbench's hook does, and keeps the
-// (page, class name) pairs. The previous handler comes back when it goes.
+// Registers every class it is handed, as the workbench's hook does. The previous
+// handler comes back when it goes.
 class RegistrationHook {
  public:
   RegistrationHook();
   ~RegistrationHook();
   RegistrationHook(const RegistrationHook&) = delete;
   RegistrationHook& operator=(const RegistrationHook&) = delete;
-
-  static std::vector<std::pair<std::string, std::string>>& Calls();
 
  private:
   rtl::TRegisterComponentsProc previous_;
