@@ -11,10 +11,12 @@
 
 #include "elf_test_support.h"
 #include "package_record.h"
+#include "rtl/classes.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
 
 using namespace elftest;
+using testsupport::MessageOf;
 
 namespace {
 
@@ -89,7 +91,6 @@ std::vector<DamageCase> DamageCases() {
       {"BadMagic", [](Bytes& f) { f[1] = 'X'; }, "not an ELF file (bad magic)"},
       {"ThirtyTwoBit", [](Bytes& f) { f[EI_CLASS] = ELFCLASS32; },
        "32-bit ELF file; expected 64-bit"},
-      {"UnknownClass", [](Bytes& f) { f[EI_CLASS] = 9; }, "unknown ELF class 9"},
       {"BigEndian", [](Bytes& f) { f[EI_DATA] = ELFDATA2MSB; },
        "big-endian ELF file; expected little-endian"},
       {"IdentVersion", [](Bytes& f) { f[EI_VERSION] = 2; }, "unknown ELF version 2 (expected 1)"},
@@ -99,22 +100,14 @@ std::vector<DamageCase> DamageCases() {
        "not a shared object (ELF type 2)"},
       {"HeaderVersion", [](Bytes& f) { PatchHeader<Elf64_Word>(f, &Elf64_Ehdr::e_version, 0); },
        "unknown ELF version 0 in the ELF header"},
-      {"HeaderSize", [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_ehsize, 52); },
-       "ELF header size 52; expected 64"},
       {"ProgramHeadersStartPastEnd",
        [size](Bytes& f) { PatchHeader<Elf64_Off>(f, &Elf64_Ehdr::e_phoff, size + 100); },
        "program header table starts past the end of the file"},
       {"HugeProgramHeaderCount",
        [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_phnum, 60000); },
        "program header table extends past the end of the file"},
-      {"ExtendedProgramHeaderCount",
-       [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_phnum, PN_XNUM); },
-       "too many program headers (65535)"},
       {"NoProgramHeaders", [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_phnum, 0); },
        "no program headers"},
-      {"ProgramHeaderEntrySize",
-       [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_phentsize, 32); },
-       "program header entry size 32; expected 56"},
       {"LoadSegmentStartsPastEnd",
        [&v, size](Bytes& f) {
          PatchSegment(f, v.load, [&](auto& p) { p.p_offset = size + 4096; });
@@ -129,12 +122,6 @@ std::vector<DamageCase> DamageCases() {
       {"SectionTableExtendsPastEnd",
        [size](Bytes& f) { PatchHeader<Elf64_Off>(f, &Elf64_Ehdr::e_shoff, size - 64); },
        "section table extends past the end of the file"},
-      {"SectionTableStartsPastEnd",
-       [size](Bytes& f) { PatchHeader<Elf64_Off>(f, &Elf64_Ehdr::e_shoff, size * 2); },
-       "section table starts past the end of the file"},
-      {"SectionEntrySize",
-       [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shentsize, 40); },
-       "section header entry size 40; expected 64"},
       {"SectionNameTableIndexPastTable",
        [&v](Bytes& f) {
          PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, v.header.e_shnum + 3);
@@ -164,8 +151,6 @@ std::vector<DamageCase> DamageCases() {
            std::to_string(v.record.descSize) + " bytes)"},
       {"RecordVersion", [&v](Bytes& f) { f[v.record.desc] = 7; },
        NoteName(v.record) + ": unknown package record version 7 (expected 1)"},
-      {"RecordUnknownTag", [&v](Bytes& f) { f[v.record.desc + 4] = 9; },
-       NoteName(v.record) + ": record entry 1 at offset 4: unknown tag 9"},
       {"TwoRecords",
        [&v](Bytes& f) {
          // The export note becomes a second record of exactly its size.
@@ -201,8 +186,6 @@ std::vector<DamageCase> DamageCases() {
          f[0] = 0;
        },
        "not an ELF file (bad magic)"},
-      {"CutInsideElfIdent", [](Bytes& f) { f.resize(10); },
-       "file ends inside the ELF header (10 bytes)"},
       {"CutInsideElfHeader", [](Bytes& f) { f.resize(40); },
        "file ends inside the ELF header (40 bytes)"},
       {"CutInsideProgramHeaders", [](Bytes& f) { f.resize(Header(f).e_phoff + 60); },
@@ -210,8 +193,6 @@ std::vector<DamageCase> DamageCases() {
       {"CutInsideLastLoadSegment",
        [&v](Bytes& f) { f.resize(Get<Elf64_Phdr>(f, SegmentOffset(f, v.lastLoad)).p_offset + 16); },
        Seg(v.lastLoad) + " extends past the end of the file"},
-      {"CutBeforeSectionTable", [&v](Bytes& f) { f.resize(v.header.e_shoff + 100); },
-       "section table extends past the end of the file"},
       {"MissingFile", nullptr, "cannot open: No such file or directory", Setup::MissingFile},
       {"Directory", nullptr, "is a directory", Setup::Directory},
   };
@@ -240,30 +221,24 @@ class DamagedPackage : public testing::TestWithParam<DamageCase> {
 
 TEST_P(DamagedPackage, DescriptionNamesTheFileAndTheDamage) {
   const std::string path = Prepare();
-  try {
-    const std::string description = rtl::GetPackageDescription(path.c_str());
-    FAIL() << "the damaged package should be refused; it gave the description \"" << description
-           << "\"";
-  } catch (const rtl::Exception& e) {
-    EXPECT_EQ(0u, e.Message().rfind(path + ": ", 0))
-        << "message \"" << e.Message() << "\" should start with the file name";
-    EXPECT_NE(std::string::npos, e.Message().find(GetParam().expected))
-        << "message \"" << e.Message() << "\" should contain \"" << GetParam().expected << "\"";
-  }
+  const std::string message = MessageOf([&] { rtl::GetPackageDescription(path.c_str()); });
+  EXPECT_EQ(0u, message.rfind(path + ": ", 0))
+      << "message \"" << message << "\" should start with the file name";
+  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
+      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
 }
 
-TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamage) {
+TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) {
   const std::string path = Prepare();
-  try {
-    const rtl::HMODULE module = rtl::LoadPackage(path);
-    rtl::UnloadPackage(module);
-    FAIL() << "LoadPackage should refuse the damaged package";
-  } catch (const rtl::Exception& e) {
-    EXPECT_NE(std::string::npos, e.Message().find(path))
-        << "message \"" << e.Message() << "\" should name the file";
-    EXPECT_NE(std::string::npos, e.Message().find(GetParam().expected))
-        << "message \"" << e.Message() << "\" should contain \"" << GetParam().expected << "\"";
-  }
+  const std::vector<rtl::HMODULE> modules = testsupport::ModuleList();
+  const std::size_t classes = rtl::RegisteredClassCount();
+  const std::string message = MessageOf([&] { rtl::UnloadPackage(rtl::LoadPackage(path)); });
+  EXPECT_NE(std::string::npos, message.find(path))
+      << "message \"" << message << "\" should name the file";
+  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
+      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+  EXPECT_EQ(testsupport::ModuleList(), modules) << "a refused load should leave the module list";
+  EXPECT_EQ(rtl::RegisteredClassCount(), classes) << "a refused load should leave the registry";
 }
 
 INSTANTIATE_TEST_SUITE_P(Victim, DamagedPackage, testing::ValuesIn(DamageCases()),

@@ -12,8 +12,7 @@ std::size_t FindSegment(const Bytes& file, std::uint32_t type) {
   throw rtl::Exception("test: no segment of type %d", {static_cast<unsigned long>(type)});
 }
 
-std::vector<NoteAt> FindPackageNotes(const Bytes& file) {
-  std::vector<NoteAt> found;
+NoteAt FindPackageNote(const Bytes& file, std::uint32_t type) {
   for (std::size_t i = 0; i < Header(file).e_phnum; ++i) {
     const auto ph = Get<Elf64_Phdr>(file, SegmentOffset(file, i));
     if (ph.p_type != PT_NOTE || ph.p_align > 4) continue;
@@ -22,18 +21,12 @@ std::vector<NoteAt> FindPackageNotes(const Bytes& file) {
       const auto nh = Get<Elf64_Nhdr>(file, at);
       const std::uint64_t name = at + sizeof nh;
       const std::uint64_t desc = name + ((nh.n_namesz + 3) & ~3u);
-      if (nh.n_namesz == 7 && std::memcmp(file.data() + name, "RTLPKG", 7) == 0) {
-        found.push_back({i, number, at, desc, nh.n_descsz, nh.n_type});
+      if (nh.n_namesz == 7 && std::memcmp(file.data() + name, "RTLPKG", 7) == 0 &&
+          nh.n_type == type) {
+        return {i, number, at, desc, nh.n_descsz, nh.n_type};
       }
       at = desc + ((nh.n_descsz + 3) & ~3u);
     }
-  }
-  return found;
-}
-
-NoteAt FindPackageNote(const Bytes& file, std::uint32_t type) {
-  for (const NoteAt& note : FindPackageNotes(file)) {
-    if (note.type == type) return note;
   }
   throw rtl::Exception("test: no package note of type %d", {static_cast<unsigned long>(type)});
 }

@@ -45,8 +45,7 @@ struct NoteAt {
   std::uint32_t type;
 };
 
-// The "RTLPKG" notes of the file's 4-aligned PT_NOTE segments, in file order.
-std::vector<NoteAt> FindPackageNotes(const Bytes& file);
+// The first "RTLPKG" note of that type in the file's 4-aligned PT_NOTE segments.
 NoteAt FindPackageNote(const Bytes& file, std::uint32_t type);
 
 // One note, padded as in a segment of that alignment.

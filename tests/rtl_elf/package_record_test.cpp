@@ -64,14 +64,6 @@ std::vector<RoundTripCase> RoundTripCases() {
   PackageRecord longest = FullRecord();
   longest.description.assign(65535, 'd');  // the largest an entry can hold
   cases.push_back({"LongestDescription", longest});
-  PackageRecord many = FullRecord();
-  for (int i = 0; i < 3000; ++i) many.units.push_back("Unit" + std::to_string(i));
-  cases.push_back({"ThousandsOfUnits", many});
-  PackageRecord allFlags = FullRecord();
-  allFlags.flags = 0xff;
-  allFlags.units.clear();
-  allFlags.requiredPackages.clear();
-  cases.push_back({"AllFlagsNoLists", allFlags});
   return cases;
 }
 
@@ -122,28 +114,19 @@ INSTANTIATE_TEST_SUITE_P(
     Records, DamagedRecord,
     testing::Values(
         DamagedRecordCase{"Empty", {}, "package record is 0 bytes long, shorter than its 4-byte"},
-        DamagedRecordCase{"ShortHeader", {1, 0, 0}, "package record is 3 bytes long"},
         DamagedRecordCase{
             "UnknownVersion", {7, 0, 0, 0}, "unknown package record version 7 (expected 1)"},
         DamagedRecordCase{"CountWithoutEntries",
                           {1, 0, 1, 0},
                           "record entry 1 at offset 4: entry header runs past the end of the "
                           "record (4 bytes)"},
-        DamagedRecordCase{"HalfAnEntryHeader",
-                          {1, 0, 1, 0, 1, 1},
-                          "record entry 1 at offset 4: entry header runs past"},
         DamagedRecordCase{"LengthPastEnd",
-                          {1, 0, 1, 0, 1, 5, 0, 'a'},
-                          "record entry 1 at offset 4: length 5 runs past the end of the record "
-                          "(8 bytes)"},
-        DamagedRecordCase{"HighLengthByte",
                           {1, 0, 1, 0, 1, 1, 1, 'a'},
-                          "record entry 1 at offset 4: length 257 runs past"},
+                          "record entry 1 at offset 4: length 257 runs past the end of the "
+                          "record (8 bytes)"},
         DamagedRecordCase{"UnknownTagInSecondEntry",
                           {1, 0, 2, 0, 1, 2, 0, 'a', 'b', 9, 0, 0},
                           "record entry 2 at offset 9: unknown tag 9"},
-        DamagedRecordCase{
-            "TagZero", {1, 0, 1, 0, 0, 0, 0}, "record entry 1 at offset 4: unknown tag 0"},
         DamagedRecordCase{"BytesAfterLastEntry",
                           {1, 0, 1, 0, 1, 1, 0, 'a', 0xff},
                           "package record goes on past its last entry (offset 8 of 9 bytes)"},
@@ -153,12 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedRecordCase{"SecondDescription",
                           {1, 0, 3, 0, 1, 1, 0, 'a', 2, 0, 0, 2, 0, 0},
                           "record entry 3 at offset 11: second description"},
-        DamagedRecordCase{"SecondArtifact",
-                          {1, 0, 3, 0, 1, 1, 0, 'a', 5, 0, 0, 5, 0, 0},
-                          "record entry 3 at offset 11: second build-artifact name"},
         DamagedRecordCase{
             "NoName", {1, 0, 1, 0, 2, 1, 0, 'd'}, "package record has no package name"},
-        DamagedRecordCase{"EmptyName", {1, 0, 1, 0, 1, 0, 0}, "package record has no package name"},
         DamagedRecordCase{"NulInsideText",
                           {1, 0, 1, 0, 1, 3, 0, 'a', 0, 'b'},
                           "record entry 1 at offset 4: text holds a NUL byte"}),
@@ -176,19 +155,13 @@ TEST(DamagedRecord, EveryCutShortEncodingIsRefused) {
 struct ExportCase {
   const char* label;
   Bytes bytes;
-  const char* expected;  // null: decodes
+  const char* expected;
 };
 
-class ExportDecode : public testing::TestWithParam<ExportCase> {};
+class DamagedExport : public testing::TestWithParam<ExportCase> {};
 
-TEST_P(ExportDecode, SplitsAtTheFirstNulOrSaysWhy) {
+TEST_P(DamagedExport, IsRefusedSayingWhy) {
   const ExportCase& c = GetParam();
-  if (c.expected == nullptr) {
-    const rtl::detail::PackageExport e = DecodeExport(c.bytes);
-    EXPECT_EQ("@Stdreg@Register$qqrv", e.name) << "the export name is what precedes the NUL";
-    EXPECT_EQ("rtl_unit_register_Stdreg", e.symbol) << "the symbol is what follows the NUL";
-    return;
-  }
   const std::string message = MessageOf([&] { DecodeExport(c.bytes); });
   EXPECT_NE(std::string::npos, message.find(c.expected))
       << "message \"" << message << "\" should contain \"" << c.expected << "\"";
@@ -199,13 +172,10 @@ Bytes Text(const std::string& text) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Exports, ExportDecode,
+    Exports, DamagedExport,
     testing::Values(
-        ExportCase{"Valid", MakeExportDesc("@Stdreg@Register$qqrv", "rtl_unit_register_Stdreg"),
-                   nullptr},
         ExportCase{"NoSeparator", Text("@Stdreg@Register$qqrv"),
                    "export entry of 21 bytes has no NUL between export name and symbol"},
-        ExportCase{"Empty", {}, "has no NUL"},
         ExportCase{"EmptyName", MakeExportDesc("", "sym"), "export entry has an empty export name"},
         ExportCase{"EmptySymbol", MakeExportDesc("Name", ""),
                    "export entry 'Name' has an empty symbol name"},
@@ -316,18 +286,12 @@ std::vector<DamagedNotesCase> DamagedNotesCases() {
   const Bytes good = RecordNote(FullRecord());
   const Bytes gnu = GnuNote();
   return {
-      {"HeaderCut", Bytes(gnu.begin(), gnu.begin() + 8),
-       "header of note 1 runs past the end of its segment"},
       {"HeaderCutAfterGoodNote", Concat({good, Bytes(11, 0)}),
        "header of note 2 runs past the end of its segment"},
-      {"NameSizePastSegment", WithU32(good, 0, 0x1000),
-       "name of note 1 runs past the end of its segment"},
       {"NameSizeHuge", WithU32(good, 0, 0xffffffff),
        "name of note 1 runs past the end of its segment"},
-      {"DescSizePastSegment", Concat({gnu, WithU32(good, 4, 0x10000)}),
+      {"DescSizeHuge", Concat({gnu, WithU32(good, 4, 0xfffffffd)}),
        "descriptor of note 2 runs past the end of its segment"},
-      {"DescSizeHuge", WithU32(good, 4, 0xfffffffd),
-       "descriptor of note 1 runs past the end of its segment"},
       {"TwoRecords", Concat({good, gnu, good}), "note 3: second package record"},
       {"SameExportTwice",
        Concat({good, ExportNote("@A@Register$qqrv", "a"), ExportNote("@A@Register$qqrv", "b")}),
