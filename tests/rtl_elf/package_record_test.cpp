@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,33 +43,17 @@ void ExpectSameRecord(const PackageRecord& want, const PackageRecord& got) {
   EXPECT_EQ(want.buildArtifact, got.buildArtifact) << "build-artifact name should survive";
 }
 
-struct RoundTripCase {
-  const char* label;
-  PackageRecord record;
-};
-
-class RecordRoundTrip : public testing::TestWithParam<RoundTripCase> {};
-
-TEST_P(RecordRoundTrip, DecodeGivesBackWhatWasEncoded) {
-  const PackageRecord& want = GetParam().record;
-  const Bytes encoded = EncodeRecord(want);
-  ExpectSameRecord(want, DecodeRecord(encoded));
-}
-
-std::vector<RoundTripCase> RoundTripCases() {
-  std::vector<RoundTripCase> cases;
+TEST(Record, DecodeGivesBackWhatWasEncoded) {
   PackageRecord minimal;
   minimal.name = "p";
-  cases.push_back({"NameOnly", minimal});
-  cases.push_back({"Full", FullRecord()});
   PackageRecord longest = FullRecord();
   longest.description.assign(65535, 'd');  // the largest an entry can hold
-  cases.push_back({"LongestDescription", longest});
-  return cases;
+  for (const PackageRecord& want : {minimal, FullRecord(), longest}) {
+    SCOPED_TRACE("record " + want.name + ", description of " +
+                 std::to_string(want.description.size()) + " bytes");
+    ExpectSameRecord(want, DecodeRecord(EncodeRecord(want)));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Records, RecordRoundTrip, testing::ValuesIn(RoundTripCases()),
-                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(RecordEncode, EntryLengthsAndCountAreLittleEndian) {
   PackageRecord r;
@@ -82,67 +67,6 @@ TEST(RecordEncode, EntryLengthsAndCountAreLittleEndian) {
   EXPECT_EQ(0x01, encoded[6]) << "the high byte of the length should come second";
 }
 
-TEST(RecordEncode, RefusesWhatTheFormatCannotHold) {
-  PackageRecord tooLong;
-  tooLong.name = "p";
-  tooLong.description.assign(65536, 'd');
-  EXPECT_NE(std::string::npos, MessageOf([&] { EncodeRecord(tooLong); }).find("65536 bytes long"))
-      << "an entry past 65535 bytes should be refused, not cut";
-
-  PackageRecord tooMany;
-  tooMany.name = "p";
-  tooMany.units.assign(65534, "U");  // with name, description and artifact: 65537
-  EXPECT_NE(std::string::npos, MessageOf([&] { EncodeRecord(tooMany); }).find("65537 entries"))
-      << "more than 65535 entries should be refused";
-}
-
-struct DamagedRecordCase {
-  const char* label;
-  Bytes bytes;
-  const char* expected;
-};
-
-class DamagedRecord : public testing::TestWithParam<DamagedRecordCase> {};
-
-TEST_P(DamagedRecord, IsRefusedWithTheReasonAndOffset) {
-  const std::string message = MessageOf([&] { DecodeRecord(GetParam().bytes); });
-  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
-      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, DamagedRecord,
-    testing::Values(
-        DamagedRecordCase{"Empty", {}, "package record is 0 bytes long, shorter than its 4-byte"},
-        DamagedRecordCase{
-            "UnknownVersion", {7, 0, 0, 0}, "unknown package record version 7 (expected 1)"},
-        DamagedRecordCase{"CountWithoutEntries",
-                          {1, 0, 1, 0},
-                          "record entry 1 at offset 4: entry header runs past the end of the "
-                          "record (4 bytes)"},
-        DamagedRecordCase{"LengthPastEnd",
-                          {1, 0, 1, 0, 1, 1, 1, 'a'},
-                          "record entry 1 at offset 4: length 257 runs past the end of the "
-                          "record (8 bytes)"},
-        DamagedRecordCase{"UnknownTagInSecondEntry",
-                          {1, 0, 2, 0, 1, 2, 0, 'a', 'b', 9, 0, 0},
-                          "record entry 2 at offset 9: unknown tag 9"},
-        DamagedRecordCase{"BytesAfterLastEntry",
-                          {1, 0, 1, 0, 1, 1, 0, 'a', 0xff},
-                          "package record goes on past its last entry (offset 8 of 9 bytes)"},
-        DamagedRecordCase{"SecondName",
-                          {1, 0, 2, 0, 1, 1, 0, 'a', 1, 1, 0, 'b'},
-                          "record entry 2 at offset 8: second package name"},
-        DamagedRecordCase{"SecondDescription",
-                          {1, 0, 3, 0, 1, 1, 0, 'a', 2, 0, 0, 2, 0, 0},
-                          "record entry 3 at offset 11: second description"},
-        DamagedRecordCase{
-            "NoName", {1, 0, 1, 0, 2, 1, 0, 'd'}, "package record has no package name"},
-        DamagedRecordCase{"NulInsideText",
-                          {1, 0, 1, 0, 1, 3, 0, 'a', 0, 'b'},
-                          "record entry 1 at offset 4: text holds a NUL byte"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
 TEST(DamagedRecord, EveryCutShortEncodingIsRefused) {
   const Bytes full = EncodeRecord(FullRecord());
   for (std::size_t length = 0; length < full.size(); ++length) {
@@ -151,37 +75,6 @@ TEST(DamagedRecord, EveryCutShortEncodingIsRefused) {
         << "a record cut to " << length << " of " << full.size() << " bytes should be refused";
   }
 }
-
-struct ExportCase {
-  const char* label;
-  Bytes bytes;
-  const char* expected;
-};
-
-class DamagedExport : public testing::TestWithParam<ExportCase> {};
-
-TEST_P(DamagedExport, IsRefusedSayingWhy) {
-  const ExportCase& c = GetParam();
-  const std::string message = MessageOf([&] { DecodeExport(c.bytes); });
-  EXPECT_NE(std::string::npos, message.find(c.expected))
-      << "message \"" << message << "\" should contain \"" << c.expected << "\"";
-}
-
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Exports, DamagedExport,
-    testing::Values(
-        ExportCase{"NoSeparator", Text("@Stdreg@Register$qqrv"),
-                   "export entry of 21 bytes has no NUL between export name and symbol"},
-        ExportCase{"EmptyName", MakeExportDesc("", "sym"), "export entry has an empty export name"},
-        ExportCase{"EmptySymbol", MakeExportDesc("Name", ""),
-                   "export entry 'Name' has an empty symbol name"},
-        ExportCase{"NulInSymbol", MakeExportDesc("Name", std::string("s\0t", 3)),
-                   "export entry 'Name': symbol name holds a NUL byte"}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 Bytes RecordNote(const PackageRecord& r, std::size_t alignment = 4) {
   return MakeNote("RTLPKG", 1, EncodeRecord(r), alignment);
@@ -262,19 +155,8 @@ TEST(NoteWalk, SegmentsAddUpButASecondRecordIsRefused) {
       << "an export name seen in an earlier segment should be refused";
 }
 
-struct DamagedNotesCase {
-  const char* label;
-  Bytes segment;
-  const char* expected;
-};
-
-class DamagedNotes : public testing::TestWithParam<DamagedNotesCase> {};
-
-TEST_P(DamagedNotes, AreRefusedNamingTheNote) {
-  PackageRecord out;
-  const std::string message = MessageOf([&] { DecodeNotes(GetParam().segment, out); });
-  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
-      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
 }
 
 Bytes WithU32(Bytes bytes, std::size_t offset, std::uint32_t value) {
@@ -282,32 +164,93 @@ Bytes WithU32(Bytes bytes, std::size_t offset, std::uint32_t value) {
   return bytes;
 }
 
-std::vector<DamagedNotesCase> DamagedNotesCases() {
+// Every refusal of the codec, each with the reason and place it must give.
+struct RefusalCase {
+  const char* label;
+  std::function<void()> run;
+  std::string expected;
+};
+
+class Refusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, SaysWhyAndWhere) {
+  const std::string message = MessageOf(GetParam().run);
+  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
+      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+}
+
+RefusalCase Record(const char* label, Bytes bytes, const char* expected) {
+  return {label, [bytes] { DecodeRecord(bytes); }, expected};
+}
+RefusalCase Export(const char* label, Bytes bytes, const char* expected) {
+  return {label, [bytes] { DecodeExport(bytes); }, expected};
+}
+RefusalCase Notes(const char* label, Bytes segment, const char* expected) {
+  return {label,
+          [segment] {
+            PackageRecord out;
+            DecodeNotes(segment, out);
+          },
+          expected};
+}
+
+std::vector<RefusalCase> RefusalCases() {
+  PackageRecord tooLong;
+  tooLong.name = "p";
+  tooLong.description.assign(65536, 'd');
+  PackageRecord tooMany;
+  tooMany.name = "p";
+  tooMany.units.assign(65534, "U");  // with name, description and artifact: 65537
   const Bytes good = RecordNote(FullRecord());
   const Bytes gnu = GnuNote();
   return {
-      {"HeaderCutAfterGoodNote", Concat({good, Bytes(11, 0)}),
-       "header of note 2 runs past the end of its segment"},
-      {"NameSizeHuge", WithU32(good, 0, 0xffffffff),
-       "name of note 1 runs past the end of its segment"},
-      {"DescSizeHuge", Concat({gnu, WithU32(good, 4, 0xfffffffd)}),
-       "descriptor of note 2 runs past the end of its segment"},
-      {"TwoRecords", Concat({good, gnu, good}), "note 3: second package record"},
-      {"SameExportTwice",
-       Concat({good, ExportNote("@A@Register$qqrv", "a"), ExportNote("@A@Register$qqrv", "b")}),
-       "export '@A@Register$qqrv' appears twice"},
+      {"EntryTooLong", [tooLong] { EncodeRecord(tooLong); }, "65536 bytes long"},
+      {"TooManyEntries", [tooMany] { EncodeRecord(tooMany); }, "65537 entries"},
+      Record("Empty", {}, "package record is 0 bytes long, shorter than its 4-byte"),
+      Record("UnknownVersion", {7, 0, 0, 0}, "unknown package record version 7 (expected 1)"),
+      Record("CountWithoutEntries", {1, 0, 1, 0},
+             "record entry 1 at offset 4: entry header runs past the end of the record (4 bytes)"),
+      Record("LengthPastEnd", {1, 0, 1, 0, 1, 1, 1, 'a'},
+             "record entry 1 at offset 4: length 257 runs past the end of the record (8 bytes)"),
+      Record("UnknownTagInSecondEntry", {1, 0, 2, 0, 1, 2, 0, 'a', 'b', 9, 0, 0},
+             "record entry 2 at offset 9: unknown tag 9"),
+      Record("BytesAfterLastEntry", {1, 0, 1, 0, 1, 1, 0, 'a', 0xff},
+             "package record goes on past its last entry (offset 8 of 9 bytes)"),
+      Record("SecondName", {1, 0, 2, 0, 1, 1, 0, 'a', 1, 1, 0, 'b'},
+             "record entry 2 at offset 8: second package name"),
+      Record("SecondDescription", {1, 0, 3, 0, 1, 1, 0, 'a', 2, 0, 0, 2, 0, 0},
+             "record entry 3 at offset 11: second description"),
+      Record("NoName", {1, 0, 1, 0, 2, 1, 0, 'd'}, "package record has no package name"),
+      Record("NulInsideText", {1, 0, 1, 0, 1, 3, 0, 'a', 0, 'b'},
+             "record entry 1 at offset 4: text holds a NUL byte"),
+      Export("ExportWithoutSeparator", Text("@Stdreg@Register$qqrv"),
+             "export entry of 21 bytes has no NUL between export name and symbol"),
+      Export("EmptyExportName", MakeExportDesc("", "sym"), "export entry has an empty export name"),
+      Export("EmptySymbol", MakeExportDesc("Name", ""),
+             "export entry 'Name' has an empty symbol name"),
+      Export("NulInSymbol", MakeExportDesc("Name", std::string("s\0t", 3)),
+             "export entry 'Name': symbol name holds a NUL byte"),
+      Notes("HeaderCutAfterGoodNote", Concat({good, Bytes(11, 0)}),
+            "header of note 2 runs past the end of its segment"),
+      Notes("NameSizeHuge", WithU32(good, 0, 0xffffffff),
+            "name of note 1 runs past the end of its segment"),
+      Notes("DescSizeHuge", Concat({gnu, WithU32(good, 4, 0xfffffffd)}),
+            "descriptor of note 2 runs past the end of its segment"),
+      Notes("TwoRecords", Concat({good, gnu, good}), "note 3: second package record"),
+      Notes(
+          "SameExportTwice",
+          Concat({good, ExportNote("@A@Register$qqrv", "a"), ExportNote("@A@Register$qqrv", "b")}),
+          "export '@A@Register$qqrv' appears twice"),
+      {"NoteAlignment",
+       [good] {
+         PackageRecord out;
+         DecodeNotes(good, 16, "in segment 2", out);
+       },
+       "notes in segment 2: alignment 16; expected 4 or 8"},
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Notes, DamagedNotes, testing::ValuesIn(DamagedNotesCases()),
+INSTANTIATE_TEST_SUITE_P(Codec, Refusal, testing::ValuesIn(RefusalCases()),
                          [](const auto& info) { return std::string(info.param.label); });
-
-TEST(NoteWalk, RefusesAlignmentsNotesDoNotUse) {
-  PackageRecord out;
-  const std::string message =
-      MessageOf([&] { DecodeNotes(RecordNote(FullRecord()), 16, "in segment 2", out); });
-  EXPECT_EQ("notes in segment 2: alignment 16; expected 4 or 8", message)
-      << "only 4- and 8-byte note padding exists";
-}
 
 }  // namespace
