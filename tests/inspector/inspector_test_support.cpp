@@ -1,5 +1,7 @@
 #include "inspector_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <QListWidget>
 #include <filesystem>
 #include <fstream>
@@ -16,15 +18,9 @@ ScopedExecutableModule::~ScopedExecutableModule() {
   rtl::UnregisterModule(&record_);
 }
 
-PackageCopy::PackageCopy(const std::string& package, std::size_t dirLength,
-                         const std::string& fileName)
-    : source_(wbtest::PackageFile(package)) {
-  dir_ = RealPath(root_.Path());
-  if (dirLength > dir_.size() + 1) {
-    dir_ += "/" + std::string(dirLength - dir_.size() - 1, 'd');
-    std::filesystem::create_directory(dir_);
-  }
-  path_ = dir_ + "/" + (fileName.empty() ? "lib" + package + ".so" : fileName);
+PackageCopy::PackageCopy(const std::string& package)
+    : source_(wbtest::PackageFile(package)),
+      path_(RealPath(root_.Path()) + "/lib" + package + ".so") {
   CopyFile(source_, path_);
 }
 
@@ -60,21 +56,10 @@ MemoLines Memos(const TForm2* form) {
           form->Memo3->Lines().ToVector()};
 }
 
-namespace {
-void PrintLines(const std::vector<std::string>& lines, std::ostream* out) {
-  *out << "[";
-  for (std::size_t i = 0; i < lines.size(); ++i) *out << (i ? ", \"" : "\"") << lines[i] << "\"";
-  *out << "]";
-}
-}  // namespace
-
 void PrintTo(const MemoLines& lines, std::ostream* out) {
-  *out << "Memo2 ";
-  PrintLines(lines.containsUnit, out);
-  *out << ", Memo1 ";
-  PrintLines(lines.requiresPackage, out);
-  *out << ", Memo3 ";
-  PrintLines(lines.dcpBpiName, out);
+  *out << "Memo2 " << testing::PrintToString(lines.containsUnit) << ", Memo1 "
+       << testing::PrintToString(lines.requiresPackage) << ", Memo3 "
+       << testing::PrintToString(lines.dcpBpiName);
 }
 
 void Select(toolkit::TListBox* list, int row) {

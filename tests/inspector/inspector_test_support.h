@@ -31,21 +31,17 @@ using testsupport::ScopedPackage;
 // file, never the mapped one rewritten); Restore() puts the package back.
 class PackageCopy {
  public:
-  // dirLength: pad the directory's path to this many characters (0: as it comes).
-  explicit PackageCopy(const std::string& package, std::size_t dirLength = 0,
-                       const std::string& fileName = "");
+  explicit PackageCopy(const std::string& package);
   PackageCopy(const PackageCopy&) = delete;
   PackageCopy& operator=(const PackageCopy&) = delete;
 
   const std::string& Path() const noexcept { return path_; }
-  const std::string& Dir() const noexcept { return dir_; }
   void Spoil();
   void Restore();
 
  private:
   std::string source_;
   testsupport::TempDir root_;
-  std::string dir_;
   std::string path_;
 };
 

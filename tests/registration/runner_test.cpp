@@ -29,22 +29,32 @@ void NamedRun(const std::string& name) {
   Press(Form1->Button8);
 }
 
-TEST(NamedRun, TheInitialNameRunsStdregAndFillsThePalette) {
+TEST(NamedRun, TheInitialNameRunsStdregAndUnloadingForgetsItsClassesButKeepsThePalette) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
     LoadIntoSlot(dialogs, "stdreg");
-    EXPECT_EQ(Form1->Edit3->Text(), "@Stdreg@Register$qqrv") << "the initial text of Edit3";
     Press(Form1->Button8);
     EXPECT_EQ(PaletteText(), kStdregPalette) << "two tabs listing stdreg's classes in order";
     EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "one message once the procedure returned";
-    EXPECT_TRUE(dialogs->Exceptions().empty());
     for (const std::string& name : kStdregClasses) {
       EXPECT_NE(rtl::GetClass(name), nullptr) << "GetClass should find " << name;
     }
-    // What the user sees: the class check finds a registered class without a word.
     Form1->Edit2->SetText("TClickCounter");
     Press(Form1->Button3);
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the class check should show nothing";
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the class check should find it silently";
+
+    Press(Form1->UnLoadPack);
+    EXPECT_EQ(PaletteText(), kStdregPalette) << "the palette's text should stay as it was";
+    for (const std::string& name : kStdregClasses) {
+      EXPECT_EQ(rtl::GetClass(name), nullptr) << name << " should be gone with its package";
+    }
+    Press(Form1->Button8);
+    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the run with an empty slot shows nothing";
+    EXPECT_EQ(PaletteText(), kStdregPalette);
+    Press(Form1->Button3);
+    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "Класс не найден", "Класс не найден"}))
+        << "a class gone with its package should give the two boxes again";
+    EXPECT_TRUE(dialogs->Exceptions().empty());
   });
 }
 
@@ -73,78 +83,21 @@ TEST(NamedRun, AnEmptySlotInstallsTheHookAndDoesNothingElse) {
   });
 }
 
-struct UnfoundName {
-  const char* label;
-  std::string name;
-};
-void PrintTo(const UnfoundName& c, std::ostream* out) {
-  *out << c.label;
-}
-
-class NamedRunNotFound : public testing::TestWithParam<UnfoundName> {};
-
-TEST_P(NamedRunNotFound, CallsNothingAndShowsNothing) {
+TEST(NamedRun, ANameNotExportedByTheSlotsPackageCallsNothingAndShowsNothing) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
     LoadIntoSlot(dialogs, "stdreg");
     // extreg (with its procedure) is loaded too, but not into the slot.
     ScopedPackage extreg(PackageFile("extreg"));
-    NamedRun(GetParam().name);
-    EXPECT_TRUE(dialogs->Boxes().empty())
-        << "nothing should be shown for \"" << GetParam().name << '"';
-    EXPECT_TRUE(PageCaptions().empty()) << "no procedure should have run";
-    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr);
-  });
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, NamedRunNotFound,
-    testing::Values(UnfoundName{"Empty", ""}, UnfoundName{"Unknown", "@Nothing@Register$qqrv"},
-                    UnfoundName{"OtherCase", "@stdreg@Register$qqrv"},
-                    UnfoundName{"LeadingBlank", " @Stdreg@Register$qqrv"},
-                    UnfoundName{"TrailingBlank", "@Stdreg@Register$qqrv "},
-                    UnfoundName{"WithAZeroByte", std::string("@Stdreg@Register$qqrv\0x", 23)},
-                    UnfoundName{"OnlyAnotherModuleHasIt", "@Extreg@Register$qqrv"}),
-    [](const testing::TestParamInfo<UnfoundName>& info) { return info.param.label; });
-
-TEST(NamedRun, ARefusedClassIsShownAndNoMessageFollows) {
-  ScopedDialogs dialogs;
-  // Another class already holds the name of badreg's second class.
-  regtest::TestClasses taken({"TTwoGadget"});
-  rtl::RegisterClass(taken[0]);
-  InWorkbench([&] {
-    LoadIntoSlot(dialogs, "badreg");
-    NamedRun("@BadRegUnit@Register$qqrv");
-    ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the refusal should be shown";
-    EXPECT_NE(dialogs->Exceptions()[0].find("TTwoGadget"), std::string::npos)
-        << dialogs->Exceptions()[0];
-    EXPECT_TRUE(dialogs->Messages().empty()) << "no BRRRRR for a procedure that raised";
-    EXPECT_EQ(PageLines("Broken"), (Lines{"TBadFirst", "TTwoGadget"}));
-    EXPECT_NE(rtl::GetClass("TBadFirst"), nullptr) << "the class before it stays registered";
-    EXPECT_EQ(rtl::GetClass("TBadThird"), nullptr) << "the class after it is not registered";
-  });
-}
-
-TEST(NamedRun, UnloadingAfterARunKeepsThePaletteAndForgetsTheClasses) {
-  ScopedDialogs dialogs;
-  InWorkbench([&] {
-    LoadIntoSlot(dialogs, "stdreg");
-    Press(Form1->Button8);
-    const Lines before = PaletteText();
-    Press(Form1->UnLoadPack);
-    EXPECT_EQ(PaletteText(), before) << "the palette's text should stay as it was";
-    for (const std::string& name : kStdregClasses) {
-      EXPECT_EQ(rtl::GetClass(name), nullptr) << name << " should be gone with its package";
+    for (const std::string& name :
+         {std::string(), std::string("@Nothing@Register$qqrv"),
+          std::string("@stdreg@Register$qqrv"), std::string("@Stdreg@Register$qqrv "),
+          std::string("@Stdreg@Register$qqrv\0x", 23), std::string("@Extreg@Register$qqrv")}) {
+      NamedRun(name);
+      EXPECT_TRUE(dialogs->Boxes().empty()) << "nothing should be shown for \"" << name << '"';
+      EXPECT_TRUE(PageCaptions().empty()) << "no procedure should have run for \"" << name << '"';
     }
-    Press(Form1->Button8);
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the run with an empty slot shows nothing";
-    EXPECT_TRUE(dialogs->Exceptions().empty());
-    EXPECT_EQ(PaletteText(), before);
-    // The class check sees it too: a class of the unloaded package is unknown again.
-    Form1->Edit2->SetText("TClickCounter");
-    Press(Form1->Button3);
-    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "Класс не найден", "Класс не найден"}))
-        << "a class gone with its package should give the two boxes again";
+    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr);
   });
 }
 

@@ -29,7 +29,6 @@ class ScopedDialogs {
   ~ScopedDialogs();
   ScopedDialogs(const ScopedDialogs&) = delete;
   ScopedDialogs& operator=(const ScopedDialogs&) = delete;
-  toolkit::ScriptedDialogService& operator*() { return service_; }
   toolkit::ScriptedDialogService* operator->() { return &service_; }
 
  private:
