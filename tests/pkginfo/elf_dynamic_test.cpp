@@ -16,7 +16,7 @@
 
 namespace {
 
-using pktest::Bytes;
+using testsupport::Bytes;
 using testsupport::Get;
 using testsupport::Put;
 
@@ -44,9 +44,7 @@ std::uint64_t DynamicValue(const Bytes& file, std::int64_t tag) {
 }
 
 void SetDynamicValue(Bytes& file, std::int64_t tag, std::uint64_t value) {
-  auto entry = Get<Elf64_Dyn>(file, DynamicEntry(file, tag));
-  entry.d_un.d_val = value;
-  Put(file, DynamicEntry(file, tag), entry);
+  Put(file, DynamicEntry(file, tag), Elf64_Dyn{tag, {value}});
 }
 
 // The file offset of an address, through the loaded segments.
@@ -59,11 +57,6 @@ std::uint64_t OffsetOf(const Bytes& file, std::uint64_t address) {
     }
   }
   throw std::runtime_error("address in no segment");
-}
-
-pkginfo::DynamicInfo Read(const Bytes& bytes) {
-  const rtl::detail::MemoryByteSource source(bytes);
-  return pkginfo::ReadDynamicInfo(source);
 }
 
 const pkginfo::DynamicSymbol* FindSymbol(const pkginfo::DynamicInfo& info,
@@ -125,16 +118,12 @@ class DamagedLibrary : public testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedLibrary, IsRefusedWithTheReason) {
   const Damage& d = GetParam();
-  Bytes bytes = pktest::ReadBytes(NEEDY_PACKAGE);
-  ASSERT_NO_THROW(Read(bytes)) << "the undamaged file must read";
+  Bytes bytes = testsupport::ReadBytes(NEEDY_PACKAGE);
   d.apply(bytes);
-  try {
-    Read(bytes);
-    ADD_FAILURE() << d.what << ": should have been refused";
-  } catch (const rtl::Exception& e) {
-    EXPECT_NE(std::string::npos, e.Message().find(d.expected))
-        << d.what << ": message \"" << e.Message() << "\" should contain \"" << d.expected << "\"";
-  }
+  const std::string message = testsupport::MessageOf(
+      [&] { pkginfo::ReadDynamicInfo(rtl::detail::MemoryByteSource(bytes)); });
+  EXPECT_NE(std::string::npos, message.find(d.expected))
+      << d.what << ": message \"" << message << "\" should contain \"" << d.expected << "\"";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -189,9 +178,6 @@ INSTANTIATE_TEST_SUITE_P(
                "runs past the end of the dynamic string table"},
         Damage{"symbol entries of another size",
                [](Bytes& b) { SetDynamicValue(b, DT_SYMENT, 16); }, "dynamic symbol entry size 16"},
-        Damage{"GNU hash table at an address no segment holds",
-               [](Bytes& b) { SetDynamicValue(b, DT_GNU_HASH, std::uint64_t{1} << 44); },
-               "in no loaded segment"},
         Damage{"GNU hash buckets beyond the file",
                [](Bytes& b) {
                  Put<std::uint32_t>(b, OffsetOf(b, DynamicValue(b, DT_GNU_HASH)), 0x40000000);
@@ -225,16 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
                "a dynamic symbol's name: string offset"}));
 
 TEST(DynamicReader, FileErrorsNameTheFile) {
-  pktest::TempDir dir;
-  const std::string text = dir.File("notes.txt");
-  pktest::WriteBytes(text, Bytes{'h', 'i', '\n'});
+  testsupport::TempDir dir;
+  const std::string text = dir.Write("notes.txt", "hi\n");
   const auto message = [](const std::string& path) {
-    try {
-      pkginfo::ReadDynamicFile(path);
-    } catch (const rtl::Exception& e) {
-      return e.Message();
-    }
-    return std::string("(no error)");
+    return testsupport::MessageOf([&] { pkginfo::ReadDynamicFile(path); });
   };
   EXPECT_EQ(text + ": too short for an ELF header", message(text)) << "a short text file";
   EXPECT_EQ(dir.File("gone.so") + ": cannot open: No such file or directory",

@@ -119,7 +119,6 @@ TEST(JsonOutput, KeysKeepTheirOrder) {
                   "contains", "buildArtifact", "registrationProcedures", "otherExports"}),
             keys(pkginfo::InfoJson("f", Package("d"))))
       << "package information";
-  EXPECT_EQ((Keys{"file", "error"}), keys(pkginfo::ErrorJson("f", "e"))) << "a reading error";
   pkginfo::CheckReport unreadable;
   unreadable.file = "f";
   unreadable.problem = "f: not an ELF file (bad magic)";

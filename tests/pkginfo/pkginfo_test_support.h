@@ -2,31 +2,37 @@
 
 // The pkginfo tool run as a user runs it, and its JSON lines read back.
 
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "test_support.h"
 
 namespace pktest {
 
-using testsupport::Bytes;
-using testsupport::CopyFile;
-using testsupport::ReadBytes;
-using testsupport::TempDir;
-using testsupport::ToolRun;
-using testsupport::WriteBytes;
+inline testsupport::ToolRun RunPkginfo(const std::vector<std::string>& args) {
+  return testsupport::RunTool(PKGINFO_TOOL, args);
+}
 
-// Runs pkginfo with these arguments, and these variables added to the environment.
-ToolRun RunPkginfo(const std::vector<std::string>& args,
-                   const std::vector<std::string>& extraEnvironment = {});
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
 
-std::vector<std::string> Lines(const std::string& text);
-
-// The one JSON value in this text, read strictly (RFC 8259: no raw control
-// characters, no invalid UTF-8, nothing after the value). What the reader refused
-// raises with its message and the text.
-nlohmann::json ParseJson(const std::string& text);
+// The one JSON value in this text, read strictly (no raw control characters, no
+// invalid UTF-8, nothing after the value); a refusal names the text.
+inline nlohmann::json ParseJson(const std::string& text) {
+  try {
+    return nlohmann::json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw std::runtime_error(std::string(e.what()) + " in: " + text);
+  }
+}
 
 }  // namespace pktest
