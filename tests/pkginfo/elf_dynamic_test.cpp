@@ -20,11 +20,17 @@ using testsupport::Bytes;
 using testsupport::Get;
 using testsupport::Put;
 
-std::uint64_t SegmentHeader(const Bytes& file, std::uint32_t type) {
+// File offset of the program header of the first segment of that type, or of
+// the loaded segment holding that address when `address` is given.
+std::uint64_t SegmentHeader(const Bytes& file, std::uint32_t type, std::uint64_t address = 0) {
   const auto h = Get<Elf64_Ehdr>(file, 0);
   for (std::size_t i = 0; i < h.e_phnum; ++i) {
     const std::uint64_t at = h.e_phoff + i * sizeof(Elf64_Phdr);
-    if (Get<Elf64_Phdr>(file, at).p_type == type) return at;
+    const auto ph = Get<Elf64_Phdr>(file, at);
+    if (ph.p_type == type &&
+        (address == 0 || (address >= ph.p_vaddr && address < ph.p_vaddr + ph.p_filesz))) {
+      return at;
+    }
   }
   throw std::runtime_error("no segment of type " + std::to_string(type));
 }
@@ -49,14 +55,8 @@ void SetDynamicValue(Bytes& file, std::int64_t tag, std::uint64_t value) {
 
 // The file offset of an address, through the loaded segments.
 std::uint64_t OffsetOf(const Bytes& file, std::uint64_t address) {
-  const auto h = Get<Elf64_Ehdr>(file, 0);
-  for (std::size_t i = 0; i < h.e_phnum; ++i) {
-    const auto ph = Get<Elf64_Phdr>(file, h.e_phoff + i * sizeof(Elf64_Phdr));
-    if (ph.p_type == PT_LOAD && address >= ph.p_vaddr && address < ph.p_vaddr + ph.p_filesz) {
-      return ph.p_offset + (address - ph.p_vaddr);
-    }
-  }
-  throw std::runtime_error("address in no segment");
+  const auto ph = Get<Elf64_Phdr>(file, SegmentHeader(file, PT_LOAD, address));
+  return ph.p_offset + (address - ph.p_vaddr);
 }
 
 const pkginfo::DynamicSymbol* FindSymbol(const pkginfo::DynamicInfo& info,

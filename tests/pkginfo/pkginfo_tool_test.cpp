@@ -51,12 +51,9 @@ TEST(PkginfoCheck, JsonCarriesTheSameVerdict) {
   EXPECT_FALSE(missing.at("ok").get<bool>());
   EXPECT_EQ(std::vector<std::string>{"required package pkgnowhere not found"},
             missing.at("problems").get<std::vector<std::string>>());
-  const Json& nowhere = missing.at("requiredPackages").at(1);
-  EXPECT_EQ("pkgnowhere", nowhere.at("name").get<std::string>()) << "after rtl";
-  EXPECT_TRUE(nowhere.at("path").is_null()) << "no path for a missing one";
-  const Json mark = ParseJson(lines[1]);
-  EXPECT_TRUE(mark.at("ok").get<bool>()) << lines[1];
-  EXPECT_EQ(Json::array(), mark.at("unresolvedSymbols")) << "nothing unresolved in mark";
+  EXPECT_TRUE(missing.at("/requiredPackages/1/path"_json_pointer).is_null())
+      << "no path for the missing one, after rtl";
+  EXPECT_TRUE(ParseJson(lines[1]).at("ok").get<bool>()) << "mark is complete: " << lines[1];
 }
 
 TEST(PkginfoRegister, PrintsPagesAndClassesInTheOrderRegistered) {
