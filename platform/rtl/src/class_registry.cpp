@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -82,20 +83,7 @@ class ClassTable {
     perModule_.erase(it);
     std::size_t capacity = 16;
     while (remaining * 4 > capacity * 3) capacity *= 2;
-    std::vector<std::uint32_t> tags(capacity);
-    std::vector<Entry> entries(capacity);
-    std::vector<HMODULE> modules(capacity);
-    tags.swap(tags_);
-    entries.swap(entries_);
-    modules.swap(modules_);
-    mask_ = capacity - 1;
-    count_ = 0;
-    for (std::size_t i = 0; i < tags.size(); ++i) {
-      if (tags[i] != 0 && modules[i] != module) {
-        Place(tags[i], entries[i], modules[i]);
-        ++count_;
-      }
-    }
+    Rebuild(capacity, module);
   }
 
  private:
@@ -129,6 +117,12 @@ class ClassTable {
     if (capacity > kMaxCapacity) {
       throw Exception("RegisterClass: the class registry is full (%d classes)", {count_});
     }
+    Rebuild(capacity, std::nullopt);
+  }
+
+  // Moves every entry into a table of that capacity, leaving out those of the
+  // module being dropped.
+  void Rebuild(std::size_t capacity, std::optional<HMODULE> dropped) {
     std::vector<std::uint32_t> tags(capacity);
     std::vector<Entry> entries(capacity);
     std::vector<HMODULE> modules(capacity);
@@ -136,8 +130,12 @@ class ClassTable {
     entries.swap(entries_);
     modules.swap(modules_);
     mask_ = capacity - 1;
+    count_ = 0;
     for (std::size_t i = 0; i < tags.size(); ++i) {
-      if (tags[i] != 0) Place(tags[i], entries[i], modules[i]);
+      if (tags[i] != 0 && modules[i] != dropped) {
+        Place(tags[i], entries[i], modules[i]);
+        ++count_;
+      }
     }
   }
 
