@@ -15,9 +15,11 @@ struct FormatCase {
 };
 
 TEST(Format, FillsDirectivesInOrder) {
+  // An argument refers to its text; the short name must outlive the table.
+  const rtl::ShortString button("TButton");
   const std::vector<FormatCase> cases = {
       {"Метод %s::%s не найден",
-       {rtl::ShortString("TButton"), "Click"},
+       {button, "Click"},
        "Метод TButton::Click не найден"},
       {"%d|%i", {-42, 1234567}, "-42|1234567"},
       {"%d", {9223372036854775807LL}, "9223372036854775807"},

@@ -14,6 +14,8 @@
 namespace rtl {
 
 // One argument of Format: "%s" takes texts and short names, "%i"/"%d" integers.
+// It refers to the text it was made from, without a copy: made for the call it is
+// passed to, not to be kept.
 class FormatArg {
  public:
   FormatArg(std::string_view text) : value_(text) {}
