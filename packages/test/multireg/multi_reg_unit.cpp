@@ -2,25 +2,18 @@
 // the same page again, names that differ only in letter case or blanks, an empty
 // page name (twice) and a page without classes.
 
+#include "component.h"
 #include "rtl/package_sdk.h"
 
-#define MULTI_CLASS(Name)               \
-  class Name : public rtl::TComponent { \
-    RTL_CLASS(Name, rtl::TComponent)    \
-   public:                              \
-    using TComponent::TComponent;       \
-  };                                    \
-  RTL_DEFINE_CLASS(Name)
-
-MULTI_CLASS(TMultiA)
-MULTI_CLASS(TMultiB)
-MULTI_CLASS(TMultiC)
-MULTI_CLASS(TMultiD)
-MULTI_CLASS(TMultiE)
-MULTI_CLASS(TMultiF)
-MULTI_CLASS(TMultiG)
-MULTI_CLASS(TMultiH)
-MULTI_CLASS(TMultiI)
+TEST_COMPONENT_CLASS(TMultiA)
+TEST_COMPONENT_CLASS(TMultiB)
+TEST_COMPONENT_CLASS(TMultiC)
+TEST_COMPONENT_CLASS(TMultiD)
+TEST_COMPONENT_CLASS(TMultiE)
+TEST_COMPONENT_CLASS(TMultiF)
+TEST_COMPONENT_CLASS(TMultiG)
+TEST_COMPONENT_CLASS(TMultiH)
+TEST_COMPONENT_CLASS(TMultiI)
 
 RTL_UNIT_REGISTER(MultiReg) {
   rtl::RegisterComponents("Multi", {TMultiA::StaticClass(), TMultiB::StaticClass()});

@@ -4,20 +4,13 @@
 // it requires (rtl) and from its build-artifact name, which a run that tries every
 // reported name finds as well. Each procedure puts its own class on page "Odd".
 
+#include "component.h"
 #include "rtl/package_sdk.h"
 
-#define ODD_CLASS(Name)                 \
-  class Name : public rtl::TComponent { \
-    RTL_CLASS(Name, rtl::TComponent)    \
-   public:                              \
-    using TComponent::TComponent;       \
-  };                                    \
-  RTL_DEFINE_CLASS(Name)
-
-ODD_CLASS(TOddUnit)
-ODD_CLASS(TOddCase)
-ODD_CLASS(TOddRequired)
-ODD_CLASS(TOddArtifact)
+TEST_COMPONENT_CLASS(TOddUnit)
+TEST_COMPONENT_CLASS(TOddCase)
+TEST_COMPONENT_CLASS(TOddRequired)
+TEST_COMPONENT_CLASS(TOddArtifact)
 
 RTL_UNIT_REGISTER(OddUnit) {
   rtl::RegisterComponents("Odd", {TOddUnit::StaticClass()});
