@@ -49,12 +49,12 @@ std::string Format(std::string_view format, std::span<const FormatArg> args) {
       const auto* text = std::get_if<std::string_view>(&value);
       if (text == nullptr) FormatError(format, "'%s' given a number", i - 1);
       result.append(*text);
-    } else {
-      const auto* number = std::get_if<std::int64_t>(&value);
-      if (number == nullptr) {
-        FormatError(format, std::string("'%") + directive + "' given a text", i - 1);
-      }
+    } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
       result.append(std::to_string(*number));
+    } else if (const auto* unsignedNumber = std::get_if<std::uint64_t>(&value)) {
+      result.append(std::to_string(*unsignedNumber));
+    } else {
+      FormatError(format, std::string("'%") + directive + "' given a text", i - 1);
     }
   }
   return result;

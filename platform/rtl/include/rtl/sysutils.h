@@ -25,13 +25,17 @@ class FormatArg {
   FormatArg(int number) : value_(static_cast<std::int64_t>(number)) {}
   FormatArg(long number) : value_(static_cast<std::int64_t>(number)) {}
   FormatArg(long long number) : value_(static_cast<std::int64_t>(number)) {}
-  FormatArg(unsigned number) : value_(static_cast<std::int64_t>(number)) {}
-  FormatArg(unsigned long number) : value_(static_cast<std::int64_t>(number)) {}
+  // Unsigned numbers keep their own kind: a 64-bit size must not print as negative.
+  FormatArg(unsigned number) : value_(static_cast<std::uint64_t>(number)) {}
+  FormatArg(unsigned long number) : value_(static_cast<std::uint64_t>(number)) {}
+  FormatArg(unsigned long long number) : value_(static_cast<std::uint64_t>(number)) {}
 
-  const std::variant<std::string_view, std::int64_t>& Value() const noexcept { return value_; }
+  const std::variant<std::string_view, std::int64_t, std::uint64_t>& Value() const noexcept {
+    return value_;
+  }
 
  private:
-  std::variant<std::string_view, std::int64_t> value_;
+  std::variant<std::string_view, std::int64_t, std::uint64_t> value_;
 };
 
 // Formats "%s", "%i", "%d" and "%%". A directive without an argument, an argument
@@ -48,10 +52,6 @@ class RTL_API Exception : public std::exception {
   explicit Exception(std::string message);
   Exception(std::string_view format, std::initializer_list<FormatArg> args);
   ~Exception() override;
-
-  static Exception CreateFmt(std::string_view format, std::initializer_list<FormatArg> args) {
-    return Exception(format, args);
-  }
 
   const std::string& Message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
