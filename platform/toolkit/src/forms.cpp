@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 #include <cctype>
 #include <cstdlib>
@@ -192,8 +194,33 @@ TApplication::~TApplication() {
   DestroyComponents();
 }
 
+namespace {
+
+// Qt's own texts (the standard dialogs' titles, buttons and labels) in the language
+// of the user's locale, as the program's windows are. Loaded again when the locale
+// has changed since.
+void UseQtTranslations() {
+  static QPointer<QTranslator> translator;
+  static QString loadedFor;
+  const QLocale locale;
+  if (!translator.isNull() && loadedFor == locale.name()) return;
+  delete translator.data();
+  loadedFor = locale.name();
+  auto* loaded = new QTranslator(QCoreApplication::instance());
+  if (loaded->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(loaded);
+    translator = loaded;
+  } else {
+    delete loaded;
+  }
+}
+
+}  // namespace
+
 void TApplication::Initialize() {
   detail::EnsureQtApplication();
+  UseQtTranslations();
   // The program ends when its main form closes, not when its last window does.
   QApplication::setQuitOnLastWindowClosed(false);
 }
