@@ -247,11 +247,11 @@ namespace {
 // has changed since.
 void UseQtTranslations() {
   static QPointer<QTranslator> translator;
-  static QString loadedFor;
+  static QString triedFor;
   const QLocale locale;
-  if (!translator.isNull() && loadedFor == locale.name()) return;
+  if (triedFor == locale.name()) return;
   delete translator.data();
-  loadedFor = locale.name();
+  triedFor = locale.name();
   auto* loaded = new QTranslator(QCoreApplication::instance());
   if (loaded->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
