@@ -58,7 +58,9 @@ int RunWorkbench(const CommandLineRequest& request) {
     toolkit::Application->CreateForm(Form3);
     // Done from the loop, as a button would be: after the main window is shown, and
     // not at all if the main window is gone before the loop comes to it.
-    QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
+    if (request.package) {
+      QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
+    }
     toolkit::Application->Run();
   });
   // The application object owns the windows, and they own what they made. Freed one
