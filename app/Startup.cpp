@@ -1,5 +1,8 @@
 #include "Startup.h"
 
+#include <QTimer>
+#include <QWidget>
+
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
@@ -42,17 +45,22 @@ int RunGuarded(const std::function<void()>& steps) {
   return 0;
 }
 
-int RunWorkbench() {
+int RunWorkbench(const CommandLineRequest& request) {
   // Every module of the process (the program, the framework and each package it
   // loads) allocates from the C library's one heap, so memory passes freely
   // between them and no shared memory manager needs to be set up first.
   ExecutableModule executable;
   // A run starts with an empty slot, whatever an earlier run in this process left.
   LoadedPackage = 0;
-  RunGuarded([] {
+  RunGuarded([&request] {
     toolkit::Application->Initialize();
     toolkit::Application->CreateForm(Form1);
     toolkit::Application->CreateForm(Form3);
+    // Done from the loop, as a button would be: after the main window is shown, and
+    // not at all if the main window is gone before the loop comes to it.
+    if (request.package) {
+      QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
+    }
     toolkit::Application->Run();
   });
   // The application object owns the windows, and they own what they made. Freed one

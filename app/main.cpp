@@ -1,6 +1,8 @@
+#include "CommandLine.h"
 #include "Startup.h"
 
-// The program takes no command-line arguments.
-int main() {
-  return RunWorkbench();
+int main(int argc, char** argv) {
+  // Read before anything needs a display: --help and --version answer without one.
+  const CommandLineRequest request = ReadCommandLine(argc, argv);
+  return RunWorkbench(request);
 }

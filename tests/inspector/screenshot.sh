@@ -1,15 +1,18 @@
 #!/bin/bash
-# Takes the module inspector's picture from the real program under Xvfb: the program
-# is started, LoadPack is given the demo package stdreg through the open dialog, the
-# inspector is opened and the package selected, all with the mouse and keyboard.
+# Takes the README's pictures from the real program under Xvfb, with a window manager
+# so that the windows wear real frames: the workbench is started on the demo package
+# stdreg with its registration procedure, as a package author starts it, and its box
+# answered; then the module inspector is opened and the package selected, all with
+# the mouse and keyboard.
 #
-#   xvfb-run -a -s "-screen 0 1024x768x24" tests/inspector/screenshot.sh <build dir> <png>
+#   xvfb-run -a -s "-screen 0 1024x768x24" tests/inspector/screenshot.sh <build dir> <docs dir>
 #
-# Needs xdotool and imagemagick. The program is copied into a short folder first, so
-# that the picture shows the paths of an installed program, not of a build tree.
+# Needs xdotool, imagemagick and openbox (scripts/setup.sh installs them). The program
+# is copied into a short folder first, so that the pictures show the paths of an
+# installed program, not of a build tree.
 set -euo pipefail
 build=$(realpath "$1")
-out=$(realpath -m "$2")
+docs=$(realpath -m "$2")
 stage=${STAGE:-/tmp/workbench}
 
 rm -rf "$stage"
@@ -18,13 +21,16 @@ cp "$build/bin/workbench" "$stage/bin/"
 cp "$build/lib/librtl.so" "$build/lib/libtoolkit.so" "$stage/lib/"
 cp "$build/packages/libstdreg.so" "$stage/packages/"
 
-LD_LIBRARY_PATH="$stage/lib" "$stage/bin/workbench" &
+openbox >/dev/null 2>&1 &
+manager=$!
+cd "$stage/packages"
+LD_LIBRARY_PATH="$stage/lib" "$stage/bin/workbench" libstdreg.so '@Stdreg@Register$qqrv' &
 program=$!
-trap 'kill $program 2>/dev/null || true' EXIT
+trap 'kill $program $manager 2>/dev/null || true' EXIT
 
 window() {
   for _ in $(seq 50); do
-    if id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) && [ -n "$id" ]; then
+    if id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1) && [ -n "$id" ]; then
       echo "$id"
       return
     fi
@@ -35,14 +41,17 @@ window() {
 }
 
 main=$(window Form1)
+# The registration run's "BRRRRR", answered with a key the box has the focus for.
+# (A key sent to a window by id that closes it leaves that key held down: xdotool
+# sends its release to the window, which is gone by then.)
+box=$(window workbench)
 sleep 1
-# LoadPack, then the path typed into the open dialog.
-xdotool mousemove --window "$main" 37 36 click 1
-window Open > /dev/null
+xdotool windowactivate --sync "$box" key Return
 sleep 1
-xdotool type --delay 10 "$stage/packages/libstdreg.so"
-xdotool key Return
-sleep 1
+# Both windows, frames included, on the empty desktop around them.
+import -window root -trim +repage "$docs/workbench.png"
+echo "saved $docs/workbench.png"
+
 # "Посмотреть подключенные модули".
 xdotool mousemove --window "$main" 430 36 click 1
 inspector=$(window Form2)
@@ -50,5 +59,5 @@ sleep 1
 # The package loaded last heads the module list, so it is the first item.
 xdotool mousemove --window "$inspector" 100 25 click 1
 sleep 1
-import -window "$inspector" "$out"
-echo "saved $out"
+import -frame -window "$inspector" "$docs/inspector.png"
+echo "saved $docs/inspector.png"

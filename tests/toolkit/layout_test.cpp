@@ -11,7 +11,30 @@ QRect Bounds(const TControl& control) {
   return QRect(control.Left(), control.Top(), control.Width(), control.Height());
 }
 
+// The tests below are about what lies inside a form: they give its client area.
+void SetClientSize(TForm& form, int width, int height) {
+  form.SetClientWidth(width);
+  form.SetClientHeight(height);
+}
+
 class LayoutTest : public ToolkitTest {};
+
+// A window's bounds are its outer edge; the client is what the frame leaves inside.
+// Offscreen, the frame is a fixed one: 4 pixels, and 23 at the top with the title.
+TEST_F(LayoutTest, AWindowsBoundsIncludeItsFrame) {
+  TForm form(nullptr);
+  form.SetBounds(10, 20, 530, 249);
+  TPanel client(&form);
+  client.SetParent(&form);
+  client.SetAlign(alClient);
+  form.Show();
+  Process();
+  EXPECT_EQ(Bounds(form), QRect(10, 20, 530, 249)) << "the described bounds, frame included";
+  EXPECT_EQ(form.Widget()->size(), QSize(522, 222)) << "the window's client area";
+  EXPECT_EQ(Bounds(client), QRect(0, 0, 522, 222)) << "a client control fills the client area";
+  SetClientSize(form, 300, 200);
+  EXPECT_EQ(Bounds(form), QRect(10, 20, 308, 227)) << "a client size gives the outer one";
+}
 
 struct AlignCase {
   const char* what;
@@ -30,7 +53,7 @@ TEST_F(LayoutTest, EachAlignmentTakesItsEdgeOfTheParent) {
   };
   for (const AlignCase& c : cases) {
     TForm form(nullptr);
-    form.SetBounds(0, 0, 200, 100);
+    SetClientSize(form, 200, 100);
     TPanel child(&form);
     child.SetBounds(5, 6, 30, 20);
     child.SetParent(&form);
@@ -41,7 +64,7 @@ TEST_F(LayoutTest, EachAlignmentTakesItsEdgeOfTheParent) {
 
 TEST_F(LayoutTest, StripsAreGivenOutBeforeTheClientWhateverTheOrder) {
   TForm form(nullptr);
-  form.SetBounds(0, 0, 300, 200);
+  SetClientSize(form, 300, 200);
   TMemo client(&form);
   client.SetParent(&form);
   client.SetAlign(alClient);
@@ -77,7 +100,7 @@ TEST_F(LayoutTest, APanelLaysItsChildrenOutInsideItsBevel) {
 
 TEST_F(LayoutTest, ResizingTheFormLaysOutEveryLevelAgain) {
   TForm form(nullptr);
-  form.SetBounds(0, 0, 400, 320);
+  SetClientSize(form, 400, 320);
   TPanel top(&form);
   top.SetHeight(20);
   top.SetParent(&form);

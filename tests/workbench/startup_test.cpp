@@ -86,6 +86,66 @@ TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
       << "the executable's record should be removed after a failed start-up too";
 }
 
+struct CommandLineCase {
+  const char* name;
+  CommandLineRequest request;
+  std::vector<std::string> pages;  // the palette's tabs afterwards
+  std::vector<std::string> messages;
+  const char* exception;  // null: none shown
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class StartupCommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(StartupCommandLine, ThePackageIsLoadedAndItsProcedureRunOnceTheWindowsAreUp) {
+  const CommandLineCase& c = GetParam();
+  ScopedDialogs dialogs;
+  bool slotFilled = false;
+  std::vector<std::string> pages;
+  // The first step runs before the request is taken up, the second after it.
+  LoopScript script({[] {},
+                     [&] {
+                       slotFilled = LoadedPackage != 0;
+                       for (int i = 0; i < Form3->pcPallete->PageCount(); ++i) {
+                         pages.push_back(Form3->pcPallete->GetPage(i)->Caption());
+                       }
+                       Form1->Widget()->close();
+                     }});
+  EXPECT_EQ(RunWorkbench(c.request), 0);
+  EXPECT_EQ(script.StepsRun(), 2) << "the run should go on after the request";
+  EXPECT_EQ(slotFilled, c.exception == nullptr) << "the package in the slot";
+  EXPECT_EQ(pages, c.pages) << "palette pages";
+  EXPECT_EQ(dialogs->Messages(), c.messages);
+  if (c.exception == nullptr) {
+    EXPECT_TRUE(dialogs->Exceptions().empty());
+  } else {
+    ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the failure should be shown once";
+    EXPECT_NE(dialogs->Exceptions()[0].find(c.exception), std::string::npos)
+        << "the message should name the file: " << dialogs->Exceptions()[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, StartupCommandLine,
+    testing::Values(
+        CommandLineCase{"PackageAndProcedure",
+                        {wbtest::PackageFile("stdreg"), "@Stdreg@Register$qqrv"},
+                        {"Samples", "Indicators"},
+                        {"BRRRRR"},
+                        nullptr},
+        // The box's default name is not run unless asked for.
+        CommandLineCase{
+            "PackageOnly", {wbtest::PackageFile("stdreg"), std::nullopt}, {}, {}, nullptr},
+        CommandLineCase{"MissingPackage",
+                        {wbtest::PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
+                        {},
+                        {},
+                        "libdoesnotexist.so"}),
+    [](const testing::TestParamInfo<CommandLineCase>& info) { return info.param.name; });
+
 struct EscapeCase {
   const char* name;
   std::function<void()> raise;

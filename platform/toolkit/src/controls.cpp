@@ -109,6 +109,8 @@ void TControl::SetParent(TWinControl* parent) {
   if (parent_ != nullptr) parent_->Realign();
 }
 
+// A window's position and size are those of its outer edge, frame and title bar
+// included; its widget is the client area inside them.
 int TControl::Left() const {
   return widget_->isWindow() ? widget_->pos().x() : widget_->geometry().x();
 }
@@ -116,10 +118,14 @@ int TControl::Top() const {
   return widget_->isWindow() ? widget_->pos().y() : widget_->geometry().y();
 }
 int TControl::Width() const {
-  return widget_->width();
+  if (!widget_->isWindow()) return widget_->width();
+  const QMargins frame = detail::WindowFrame(*widget_);
+  return widget_->width() + frame.left() + frame.right();
 }
 int TControl::Height() const {
-  return widget_->height();
+  if (!widget_->isWindow()) return widget_->height();
+  const QMargins frame = detail::WindowFrame(*widget_);
+  return widget_->height() + frame.top() + frame.bottom();
 }
 void TControl::SetLeft(int value) {
   SetBounds(value, Top(), Width(), Height());
@@ -138,8 +144,10 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   width = std::max(width, 0);
   height = std::max(height, 0);
   if (widget_->isWindow()) {
+    const QMargins frame = detail::WindowFrame(*widget_);
     widget_->move(left, top);
-    widget_->resize(width, height);
+    widget_->resize(std::max(width - frame.left() - frame.right(), 0),
+                    std::max(height - frame.top() - frame.bottom(), 0));
   } else {
     widget_->setGeometry(left, top, width, height);
   }

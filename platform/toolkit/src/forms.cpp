@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLibraryInfo>
+#include <QMoveEvent>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
+#include <QWindow>
 #include <cctype>
 #include <cstdlib>
 
@@ -58,19 +62,63 @@ void EnsureQtApplication() {
 // ---------------------------------------------------------------------------
 // TForm
 
-// The form's window. Closing it (the title bar's button, Alt+F4) runs the form's
-// close steps instead of Qt's.
+namespace {
+
+// The offscreen platform (tests, CI) draws no frame and has none to report: its
+// windows get the frame of a classic desktop, the one the descriptions were made on.
+const QMargins kOffscreenFrame(4, 23, 4, 4);
+
+bool Offscreen() {
+  return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+// The frame the window system drew around the last window it reported one for. A
+// window that is not on screen yet has none to report, and is expected to get this.
+QMargins& LastReportedFrame() {
+  static QMargins frame;
+  return frame;
+}
+
+}  // namespace
+
+// The form's window: its client area. Closing it (the title bar's button, Alt+F4)
+// runs the form's close steps instead of Qt's.
 class FormWidget final : public QWidget {
  public:
-  FormWidget() = default;
+  FormWidget() : frame(Offscreen() ? kOffscreenFrame : LastReportedFrame()) {}
   TForm* form = nullptr;
+  // The frame the form's outer size was worked out with.
+  QMargins frame;
 
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
     if (form != nullptr) form->CloseFromWindow();
   }
+
+  // The window system reports the frame it drew once the window is on screen, and
+  // the window moves then. The outer size stays: the client area gives up to the
+  // frame what the frame takes beyond the one expected.
+  void moveEvent(QMoveEvent* event) override {
+    QWidget::moveEvent(event);
+    if (Offscreen() || windowHandle() == nullptr) return;
+    const QMargins reported = windowHandle()->frameMargins();
+    if (reported.isNull() || reported == frame) return;
+    const QSize outer = size().grownBy(frame);
+    frame = reported;
+    LastReportedFrame() = reported;
+    resize(outer.shrunkBy(reported));
+  }
 };
+
+namespace detail {
+
+QMargins WindowFrame(const QWidget& window) {
+  const auto* form = dynamic_cast<const FormWidget*>(&window);
+  return form != nullptr ? form->frame : QMargins();
+}
+
+}  // namespace detail
 
 namespace {
 
@@ -192,8 +240,33 @@ TApplication::~TApplication() {
   DestroyComponents();
 }
 
+namespace {
+
+// Qt's own texts (the standard dialogs' titles, buttons and labels) in the language
+// of the user's locale, as the program's windows are. Loaded again when the locale
+// has changed since.
+void UseQtTranslations() {
+  static QPointer<QTranslator> translator;
+  static QString triedFor;
+  const QLocale locale;
+  if (triedFor == locale.name()) return;
+  delete translator.data();
+  triedFor = locale.name();
+  auto* loaded = new QTranslator(QCoreApplication::instance());
+  if (loaded->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(loaded);
+    translator = loaded;
+  } else {
+    delete loaded;
+  }
+}
+
+}  // namespace
+
 void TApplication::Initialize() {
   detail::EnsureQtApplication();
+  UseQtTranslations();
   // The program ends when its main form closes, not when its last window does.
   QApplication::setQuitOnLastWindowClosed(false);
 }

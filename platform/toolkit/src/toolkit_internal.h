@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QString>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ W* NewWidget(A&&... args) {
   EnsureQtApplication();
   return new W(std::forward<A>(args)...);
 }
+
+// The frame the window system draws around a form's window, as the form's outer size
+// was worked out with; none for any other widget.
+QMargins WindowFrame(const QWidget& window);
 
 // Runs an event handler. No exception may cross Qt's event loop (Qt cannot unwind
 // through its own frames), so whatever the handler raises goes to the exception

@@ -1,0 +1,104 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "Unit1.h"
+#include "rtl/package.h"
+#include "toolkit/forms.h"
+
+namespace {
+
+// LoadPack, from the point where its open dialog has returned the file.
+void PutInSlot(const std::string& file) {
+  if (LoadedPackage != 0) {
+    rtl::UnloadPackage(LoadedPackage);
+    LoadedPackage = 0;
+  }
+  LoadedPackage = rtl::LoadPackage(file);
+}
+
+// "Найти ф-ю регистрации:" with the name typed into its box. The name stays there,
+// so the button runs it again after the package is rebuilt.
+void RunRegistrationProcedure(const std::string& name) {
+  Form1->Edit3->SetText(name);
+  Form1->Button8Click(Form1->Button8);
+}
+
+[[noreturn]] void AnswerOnTerminal(int argc, char** argv, QCommandLineParser& parser,
+                                   bool tooMany) {
+  // A core application object needs no display; with it Qt prints the help, the
+  // version and its own errors. The help's usage line names the program, not the
+  // path it was started by.
+  std::vector<char*> args(argv, argv + argc);
+  char name[] = "workbench";
+  args[0] = name;
+  int count = argc;
+  QCoreApplication core(count, args.data());
+  if (tooMany) {
+    std::fprintf(stderr, "workbench: too many arguments: give at most PACKAGE and PROCEDURE\n\n%s",
+                 qPrintable(parser.helpText()));
+    std::exit(EXIT_FAILURE);
+  }
+  parser.process(core);
+  // process() has answered and ended the process; nothing else brings us here.
+  std::exit(EXIT_FAILURE);
+}
+
+}  // namespace
+
+CommandLineRequest ReadCommandLine(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("workbench"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(WORKBENCH_VERSION));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "A workbench for run-time packages: loads one into its slot, runs its registration\n"
+      "procedures into the component palette, and lists the modules the process has loaded."));
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("PACKAGE"),
+                               QStringLiteral("Package file to load into the slot at start, as "
+                                              "LoadPack does."),
+                               QStringLiteral("[PACKAGE"));
+  parser.addPositionalArgument(
+      QStringLiteral("PROCEDURE"),
+      QStringLiteral("Registration procedure to run from PACKAGE once it is loaded, as the "
+                     "button \"Найти ф-ю регистрации:\" does (for example "
+                     "@Stdreg@Register$qqrv)."),
+      QStringLiteral("[PROCEDURE]]"));
+
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const bool read = parser.parse(arguments);
+  const QStringList positional = parser.positionalArguments();
+  if (!read || parser.isSet(help) || parser.isSet(QStringLiteral("help-all")) ||
+      parser.isSet(version) || positional.size() > 2) {
+    AnswerOnTerminal(argc, argv, parser, read && positional.size() > 2);
+  }
+
+  CommandLineRequest request;
+  if (!positional.isEmpty()) {
+    // The open dialog hands LoadPack absolute paths; the loader looks for required
+    // packages beside the package, and the inspector shows the path as loaded.
+    const std::filesystem::path file(positional[0].toLocal8Bit().toStdString());
+    // An empty name stays empty, for the loader to refuse by name.
+    request.package =
+        file.empty() ? std::string() : std::filesystem::absolute(file).lexically_normal().string();
+  }
+  if (positional.size() > 1) request.procedure = positional[1].toStdString();
+  return request;
+}
+
+void OpenFromCommandLine(const CommandLineRequest& request) {
+  if (!request.package) return;
+  try {
+    PutInSlot(*request.package);
+    if (request.procedure) RunRegistrationProcedure(*request.procedure);
+  } catch (...) {
+    toolkit::Application->HandleException();
+  }
+}

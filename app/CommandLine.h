@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// What the command line `workbench [PACKAGE [PROCEDURE]]` asks of a run.
+struct CommandLineRequest {
+  // The package file to put in the slot at start, as an absolute path.
+  std::optional<std::string> package;
+  // The registration procedure to run from it once it is there.
+  std::optional<std::string> procedure;
+};
+
+// Reads the command line. --help and --version, and a command line that cannot be
+// read, are answered on the terminal and end the process there, before anything
+// needs a display.
+CommandLineRequest ReadCommandLine(int argc, char** argv);
+
+// Does what the request asks, once the windows exist: puts the package in the slot
+// as LoadPack does once its open dialog has returned the file, then runs the
+// procedure as "Найти ф-ю регистрации:" does with that name in its box. A failure is
+// shown by the exception display, like any button's, and ends the request there;
+// the run goes on.
+void OpenFromCommandLine(const CommandLineRequest& request);
