@@ -209,6 +209,7 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
   std::set<std::string, std::less<>> notFound;
   std::map<std::string, std::string> refused;  // preloaded objects it would not load: why
   std::string place, fatal;
+  bool listed = false;  // the list of loaded objects came: the linker got to the end
   const std::string own = std::string(program) + ": ";
   for (std::size_t start = 0; start < output.size();) {
     std::size_t end = output.find('\n', start);
@@ -220,6 +221,7 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
       ReadDebugLine(payload, lookups, place);
     } else if (StartsWith(line, "\t")) {
       // The list of loaded objects: only what it could not find is news.
+      listed = true;
       if (const std::size_t arrow = line.find(" => not found"); arrow != std::string_view::npos) {
         notFound.emplace(line.substr(1, arrow - 1));
       }
@@ -255,8 +257,6 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
     Lookup& lookup = lookups[i];
     Resolution& library = lookup.library;
     const bool last = i + 1 == lookups.size();
-    // The linker stopped at this one, and names it in its message ("<name or
-    // path>: <why>"): it is the file it could not load.
     if (const auto why = refused.find(library.name); why != refused.end()) {
       library.problem = library.name + ": " + why->second;
       if (library.path.empty()) library.path = library.name;
@@ -264,22 +264,28 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
     } else if (last && !fatal.empty() &&
                (StartsWith(fatal, library.name + ": ") ||
                 (!lookup.tried.empty() && StartsWith(fatal, lookup.tried + ": ")))) {
+      // The linker stopped at this one and names it in its message ("<name or
+      // path>: <why>"): it is the file it could not load.
       if (library.path.empty()) library.path = lookup.tried;
       library.problem = fatal;
       fatal.clear();
     } else if (!lookup.mapped) {
-      if (notFound.count(library.name) || lookup.tried.empty()) {
+      // Not found, or found to be the very file of an object it had already. Its
+      // list says which; when it stopped before the list, a search that tried no
+      // file found nothing.
+      const bool missing =
+          listed ? notFound.count(library.name) > 0 : lookup.searched && lookup.tried.empty();
+      if (missing) {
         library.problem =
             "needed library " + library.name + " not found (needed by " + library.neededBy + ")";
       } else {
-        // Found, and the very file of an object it already had under another name.
         library.path = lookup.searched ? lookup.tried : library.name;
         library.how = (lookup.searched ? lookup.place + ", " : "") + "already loaded";
       }
     }
     if (library.problem.empty() && library.path.empty()) {
-      library.problem = "needed library " + library.name + " not found (needed by " +
-                        library.neededBy + ")";
+      library.problem =
+          "needed library " + library.name + " not found (needed by " + library.neededBy + ")";
     }
     if (library.problem.empty()) library.looked.clear();
     verdict.libraries.push_back(std::move(library));
@@ -322,6 +328,10 @@ LinkerVerdict RunLinker(const LinkerRun& run) {
       // Above every descriptor the child is given, so no dup2 overwrites another.
       const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 100);
       ::close(fd);
+      if (high < 0) {
+        failed.errors.push_back(folder + ": cannot hold open: " + std::strerror(errno));
+        return failed;
+      }
       OpenFolder open{folder, "", high, 3 + static_cast<int>(folders.size())};
       open.alias = "/proc/self/fd/" + std::to_string(open.childFd);
       name = open.alias + "/" + file;
