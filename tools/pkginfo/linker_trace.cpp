@@ -290,6 +290,14 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
     if (library.problem.empty()) library.looked.clear();
     verdict.libraries.push_back(std::move(library));
   }
+  // Its list is what it stands by: a name it lists as not found that no lookup
+  // accounts for is missing all the same.
+  for (const std::string& name : notFound) {
+    if (std::none_of(verdict.libraries.begin(), verdict.libraries.end(),
+                     [&](const Resolution& r) { return r.name == name && r.path.empty(); })) {
+      verdict.libraries.push_back({name, "", "", "", {}, "needed library " + name + " not found"});
+    }
+  }
   for (const auto& [name, why] : refused) verdict.errors.push_back(name + ": " + why);
   if (!fatal.empty()) verdict.errors.insert(verdict.errors.begin(), fatal);
   return verdict;
