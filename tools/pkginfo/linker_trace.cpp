@@ -175,9 +175,11 @@ ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
   return child;
 }
 
-// The variables the linker reads to search and bind come from this process, as
-// they would reach the workbench started from here; those that change what the
-// linker does or prints are set here, and no other is passed on.
+// Of the linker's own variables only LD_LIBRARY_PATH comes from this process, as
+// it would reach the workbench started from here; the ones that make it trace are
+// set here, and the rest left out (a caller's preload or audit library is no part
+// of the workbench, a caller's LD_DEBUG would garble what is read). Other
+// variables, GLIBC_TUNABLES among them, pass unchanged.
 std::vector<std::string> LinkerEnvironment(const std::string& preload) {
   std::vector<std::string> environment;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {

@@ -326,6 +326,7 @@ HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
   Packages().push_back(std::move(package));
   return module;
 }
+
 }  // namespace
 
 namespace detail {

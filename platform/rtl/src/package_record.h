@@ -66,7 +66,7 @@ RTL_API bool IsPackageSdkName(std::string_view name);
 // Decodes the descriptor of a type-1 note. Throws rtl::Exception with a reason
 // that says what was wrong and at which byte offset ("record entry 3 at offset 17:
 // length 300 runs past the end of the record (40 bytes)", "record entry 4 at
-// offset 30: required package 'a/../b' is not an identifier ...").
+// offset 30: required package name 'a/../b' is not an identifier ...").
 RTL_API PackageRecord DecodeRecord(std::span<const std::uint8_t> desc);
 // Decodes the descriptor of a type-2 note.
 RTL_API PackageExport DecodeExport(std::span<const std::uint8_t> desc);
