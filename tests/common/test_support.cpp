@@ -147,7 +147,8 @@ std::vector<rtl::HMODULE> ModuleList() {
 }
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
-                const std::vector<std::string>& extraEnvironment) {
+                const std::vector<std::string>& extraEnvironment,
+                const std::string& workingDirectory) {
   TempDir dir;
   const std::string outFile = dir.File("out"), errFile = dir.File("err");
   posix_spawn_file_actions_t actions;
@@ -157,6 +158,9 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& args
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
+  if (!workingDirectory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+  }
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

@@ -122,8 +122,10 @@ struct ToolRun {
 };
 
 // Runs a program with these arguments and these variables added to the
-// environment, stdin empty, and keeps what it printed.
+// environment, stdin empty, in that working folder (empty: this one), and keeps
+// what it printed.
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
-                const std::vector<std::string>& extraEnvironment = {});
+                const std::vector<std::string>& extraEnvironment = {},
+                const std::string& workingDirectory = {});
 
 }  // namespace testsupport

@@ -50,8 +50,8 @@ pkginfo::CheckReport Check(const std::string& text) {
   missing.neededBy = report.file;
   missing.problem = "required package pkgodd not found";
   missing.looked = {text};
-  report.packages.push_back(missing);
-  report.symbols.push_back({text, report.file});
+  report.packages.emplace().push_back(missing);
+  report.symbols.emplace().push_back({text, "", report.file});
   return report;
 }
 
@@ -100,7 +100,7 @@ TEST(JsonOutput, AnyBytesComeOutAsOneLineThatReadsBack) {
 TEST(JsonOutput, AProblemOfTheCheckNamesTheSymbolReadBack) {
   // The check's own sentence around a package's text keeps the text's replacement.
   const Json v = pktest::ParseJson(pkginfo::CheckJson(Check("sym\xff")));
-  EXPECT_EQ("undefined symbol sym\uFFFD of /tmp/libodd.so is defined by no library in reach",
+  EXPECT_EQ("/tmp/libodd.so: undefined symbol: sym\uFFFD",
             v.at("problems").at(1).get<std::string>());
   EXPECT_FALSE(v.at("ok").get<bool>()) << "a missing package and a symbol fail the check";
 }

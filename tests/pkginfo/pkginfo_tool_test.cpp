@@ -22,8 +22,9 @@ bool Contains(const std::string& text, const std::string& part) {
 TEST(PkginfoCheck, NamesTheMissingRequiredPackage) {
   const auto run = RunPkginfo({"--check", Package("missingreq")});
   EXPECT_EQ(1, run.status) << "a package that would not load fails the check";
-  EXPECT_TRUE(
-      Contains(run.out, "verdict: would not load\n  required package pkgnowhere not found\n"))
+  EXPECT_TRUE(Contains(
+      run.out, "verdict: would not load\n  required package pkgnowhere not found (looked for " +
+                   Package("pkgnowhere") + " or "))
       << "the verdict names the missing package; got:\n"
       << run.out;
   EXPECT_TRUE(Contains(run.out, "pkgnowhere: MISSING")) << "and the list marks it";
@@ -42,18 +43,35 @@ TEST(PkginfoCheck, DemoPackagesHaveNothingMissing) {
       << "extreg's required stdreg is found beside it";
 }
 
+// What was not checked is null, what was checked and found empty is [].
 TEST(PkginfoCheck, JsonCarriesTheSameVerdict) {
-  const auto run = RunPkginfo({"--check", "--json", Package("missingreq"), Package("mark")});
+  testsupport::TempDir dir;
+  const std::string text = dir.Write("notes.txt", "hi\n");
+  const auto run = RunPkginfo(
+      {"--check", "--json", Package("missingreq"), Package("mark"), Package("plainlib"), text});
   EXPECT_EQ(1, run.status);
   const auto lines = pktest::Lines(run.out);
-  ASSERT_EQ(2u, lines.size()) << "one object per file, one per line:\n" << run.out;
+  ASSERT_EQ(4u, lines.size()) << "one object per file, one per line:\n" << run.out;
   const Json missing = ParseJson(lines[0]);
   EXPECT_FALSE(missing.at("ok").get<bool>());
-  EXPECT_EQ(std::vector<std::string>{"required package pkgnowhere not found"},
-            missing.at("problems").get<std::vector<std::string>>());
+  const auto problems = missing.at("problems").get<std::vector<std::string>>();
+  ASSERT_EQ(1u, problems.size()) << lines[0];
+  EXPECT_EQ(0u, problems[0].find("required package pkgnowhere not found (looked for " +
+                                 Package("pkgnowhere")))
+      << problems[0];
   EXPECT_TRUE(missing.at("/requiredPackages/1/path"_json_pointer).is_null())
       << "no path for the missing one, after rtl";
   EXPECT_TRUE(ParseJson(lines[1]).at("ok").get<bool>()) << "mark is complete: " << lines[1];
+
+  const Json plain = ParseJson(lines[2]);
+  EXPECT_EQ(std::vector<std::string>{"not a package (the file carries no package information)"},
+            plain.at("problems").get<std::vector<std::string>>());
+  EXPECT_TRUE(plain.at("requiredPackages").is_null()) << "a plain library requires no packages";
+  EXPECT_TRUE(plain.at("neededLibraries").is_array()) << "its libraries are checked: " << lines[2];
+  EXPECT_EQ(Json::array(), plain.at("unresolvedSymbols")) << "and its symbols";
+  const Json unreadable = ParseJson(lines[3]);
+  EXPECT_TRUE(unreadable.at("neededLibraries").is_null()) << "nothing checked: " << lines[3];
+  EXPECT_TRUE(unreadable.at("unresolvedSymbols").is_null()) << lines[3];
 }
 
 TEST(PkginfoRegister, PrintsPagesAndClassesInTheOrderRegistered) {
@@ -170,37 +188,6 @@ TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
   const Json plain = ParseJson(lines[2]);
   EXPECT_FALSE(plain.at("packageInformation").get<bool>());
   EXPECT_FALSE(plain.contains("package")) << "an ordinary library has no package name";
-}
-
-// A package's texts are whatever bytes its author chose. The description of a copy
-// of mark is overwritten in place, entry length and all else unchanged.
-TEST(PkginfoJson, ADescriptionOfAnyBytesReadsBack) {
-  const std::string original = "Leaves a mark when its code runs";
-  std::string odd =
-      std::string("\x01\t\"q\\ Пак ") + "\xff" + "\xc0\xaf" + " " + "\xe2\x9c" + "\x7f" + " ok\n";
-  std::string expected = "\x01\t\"q\\ Пак \uFFFD\uFFFD\uFFFD \uFFFD\x7f ok\n";
-  ASSERT_LE(odd.size(), original.size());
-  expected.append(original.size() - odd.size(), '.');
-  odd.resize(original.size(), '.');
-
-  testsupport::Bytes file = testsupport::ReadBytes(Package("mark"));
-  // The record's entry: tag 2, its length in two bytes, the text.
-  testsupport::Bytes entry{2, static_cast<std::uint8_t>(original.size()), 0};
-  entry.insert(entry.end(), original.begin(), original.end());
-  const auto at = std::search(file.begin(), file.end(), entry.begin(), entry.end());
-  ASSERT_NE(file.end(), at) << "mark's description entry is in its file";
-  std::copy(odd.begin(), odd.end(), at + 3);
-  testsupport::TempDir dir;
-  testsupport::WriteBytes(dir.File("libmark.so"), file);
-
-  const auto run = RunPkginfo({"--json", dir.File("libmark.so")});
-  EXPECT_EQ(0, run.status) << run.err;
-  const auto lines = pktest::Lines(run.out);
-  ASSERT_EQ(1u, lines.size()) << "the line break in the text stays escaped:\n" << run.out;
-  const Json v = ParseJson(lines[0]);
-  EXPECT_EQ(expected, v.at("description").get<std::string>())
-      << "controls, quotes, backslash and Cyrillic as written, U+FFFD for the invalid bytes";
-  EXPECT_EQ("mark", v.at("package").get<std::string>()) << "the rest of the record unchanged";
 }
 
 }  // namespace

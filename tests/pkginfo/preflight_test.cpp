@@ -1,209 +1,250 @@
-// The pre-flight check: search order and $ORIGIN as the dynamic linker has them,
-// required packages as the loader finds them, and what is reported missing.
+// pkginfo --check held against the loader itself. Each row sets up a folder (the
+// libraries built here, copied, moved, damaged), runs `pkginfo --check --json` on
+// a package there, and has load_probe load the same file with LoadPackage, in a
+// process of its own with the same environment and working folder. What the probe
+// meets is the oracle: the real loader and the system's dynamic linker, so the
+// table cannot drift from the system. The check must agree on whether the file
+// loads, blame what the loader blames, and name the path of every object the load
+// brings in.
+//
+// Every row also has the run-time library needed by a package whose search path
+// cannot reach it: a needed name that only an already loaded object satisfies.
 
+#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <set>
 
 #include "pkginfo_test_support.h"
 #include "preflight.h"
+#include "required_package.h"
 
 namespace {
 
-using pkginfo::CheckPackage;
-using pkginfo::CheckReport;
-using pkginfo::Resolution;
-using pkginfo::SearchPaths;
+using testsupport::Bytes;
 using testsupport::PackageFile;
 using testsupport::TempDir;
 
-std::string Dir(const std::string& path) {
-  return std::filesystem::path(path).parent_path().string();
-}
+struct CaseSetup {
+  std::string file;  // the package to check, by its absolute path
+  std::vector<std::string> environment = {};
+  std::string workingDirectory = {};
+};
 
-// The entry of that name among a report's libraries or packages, or null.
-const Resolution* Find(const std::vector<Resolution>& list, const std::string& name) {
-  for (const Resolution& r : list) {
-    if (r.name == name) return &r;
+// A case folder and the ways rows fill it.
+class Case {
+ public:
+  std::string Folder(const std::string& name) const {
+    const std::string path = dir_.File(name);
+    std::filesystem::create_directories(path);
+    return path;
   }
-  return nullptr;
+  std::string Put(const std::string& from, const std::string& folder, const std::string& name) {
+    if (folder.empty()) return dir_.CopyIn(from, name);
+    Folder(folder);
+    return dir_.CopyIn(from, folder + "/" + name);
+  }
+  std::string Provider(const std::string& folder, const std::string& from = PROVIDER) {
+    return Put(from, folder, "libpkprovider.so");
+  }
+  std::string Needy(const std::string& folder = "") {
+    return Put(NEEDY_PACKAGE, folder, "libpkneedy.so");
+  }
+  // The provider's bytes changed by `edit`, as libpkprovider.so in that folder.
+  void Damaged(const std::string& folder, const std::function<void(Bytes&)>& edit) {
+    Bytes bytes = testsupport::ReadBytes(PROVIDER);
+    edit(bytes);
+    testsupport::WriteBytes(Folder(folder) + "/libpkprovider.so", bytes);
+  }
+  std::string Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+};
+
+template <typename T>
+void Patch(Bytes& bytes, T Elf64_Ehdr::*field, T value) {
+  auto header = testsupport::Get<Elf64_Ehdr>(bytes, 0);
+  header.*field = value;
+  testsupport::Put(bytes, 0, header);
 }
 
-std::string Problems(const CheckReport& report) {
-  std::string text;
-  for (const std::string& p : report.Problems()) text += p + "; ";
-  return text.empty() ? "(none)" : text;
+// The package with its RUNPATH "$ORIGIN" rewritten in place to `runpath` (no longer).
+std::string NeedyWithRunpath(Case& c, const std::string& runpath) {
+  Bytes bytes = testsupport::ReadBytes(NEEDY_PACKAGE);
+  const std::string origin("$ORIGIN", 8);  // with its terminating zero
+  const auto at = std::search(bytes.begin(), bytes.end(), origin.begin(), origin.end());
+  EXPECT_NE(bytes.end(), at) << "pkneedy's RUNPATH is $ORIGIN";
+  EXPECT_EQ(bytes.end(), std::search(at + 1, bytes.end(), origin.begin(), origin.end()))
+      << "and nothing else of it reads $ORIGIN";
+  if (at != bytes.end()) std::copy_n(runpath.c_str(), runpath.size() + 1, at);
+  const std::string path = c.Folder("pkg") + "/libpkneedy.so";
+  testsupport::WriteBytes(path, bytes);
+  return path;
 }
 
-TEST(Preflight, SearchEntriesExpandAsTheDynamicLinkerDoes) {
-  const struct {
-    const char* entry;
-    const char* object;
-    const char* expected;
-  } cases[] = {
-      {"$ORIGIN", "/opt/pk/libx.so", "/opt/pk"},
-      {"$ORIGIN/../lib", "/opt/pk/libx.so", "/opt/pk/../lib"},
-      {"${ORIGIN}/deps", "/opt/pk/libx.so", "/opt/pk/deps"},
-      {"$ORIGIN:x", "/libx.so", "/:x"},
-      {"$ORIGINAL", "/opt/pk/libx.so", "$ORIGINAL"},
-      {"${ORIGIN", "/opt/pk/libx.so", "${ORIGIN"},
-      {"/usr/$LIB", "/opt/libx.so", "/usr/lib/x86_64-linux-gnu"},
-      {"/p/${PLATFORM}/q", "/opt/libx.so", "/p/x86_64/q"},
-      {"/plain/dir", "/opt/libx.so", "/plain/dir"},
-      {"$", "/opt/libx.so", "$"},
-      {"$ORIGIN", "libx.so", "."},
+struct ResolverCase {
+  const char* label;
+  std::function<CaseSetup(Case&)> setUp;
+};
+
+const ResolverCase kResolverCases[] = {
+    {"BesideThroughRunpath",
+     [](Case& c) {
+       c.Provider("");
+       return CaseSetup{c.Needy()};
+     }},
+    {"LdLibraryPathBeforeRunpath",
+     [](Case& c) {
+       c.Provider("", OLD_PROVIDER);
+       c.Provider("ld");
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"NotFoundAnywhere", [](Case& c) { return CaseSetup{c.Needy()}; }},
+    {"EmptyLdLibraryPathEntryIsTheWorkingFolder",
+     [](Case& c) {
+       const std::string work = c.Folder("work");
+       c.Provider("work");
+       return CaseSetup{
+           c.Needy("pkg"), {"LD_LIBRARY_PATH=" + c.Path() + "/none::" + c.Path() + "/no"}, work};
+     }},
+    {"LeadingColonInRunpathIsTheWorkingFolder",
+     [](Case& c) {
+       c.Provider("work");
+       return CaseSetup{NeedyWithRunpath(c, ":/none"), {}, c.Folder("work")};
+     }},
+    {"HwcapsSubfolder",
+     [](Case& c) {
+       c.Provider("glibc-hwcaps/x86-64-v2");
+       return CaseSetup{c.Needy()};
+     }},
+    {"LegacyTlsSubfolder",
+     [](Case& c) {
+       c.Provider("tls");
+       return CaseSetup{c.Needy()};
+     }},
+    {"TextFileEarlierInThePath",
+     [](Case& c) {
+       c.Provider("");
+       c.Damaged("ld", [](Bytes& b) {
+         const std::string text(200, 'x');
+         b.assign(text.begin(), text.end());
+       });
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"EmptyFileEarlierInThePath",
+     [](Case& c) {
+       c.Provider("");
+       c.Damaged("ld", [](Bytes& b) { b.clear(); });
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"TruncatedElfEarlierInThePath",
+     [](Case& c) {
+       c.Provider("");
+       c.Damaged("ld", [](Bytes& b) { b.resize(b.size() / 2); });
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"ExecutableEarlierInThePath",
+     [](Case& c) {
+       c.Provider("");
+       c.Damaged("ld", [](Bytes& b) { Patch<Elf64_Half>(b, &Elf64_Ehdr::e_type, ET_EXEC); });
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"OtherMachineEarlierIsPassedOver",
+     [](Case& c) {
+       c.Provider("");
+       c.Damaged("ld", [](Bytes& b) { Patch<Elf64_Half>(b, &Elf64_Ehdr::e_machine, EM_AARCH64); });
+       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
+     }},
+    {"PositionIndependentExecutableOnlyCandidate",
+     [](Case& c) {
+       c.Provider("", PIE_PROVIDER);
+       return CaseSetup{c.Needy()};
+     }},
+    {"SymbolVersionTheLibraryLacks",
+     [](Case& c) {
+       c.Provider("", OLD_PROVIDER);
+       return CaseSetup{c.Needy()};
+     }},
+    {"RequiredPackageBeside",
+     [](Case& c) {
+       c.Put(PackageFile("pkgbase"), "", "libpkgbase.so");
+       return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")};
+     }},
+    {"RequiredPackageMissing",
+     [](Case& c) { return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")}; }},
+    {"RequiredPackageFileHoldsAnother",
+     [](Case& c) {
+       c.Put(PackageFile("mark"), "", "libpkgbase.so");
+       return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")};
+     }},
+};
+
+class Resolver : public testing::TestWithParam<ResolverCase> {};
+
+TEST_P(Resolver, AgreesWithTheLoader) {
+  Case c;
+  const CaseSetup setup = GetParam().setUp(c);
+  const auto probe =
+      testsupport::RunTool(LOAD_PROBE, {setup.file}, setup.environment, setup.workingDirectory);
+  const auto check = testsupport::RunTool(PKGINFO_TOOL, {"--check", "--json", setup.file},
+                                          setup.environment, setup.workingDirectory);
+  const nlohmann::json report = pktest::ParseJson(check.out);
+  const std::vector<std::string> lines = pktest::Lines(probe.out);
+  const bool loads = probe.status == 0 && !lines.empty() && lines[0] == "loaded";
+  std::string problems;
+  for (const auto& p : report.at("problems")) problems += p.get<std::string>() + "\n";
+  const std::string context = "probe said:\n" + probe.out + probe.err + "check said:\n" + problems;
+
+  EXPECT_EQ(loads, report.at("ok").get<bool>()) << context;
+  EXPECT_EQ(loads ? 0 : 1, check.status) << context;
+  if (loads) {
+    // What the load brought in besides the package, and what the check says it would.
+    const std::set<std::string> mapped(lines.begin() + 1, lines.end());
+    std::set<std::string> expected = mapped, named;
+    expected.erase(setup.file);
+    for (const auto& library : report.at("neededLibraries")) {
+      if (library.at("how") != pkginfo::kLoadedWithTheProgram) named.insert(library.at("path"));
+    }
+    EXPECT_EQ(expected, named) << context;
+  } else if (lines.size() == 1 && lines[0].rfind("refused: " + setup.file + ": ", 0) == 0) {
+    // The loader's reason, "<object>: <why>" from the linker or its own sentence:
+    // the check names the same, and in the same words unless the linker only said
+    // it found nothing.
+    const std::string reason = lines[0].substr(9 + setup.file.size() + 2);
+    const std::string blamed = reason.substr(0, reason.find(": "));
+    EXPECT_NE(std::string::npos, problems.find(blamed)) << context;
+    if (reason.find("cannot open shared object file") == std::string::npos) {
+      EXPECT_NE(std::string::npos, problems.find(reason)) << context;
+    }
+  }
+  // else the linker ended the probe by a signal, as it would end the workbench.
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Resolver, testing::ValuesIn(kResolverCases),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
+  TempDir requirer, runtime;
+  const auto find = [&] {
+    return rtl::detail::FindRequiredPackage("pkgbase", requirer.Path(), runtime.Path());
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.expected, pkginfo::ExpandSearchEntry(c.entry, c.object))
-        << "\"" << c.entry << "\" for an object at " << c.object;
-  }
-}
-
-TEST(LdconfigOutput, KeepsThisMachinesEntriesInOrder) {
-  const std::string text =
-      "1234 libs found in cache `/etc/ld.so.cache'\n"
-      "\tlibz.so.1 (libc6,x86-64) => /lib/x86_64-linux-gnu/libz.so.1\n"
-      "\tlibz.so.1 (libc6) => /lib/i386-linux-gnu/libz.so.1\n"
-      "\tlibfoo.so (libc6,x86-64, OS ABI: Linux 3.2.0) => /usr/lib/x86_64-linux-gnu/libfoo.so\n"
-      "\tlibz.so.1 (libc6,x86-64) => /usr/local/lib/libz.so.1\n"
-      "\tlibbar.so (libc6,AArch64) => /lib/aarch64-linux-gnu/libbar.so\n"
-      "Cache generated by: ldconfig (GNU libc) stable release version 2.36\n";
-  const std::vector<std::pair<std::string, std::string>> expected{
-      {"libz.so.1", "/lib/x86_64-linux-gnu/libz.so.1"},
-      {"libfoo.so", "/usr/lib/x86_64-linux-gnu/libfoo.so"},
-      {"libz.so.1", "/usr/local/lib/libz.so.1"}};
-  EXPECT_EQ(expected, pkginfo::ParseLdconfigOutput(text))
-      << "64-bit x86 entries only, in the cache's order, header and footer skipped";
-}
-
-TEST(Preflight, ThisProcessFindsTheFrameworkAndTheCache) {
-  const SearchPaths paths = SearchPaths::FromProcess();
-  EXPECT_EQ(std::filesystem::canonical(Dir(PKGINFO_TOOL) + "/../lib"),
-            std::filesystem::canonical(paths.frameworkDirectory))
-      << "the build puts the libraries in lib/ beside bin/";
-  EXPECT_TRUE(std::filesystem::exists(paths.frameworkDirectory + "/librtl.so"))
-      << "the framework directory holds the librtl.so this process runs with: "
-      << paths.frameworkDirectory;
-  EXPECT_TRUE(std::any_of(paths.cache.begin(), paths.cache.end(), [](const auto& e) {
-    return e.first == "libc.so.6";
-  })) << "the dynamic linker's cache knows the C library";
-}
-
-TEST(Preflight, APackageWithItsLibraryBesideItHasNothingMissing) {
-  const CheckReport report = CheckPackage(NEEDY_PACKAGE, SearchPaths::FromProcess());
-  EXPECT_TRUE(report.Problems().empty()) << Problems(report);
-  EXPECT_EQ("pkneedy", report.package);
-  const Resolution* provider = Find(report.libraries, "libpkprovider.so");
-  ASSERT_NE(nullptr, provider) << "the needed library is reported";
-  EXPECT_EQ(Dir(NEEDY_PACKAGE) + "/libpkprovider.so", provider->path) << "found beside the package";
-  EXPECT_EQ("RUNPATH", provider->how) << "through the package's $ORIGIN";
-  const Resolution* rtl = Find(report.libraries, "librtl.so");
-  ASSERT_NE(nullptr, rtl) << "the run-time library is needed";
-  EXPECT_EQ("framework", rtl->how) << "it is loaded with the program, not searched for";
-}
-
-TEST(Preflight, AMissingLibraryIsNamedWithEveryPlaceLooked) {
-  TempDir dir;
-  const std::string copy = dir.CopyIn(NEEDY_PACKAGE, "libpkneedy.so");
-  const CheckReport report = CheckPackage(copy, SearchPaths::FromProcess());
-  const Resolution* provider = Find(report.libraries, "libpkprovider.so");
-  ASSERT_NE(nullptr, provider) << "the library is reported although missing";
-  EXPECT_EQ("", provider->path);
-  EXPECT_EQ("needed library libpkprovider.so not found", provider->problem);
-  ASSERT_FALSE(provider->looked.empty()) << "the places looked are kept";
-  EXPECT_EQ(dir.File("libpkprovider.so"), provider->looked.front())
-      << "$ORIGIN expanded to the copy's folder is the first place";
-  EXPECT_NE(provider->looked.end(),
-            std::find(provider->looked.begin(), provider->looked.end(), "ld.so.cache"))
-      << "the cache was consulted";
-  EXPECT_NE(provider->looked.end(), std::find(provider->looked.begin(), provider->looked.end(),
-                                              "/usr/lib/libpkprovider.so"))
-      << "so were the system directories";
-}
-
-TEST(Preflight, AnOlderLibraryLeavesItsMissingSymbolNamed) {
-  TempDir dir;
-  const std::string copy = dir.CopyIn(NEEDY_PACKAGE, "libpkneedy.so");
-  dir.CopyIn(OLD_PROVIDER, "libpkprovider.so");
-  const CheckReport report = CheckPackage(copy, SearchPaths::FromProcess());
-  ASSERT_EQ(1u, report.symbols.size()) << Problems(report);
-  EXPECT_EQ("pkprovider_feature", report.symbols[0].symbol)
-      << "the one symbol the old library lacks";
-  EXPECT_EQ(copy, report.symbols[0].neededBy);
-  EXPECT_EQ(1u, report.Problems().size()) << "nothing else is wrong: " << Problems(report);
-}
-
-TEST(Preflight, LdLibraryPathComesBeforeRunpath) {
-  TempDir dir;
-  const std::string copy = dir.CopyIn(NEEDY_PACKAGE, "libpkneedy.so");
-  dir.CopyIn(OLD_PROVIDER, "libpkprovider.so");
-  SearchPaths paths = SearchPaths::FromProcess();
-  paths.ldLibraryPath = {dir.File("empty"), Dir(NEEDY_PACKAGE)};
-  const CheckReport report = CheckPackage(copy, paths);
-  EXPECT_TRUE(report.Problems().empty())
-      << "the full library named by LD_LIBRARY_PATH wins over the old one beside: "
-      << Problems(report);
-  const Resolution* provider = Find(report.libraries, "libpkprovider.so");
-  ASSERT_NE(nullptr, provider);
-  EXPECT_EQ("LD_LIBRARY_PATH", provider->how);
-  EXPECT_EQ(Dir(NEEDY_PACKAGE) + "/libpkprovider.so", provider->path);
-}
-
-TEST(Preflight, RequiredPackagesAreLookedForLikeTheLoaderDoes) {
-  TempDir dir;
-  const std::string user = dir.CopyIn(PackageFile("pkguser"), "libpkguser.so");
-  SearchPaths paths = SearchPaths::FromProcess();
-
-  const CheckReport alone = CheckPackage(user, paths);
-  const Resolution* base = Find(alone.packages, "pkgbase");
-  ASSERT_NE(nullptr, base) << "the required package is reported";
-  EXPECT_EQ("required package pkgbase not found", base->problem);
-  EXPECT_EQ((std::vector<std::string>{dir.File("libpkgbase.so"),
-                                      paths.frameworkDirectory + "/libpkgbase.so"}),
-            base->looked)
-      << "beside the package first, then beside the run-time library";
-
-  // A run-time library with pkgbase beside it.
-  TempDir framework;
-  framework.CopyIn(paths.frameworkDirectory + "/librtl.so", "librtl.so");
-  framework.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  paths.frameworkDirectory = framework.Path();
-  const CheckReport viaFramework = CheckPackage(user, paths);
-  EXPECT_TRUE(viaFramework.Problems().empty()) << Problems(viaFramework);
-  base = Find(viaFramework.packages, "pkgbase");
-  ASSERT_NE(nullptr, base);
-  EXPECT_EQ(framework.File("libpkgbase.so"), base->path);
-  EXPECT_EQ("beside the run-time library", base->how);
-
-  dir.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  const CheckReport beside = CheckPackage(user, paths);
-  EXPECT_TRUE(beside.Problems().empty()) << Problems(beside);
-  base = Find(beside.packages, "pkgbase");
-  ASSERT_NE(nullptr, base);
-  EXPECT_EQ(dir.File("libpkgbase.so"), base->path) << "beside the package wins";
-  const Resolution* baseLibrary = Find(beside.libraries, "libpkgbase.so");
-  ASSERT_NE(nullptr, baseLibrary) << "pkguser links pkgbase";
-  EXPECT_EQ("required package", baseLibrary->how)
-      << "the loader has loaded it before the dynamic linker looks for it";
-  EXPECT_EQ(dir.File("libpkgbase.so"), baseLibrary->path);
-}
-
-TEST(Preflight, WrongPackagesAndPlainLibrariesAreNamed) {
-  const SearchPaths paths = SearchPaths::FromProcess();
-
-  TempDir dir;
-  const std::string user = dir.CopyIn(PackageFile("missingreq"), "libmissingreq.so");
-  dir.CopyIn(PackageFile("mark"), "libpkgnowhere.so");
-  const CheckReport impostor = CheckPackage(user, paths);
-  EXPECT_EQ((std::vector<std::string>{dir.File("libpkgnowhere.so") +
-                                      " holds package mark, not pkgnowhere"}),
-            impostor.Problems())
-      << "a file of the right name holding another package is no help";
-
-  const CheckReport plain = CheckPackage(PackageFile("plainlib"), paths);
-  EXPECT_EQ("not a package (the file carries no package information)", plain.problem);
-  EXPECT_TRUE(plain.libraries.empty()) << "nothing more is looked at";
+  const std::vector<std::string> both{requirer.File("libpkgbase.so"),
+                                      runtime.File("libpkgbase.so")};
+  EXPECT_EQ(both, find().looked) << "the two places, in order";
+  EXPECT_EQ("", find().path) << "in neither";
+  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
+  EXPECT_EQ(runtime.File("libpkgbase.so"), find().path);
+  EXPECT_EQ("beside the run-time library", find().how);
+  requirer.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
+  EXPECT_EQ(requirer.File("libpkgbase.so"), find().path) << "beside the requiring package wins";
+  EXPECT_EQ("beside the requiring package", find().how);
+  EXPECT_THROW(rtl::detail::FindRequiredPackage("../x", requirer.Path(), runtime.Path()),
+               rtl::Exception)
+      << "a name that is no package name never becomes part of a path";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "elf_reader.h"
 #include "elf_test_support.h"
 #include "package_record.h"
 #include "rtl/classes.h"
@@ -81,6 +82,47 @@ const Victim& TheVictim() {
 
 std::string Seg(std::size_t index) {
   return "segment " + std::to_string(index);
+}
+
+// The victim's record as add_package wrote it, to be written again changed.
+rtl::detail::PackageRecord VictimRecord() {
+  rtl::detail::PackageRecord r;
+  r.name = "elfvictim";
+  r.description = "Пакет-жертва";
+  r.units = {"A", "B"};
+  r.requiredPackages = {"rtl"};
+  r.buildArtifact = "libelfvictim.so";
+  return r;
+}
+
+// Its exports and that record as one note segment of that alignment.
+Bytes VictimNotes(std::size_t alignment, const rtl::detail::PackageRecord& record) {
+  return Concat(
+      {MakeNote("RTLPKG", 2, MakeExportDesc("@A@Register$qqrv", "rtl_unit_register_A"), alignment),
+       MakeNote("RTLPKG", 2, MakeExportDesc("VictimVersion", "elfvictim_version"), alignment),
+       MakeNote("RTLPKG", 1, rtl::detail::EncodeRecord(record), alignment)});
+}
+
+// The victim's note segment replaced by these notes, put at the end of the file:
+// only the program header says where notes are.
+void MoveNotes(Bytes& f, const Bytes& notes, std::uint64_t alignment) {
+  f.resize((f.size() + 7) & ~std::size_t{7});
+  const std::uint64_t offset = f.size();
+  PatchSegment(f, TheVictim().notes, [&](auto& p) {
+    p.p_offset = offset;
+    p.p_filesz = p.p_memsz = notes.size();
+    p.p_align = alignment;
+  });
+  f.insert(f.end(), notes.begin(), notes.end());
+}
+
+std::function<void(Bytes&)> WithRecord(
+    const std::function<void(rtl::detail::PackageRecord&)>& edit) {
+  return [edit](Bytes& f) {
+    rtl::detail::PackageRecord r = VictimRecord();
+    edit(r);
+    MoveNotes(f, VictimNotes(4, r), 4);
+  };
 }
 
 std::vector<DamageCase> DamageCases() {
@@ -172,6 +214,34 @@ std::vector<DamageCase> DamageCases() {
        },
        NoteName(v.exported) + ": export entry of " + std::to_string(v.exported.descSize) +
            " bytes has no NUL between export name and symbol"},
+      // Records the SDK could never write: each refusal names the entry and the rule.
+      {"PackageNameTooLong", WithRecord([](auto& r) { r.name.assign(300, 'p'); }),
+       "record entry 1 at offset 4: package name is 300 bytes long; at most 255"},
+      {"UnitNameTooLong", WithRecord([](auto& r) { r.units[1].assign(300, 'u'); }),
+       "unit name is 300 bytes long; at most 255"},
+      {"RequiredPackageNameIsAPath",
+       WithRecord([](auto& r) { r.requiredPackages[0] = "std reg/../x"; }),
+       "required package name 'std reg/../x' is not an identifier"},
+      {"RequiredPackageNameEmpty", WithRecord([](auto& r) { r.requiredPackages[0].clear(); }),
+       "required package name is empty"},
+      {"UnitNameNotUtf8", WithRecord([](auto& r) { r.units[0] = "\xff\xfeUnit"; }),
+       "unit name is not an identifier"},
+      {"DescriptionWithALineBreak", WithRecord([](auto& r) { r.description += "\nsecond line"; }),
+       "description holds the control character U+000A at byte 23"},
+      {"BuildArtifactNotUtf8", WithRecord([](auto& r) { r.buildArtifact = "lib\xc0\xaf.so"; }),
+       "build-artifact name is not valid UTF-8 (byte 0xc0 at 3)"},
+      // Export notes whose record is damaged out of recognition, and notes misread.
+      {"RecordNoteTypeChanged", [&v](Bytes& f) { Put<std::uint32_t>(f, v.record.header + 8, 3); },
+       NoteName(v.record) + " holds a package record, but its type is 3, not 1"},
+      {"RecordOwnerChanged", [&v](Bytes& f) { f[v.record.header + 17] = 'X'; },
+       NoteName(v.record) + " holds a package record, but its owner is 'RTLPKX', not RTLPKG"},
+      {"RecordNameSizeWithoutZero", [&v](Bytes& f) { Put<std::uint32_t>(f, v.record.header, 6); },
+       NoteName(v.record) + ": name size 6 does not fit its owner name RTLPKG (expected 7)"},
+      {"ExportNameSizeZero", [&v](Bytes& f) { Put<std::uint32_t>(f, v.exported.header, 0); },
+       NoteName(v.exported) + ": name size 0 does not fit its owner name RTLPKG (expected 7)"},
+      {"EightAlignedNotesInAFourAlignedSegment",
+       [](Bytes& f) { MoveNotes(f, VictimNotes(8, VictimRecord()), 4); },
+       "notes in " + Seg(v.notes) + " are laid out for 8-byte alignment, but its p_align is 4"},
       {"EmptyFile", [](Bytes& f) { f.clear(); }, "empty file"},
       {"TextFile",
        [](Bytes& f) {
@@ -244,12 +314,44 @@ TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) 
 INSTANTIATE_TEST_SUITE_P(Victim, DamagedPackage, testing::ValuesIn(DamageCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
-TEST(DamagedPackage, UndamagedCopyIsRead) {
+// What a reader must not mistake for damage: the record and both exports are read.
+TEST(DamagedPackage, ControlsAreRead) {
+  const Victim& v = TheVictim();
+  const Elf64_Phdr notes = Get<Elf64_Phdr>(v.file, SegmentOffset(v.file, v.notes));
+  const Bytes original(
+      v.file.begin() + static_cast<std::ptrdiff_t>(notes.p_offset),
+      v.file.begin() + static_cast<std::ptrdiff_t>(notes.p_offset + notes.p_filesz));
+  // The record comes last; its padding is left out.
+  Bytes unpadded = VictimNotes(4, VictimRecord());
+  unpadded.resize(unpadded.size() - (4 - rtl::detail::EncodeRecord(VictimRecord()).size() % 4) % 4);
+  const struct {
+    const char* label;
+    std::function<void(Bytes&)> change;
+  } controls[] = {
+      {"undamaged", [](Bytes&) {}},
+      {"notes moved to the end of the file", [&](Bytes& f) { MoveNotes(f, original, 4); }},
+      {"8-aligned notes with p_align 8",
+       [](Bytes& f) { MoveNotes(f, VictimNotes(8, VictimRecord()), 8); }},
+      {"a foreign note first and a package note of an unknown type",
+       [&](Bytes& f) {
+         MoveNotes(f,
+                   Concat({MakeNote("GNU", 3, Bytes(20, 7)), MakeNote("RTLPKG", 9, Bytes(5, 1)),
+                           original}),
+                   4);
+       }},
+      {"no padding after the last note", [&](Bytes& f) { MoveNotes(f, unpadded, 4); }},
+  };
   TempDir dir;
   const std::string path = dir.File("libcopy.so");
-  WriteBytes(path, TheVictim().file);
-  EXPECT_FALSE(rtl::GetPackageDescription(path.c_str()).empty())
-      << "the copy itself should be readable, so each row's failure is its damage";
+  for (const auto& control : controls) {
+    Bytes file = v.file;
+    control.change(file);
+    WriteBytes(path, file);
+    rtl::detail::ElfPackageInfo info;
+    ASSERT_NO_THROW(info = rtl::detail::ReadPackageFile(path)) << control.label;
+    EXPECT_EQ("elfvictim", info.record.name) << control.label;
+    EXPECT_EQ(2u, info.record.exports.size()) << control.label;
+  }
 }
 
 }  // namespace

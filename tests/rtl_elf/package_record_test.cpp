@@ -26,7 +26,7 @@ PackageRecord FullRecord() {
   PackageRecord r;
   r.flags = 0x81;
   r.name = "stdreg";
-  r.description = "Стандартные компоненты: \"quoted\", tab\tand newline\n";
+  r.description = "Стандартные компоненты: \"quoted\", ✓ 😀";
   r.units = {"Stdreg", "Buttons", "Ext_Ctrls"};
   r.requiredPackages = {"rtl", "toolkit"};
   r.buildArtifact = "libstdreg.so";
@@ -48,6 +48,7 @@ TEST(Record, DecodeGivesBackWhatWasEncoded) {
   minimal.name = "p";
   PackageRecord longest = FullRecord();
   longest.description.assign(65535, 'd');  // the largest an entry can hold
+  longest.name.assign(255, 'n');           // the longest name there is
   for (const PackageRecord& want : {minimal, FullRecord(), longest}) {
     SCOPED_TRACE("record " + want.name + ", description of " +
                  std::to_string(want.description.size()) + " bytes");
@@ -104,7 +105,6 @@ TEST(NoteWalk, WithoutARecordReportsNoneAndLeavesTheOutputAlone) {
       GnuNote(),
       ExportNote("Lonely", "sym"),
       MakeNote("RTLPKGX", 1, EncodeRecord(FullRecord())),
-      MakeNote("RTLPKG", 1, EncodeRecord(FullRecord()), 4, /*terminateOwner=*/false),
       MakeNote("rtlpkg", 1, EncodeRecord(FullRecord())),
   };
   for (std::size_t i = 0; i < segments.size(); ++i) {
@@ -203,6 +203,14 @@ std::vector<RefusalCase> RefusalCases() {
   tooMany.units.assign(65534, "U");  // with name, description and artifact: 65537
   const Bytes good = RecordNote(FullRecord());
   const Bytes gnu = GnuNote();
+  const auto with = [](const std::function<void(PackageRecord&)>& edit) {
+    PackageRecord r = FullRecord();
+    edit(r);
+    return EncodeRecord(r);
+  };
+  const auto described = [&](const std::string& text) {
+    return with([&](PackageRecord& r) { r.description = text; });
+  };
   return {
       {"EntryTooLong", [tooLong] { EncodeRecord(tooLong); }, "65536 bytes long"},
       {"TooManyEntries", [tooMany] { EncodeRecord(tooMany); }, "65537 entries"},
@@ -223,6 +231,22 @@ std::vector<RefusalCase> RefusalCases() {
       Record("NoName", {1, 0, 1, 0, 2, 1, 0, 'd'}, "package record has no package name"),
       Record("NulInsideText", {1, 0, 1, 0, 1, 3, 0, 'a', 0, 'b'},
              "record entry 1 at offset 4: text holds a NUL byte"),
+      Record("NameStartsWithADigit", with([](PackageRecord& r) { r.name = "9lives"; }),
+             "record entry 1 at offset 4: package name '9lives' is not an identifier"),
+      Record("NameOf256Bytes", with([](PackageRecord& r) { r.name.assign(256, 'n'); }),
+             "package name is 256 bytes long; at most 255"),
+      Record("DescriptionOverlong", described("a\xc0\xaf"),
+             "description is not valid UTF-8 (byte 0xc0 at 1)"),
+      Record("DescriptionSurrogate", described("\xed\xa0\x80"),
+             "description is not valid UTF-8 (byte 0xed at 0)"),
+      Record("DescriptionPastUnicode", described("\xf4\x90\x80\x80"),
+             "description is not valid UTF-8 (byte 0xf4 at 0)"),
+      Record("DescriptionCutSequence", described("ok\xe2\x9c"),
+             "description is not valid UTF-8 (byte 0xe2 at 2)"),
+      Record("DescriptionC1Control", described("\xc2\x85"),
+             "description holds the control character U+0085 at byte 0"),
+      Record("DescriptionDelete", described("\x7f"),
+             "description holds the control character U+007F at byte 0"),
       Export("ExportWithoutSeparator", Text("@Stdreg@Register$qqrv"),
              "export entry of 21 bytes has no NUL between export name and symbol"),
       Export("EmptyExportName", MakeExportDesc("", "sym"), "export entry has an empty export name"),
@@ -237,6 +261,9 @@ std::vector<RefusalCase> RefusalCases() {
       Notes("DescSizeHuge", Concat({gnu, WithU32(good, 4, 0xfffffffd)}),
             "descriptor of note 2 runs past the end of its segment"),
       Notes("TwoRecords", Concat({good, gnu, good}), "note 3: second package record"),
+      Notes("OwnerWithoutItsZero",
+            Concat({gnu, MakeNote("RTLPKG", 1, EncodeRecord(FullRecord()), 4, false)}),
+            "note 2: name size 6 does not fit its owner name RTLPKG (expected 7)"),
       Notes(
           "SameExportTwice",
           Concat({good, ExportNote("@A@Register$qqrv", "a"), ExportNote("@A@Register$qqrv", "b")}),

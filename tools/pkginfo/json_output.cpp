@@ -61,11 +61,18 @@ std::string CheckJson(const CheckReport& report) {
   Json json = {{"file", report.file}};
   if (!report.problem.empty()) json["error"] = report.problem;
   if (!report.package.empty()) json["package"] = report.package;
-  json["requiredPackages"] = Resolutions(report.packages);
-  json["neededLibraries"] = Resolutions(report.libraries);
-  Json symbols = Json::array();
-  for (const UnresolvedSymbol& s : report.symbols) {
-    symbols.push_back({{"symbol", s.symbol}, {"neededBy", s.neededBy}});
+  // null: not checked, which an empty list would misstate as "nothing needed".
+  json["requiredPackages"] = report.packages ? Resolutions(*report.packages) : Json(nullptr);
+  json["neededLibraries"] = report.libraries ? Resolutions(*report.libraries) : Json(nullptr);
+  Json symbols = nullptr;
+  if (report.symbols) {
+    symbols = Json::array();
+    for (const UnresolvedSymbol& s : *report.symbols) {
+      Json item = {{"symbol", s.symbol}};
+      if (!s.version.empty()) item["version"] = s.version;
+      item["neededBy"] = s.neededBy;
+      symbols.push_back(std::move(item));
+    }
   }
   json["unresolvedSymbols"] = std::move(symbols);
   const std::vector<std::string> problems = report.Problems();

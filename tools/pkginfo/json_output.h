@@ -17,6 +17,7 @@ namespace pkginfo {
 std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo& info);
 // A file that could not be read at all.
 std::string ErrorJson(const std::string& file, const std::string& message);
+// What was not checked is null, what was checked and found empty is [].
 std::string CheckJson(const CheckReport& report);
 std::string RegistrationJson(const RegistrationRun& run);
 

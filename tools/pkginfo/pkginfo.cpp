@@ -26,9 +26,10 @@ constexpr const char* kUsage =
     "build-artifact name, registration procedures and other exports.\n"
     "\n"
     "--check   tells, without running any code of FILE, whether the workbench could\n"
-    "          load it: finds each required package the way the package loader does\n"
-    "          and each needed library the way the dynamic linker does, and lists\n"
-    "          undefined symbols that no library in reach defines.\n"
+    "          load it: finds each required package the way the package loader does,\n"
+    "          then asks the system's dynamic linker, in trace mode, where it finds\n"
+    "          each library and which symbols it cannot bind. A plain library gets\n"
+    "          the linker's answer too, and the verdict that it is no package.\n"
     "--register LOADS FILE, WHICH RUNS ITS CODE, then runs the registration procedure\n"
     "          PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when none is\n"
     "          named) and prints the palette pages and classes registered, in order.\n"
@@ -125,10 +126,14 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
 
 // --- --check -------------------------------------------------------------
 
+// "<path> (<how>)", or what is wrong with it.
 std::string Where(const pkginfo::Resolution& r) {
   if (!r.problem.empty()) {
-    std::string text = "MISSING: " + r.problem;
-    if (!r.looked.empty()) text += " (looked for " + Join(r.looked) + ")";
+    std::string text = (r.path.empty() ? "MISSING: " : "REFUSED: ") + r.problem;
+    // A required package's problem names the files looked for already.
+    if (!r.looked.empty() && r.problem.find("(looked for") == std::string::npos) {
+      text += " (searched " + Join(r.looked) + ")";
+    }
     return text;
   }
   return r.path + " (" + r.how + ")";
@@ -136,31 +141,44 @@ std::string Where(const pkginfo::Resolution& r) {
 
 void PrintCheck(const pkginfo::CheckReport& report) {
   std::printf("file: %s\n", report.file.c_str());
-  if (report.problem.empty()) {
-    std::printf("package: %s\n", report.package.c_str());
-    std::printf("required packages:%s\n", report.packages.empty() ? " (none)" : "");
+  if (!report.package.empty()) std::printf("package: %s\n", report.package.c_str());
+  if (report.packages) {
+    std::printf("required packages:%s\n", report.packages->empty() ? " (none)" : "");
     const std::string& own =
-        report.packages.empty() ? report.file : report.packages.front().neededBy;
-    for (const pkginfo::Resolution& r : report.packages) {
+        report.packages->empty() ? report.file : report.packages->front().neededBy;
+    for (const pkginfo::Resolution& r : *report.packages) {
       const std::string by = r.neededBy == own ? "" : " (required by " + r.neededBy + ")";
       std::printf("  %s%s: %s\n", r.name.c_str(), by.c_str(), Where(r).c_str());
     }
-    // The file's own needs in full; for the rest only what fails, or the list would
-    // hold every library of the C++ run-time and of Qt.
+  }
+  if (report.libraries) {
+    // Required packages are listed above; the rest in the order the linker took
+    // them up, under the object that needs them.
+    std::vector<std::string> program;
+    for (const pkginfo::Resolution& r : *report.libraries) {
+      if (r.how == pkginfo::kLoadedWithTheProgram) program.push_back(r.path);
+    }
+    std::printf("libraries, as the system's dynamic linker finds them:\n");
+    if (!program.empty())
+      std::printf("  %s: %s\n", pkginfo::kLoadedWithTheProgram, Join(program).c_str());
     std::string lastObject;
-    for (const pkginfo::Resolution& r : report.libraries) {
-      const bool own = r.neededBy == report.libraries.front().neededBy;
-      if (!own && r.problem.empty()) continue;
+    bool any = false;
+    for (const pkginfo::Resolution& r : *report.libraries) {
+      if (r.neededBy.empty()) continue;
       if (r.neededBy != lastObject) {
-        std::printf("needed by %s:\n", r.neededBy.c_str());
+        std::printf("  needed by %s:\n", r.neededBy.c_str());
         lastObject = r.neededBy;
       }
-      std::printf("  %s: %s\n", r.name.c_str(), Where(r).c_str());
+      std::printf("    %s: %s\n", r.name.c_str(), Where(r).c_str());
+      any = true;
     }
-    std::printf("undefined symbols that no library in reach defines:%s\n",
-                report.symbols.empty() ? " (none)" : "");
-    for (const pkginfo::UnresolvedSymbol& s : report.symbols) {
-      std::printf("  %s (needed by %s)\n", s.symbol.c_str(), s.neededBy.c_str());
+    if (!any) std::printf("  nothing else: what it needs is loaded with the program\n");
+  }
+  if (report.symbols) {
+    std::printf("undefined symbols:%s\n", report.symbols->empty() ? " (none)" : "");
+    for (const pkginfo::UnresolvedSymbol& s : *report.symbols) {
+      const std::string version = s.version.empty() ? "" : ", version " + s.version;
+      std::printf("  %s%s (needed by %s)\n", s.symbol.c_str(), version.c_str(), s.neededBy.c_str());
     }
   }
   const std::vector<std::string> problems = report.Problems();
@@ -173,11 +191,11 @@ void PrintCheck(const pkginfo::CheckReport& report) {
 }
 
 int Check(const std::vector<std::string>& files, bool asJson) {
-  const pkginfo::SearchPaths paths = pkginfo::SearchPaths::FromProcess();
+  const pkginfo::CheckSettings settings = pkginfo::CheckSettings::FromProcess();
   int status = 0;
   bool first = true;
   for (const std::string& file : files) {
-    const pkginfo::CheckReport report = pkginfo::CheckPackage(file, paths);
+    const pkginfo::CheckReport report = pkginfo::CheckPackage(file, settings);
     if (!report.Problems().empty()) status = 1;
     if (asJson) {
       PrintLine(pkginfo::CheckJson(report));

@@ -1,72 +1,52 @@
 #pragma once
 
 // The pre-flight check behind `pkginfo --check`: would LoadPackage succeed on this
-// file, and if not, why? It resolves required packages the way the package loader
-// does and needed libraries the way the dynamic linker does, and finds undefined
-// symbols that nothing in reach defines. It reads files only; it runs none of
-// their code.
+// file, and if not, why? The package level is the loader's own: the record, and
+// each required package found by the rule the loader uses. Whether the libraries
+// and symbols resolve is the system's dynamic linker's verdict, asked in trace mode
+// with the framework and the required packages already in place, as they are when
+// the workbench loads the file. None of the file's code runs.
 
+#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
+
+#include "linker_trace.h"
 
 namespace pkginfo {
 
-// Where the loader and the dynamic linker look.
-struct SearchPaths {
-  std::vector<std::string> ldLibraryPath;
-  // The dynamic linker's cache: soname and path, in the cache's order of preference.
-  std::vector<std::pair<std::string, std::string>> cache;
-  std::vector<std::string> defaultDirectories;
-  // Where the program's own librtl.so is: the framework's packages there are
-  // loaded with the program, and the loader looks there for required packages.
-  std::string frameworkDirectory;
+struct CheckSettings {
+  // Where the framework's libraries are: the workbench holds them loaded before
+  // any package, and the loader looks there for required packages second.
+  std::string runtimeDirectory;
+  std::string interpreter;  // the system's dynamic linker
+  std::string program;      // the program the file is loaded into: this one
 
-  // The paths this process would use: LD_LIBRARY_PATH, `ldconfig -p`, the system's
-  // directories, and the directory of the librtl.so this program runs with.
-  static SearchPaths FromProcess();
-};
-
-// One required package or needed library, found or not.
-struct Resolution {
-  std::string name;
-  std::string neededBy;  // the file that asks for it
-  std::string path;      // empty when not found
-  std::string how;       // where it was found: "RUNPATH", "ld.so.cache", "framework", ...
-  std::vector<std::string> looked;  // what was tried, when not found
-  std::string problem;              // empty when it is usable
-};
-
-struct UnresolvedSymbol {
-  std::string symbol;
-  std::string neededBy;
+  static CheckSettings FromProcess();
 };
 
 struct CheckReport {
   std::string file;
   std::string package;  // the package's name; empty when the file is none
   std::string problem;  // the file itself cannot be loaded
-  std::vector<Resolution> packages;
-  std::vector<Resolution> libraries;
-  std::vector<UnresolvedSymbol> symbols;
+  // Unset when not checked: nothing is known, which is not the same as nothing
+  // needed. A file that cannot be read is not handed to the linker; a plain
+  // library has no required packages to look for.
+  std::optional<std::vector<Resolution>> packages;
+  std::optional<std::vector<Resolution>> libraries;
+  std::optional<std::vector<UnresolvedSymbol>> symbols;
+  std::vector<std::string> linkerErrors;  // what the linker refused besides those
 
   // One line per reason the load would fail; empty when nothing is missing.
   std::vector<std::string> Problems() const;
 };
 
-CheckReport CheckPackage(const std::string& file, const SearchPaths& paths);
+// How `libraries` marks the framework's libraries, held by the program already.
+inline constexpr const char* kLoadedWithTheProgram = "loaded with the program";
+
+CheckReport CheckPackage(const std::string& file, const CheckSettings& settings);
 
 // The directory of the librtl.so this process runs with; empty when unknown.
 std::string FrameworkDirectory();
-
-// "$ORIGIN" and "${ORIGIN}" in a search path entry become the directory of the
-// object that holds the entry; "$LIB" and "$PLATFORM" what this system's dynamic
-// linker puts there.
-std::string ExpandSearchEntry(std::string_view entry, std::string_view objectPath);
-
-// The entries of `ldconfig -p` output for this machine's word size and architecture,
-// in order: lines like "\tlibz.so.1 (libc6,x86-64) => /lib/x86_64-linux-gnu/libz.so.1".
-std::vector<std::pair<std::string, std::string>> ParseLdconfigOutput(std::string_view text);
 
 }  // namespace pkginfo

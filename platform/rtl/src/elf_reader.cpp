@@ -245,7 +245,26 @@ void CheckSections(const Elf& elf) {
   }
 }
 
-void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
+// Notes laid out for one alignment and read with the other go wrong from the
+// first descriptor on, so whatever fails then is not the cause: when the notes
+// read cleanly with the other alignment, the segment's p_align is blamed.
+void BlameAlignment(std::span<const std::uint8_t> notes, std::size_t alignment,
+                    const Elf64_Phdr& ph, std::size_t index) {
+  if (alignment != 4 && alignment != 8) return;
+  const std::size_t other = alignment == 4 ? 8 : 4;
+  PackageRecord scratch;
+  try {
+    DecodeNotes(notes, other, {}, scratch);
+  } catch (const Exception&) {
+    return;
+  }
+  throw Exception("notes in segment %d are laid out for %d-byte alignment, but its p_align is %d",
+                  {index, other, ph.p_align});
+}
+
+// The segments' bytes, read one at a time as the walk needs them.
+template <typename Visit>
+void ForEachNoteSegment(const Elf& elf, Visit&& visit) {
   std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i < elf.segments.size(); ++i) {
     const Elf64_Phdr& ph = elf.segments[i];
@@ -256,11 +275,31 @@ void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
     const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
     bytes.resize(static_cast<std::size_t>(ph.p_filesz));
     ReadExactly(elf.source, ph.p_offset, bytes.data(), bytes.size(), "a note segment");
-    const std::string where = Format("in segment %d", {i});
-    if (DecodeNotes(bytes, alignment, where, info.record)) info.hasRecord = true;
+    visit(std::span<const std::uint8_t>(bytes), alignment, Format("in segment %d", {i}), ph, i);
   }
-  // Exports without a record belong to nothing the framework knows.
-  if (!info.hasRecord) info.record = PackageRecord{};
+}
+
+void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
+  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
+                              const std::string& where, const Elf64_Phdr& ph, std::size_t i) {
+    try {
+      if (DecodeNotes(notes, alignment, where, info.record)) info.hasRecord = true;
+    } catch (const Exception&) {
+      BlameAlignment(notes, alignment, ph, i);
+      throw;
+    }
+  });
+  if (info.hasRecord || info.record.exports.empty()) return;
+  // Exports without a record belong to nothing the framework knows: the record
+  // was there and has been damaged out of recognition.
+  std::string stray;
+  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
+                              const std::string& where, const Elf64_Phdr&, std::size_t) {
+    if (stray.empty()) stray = FindStrayRecord(notes, alignment, where);
+  });
+  if (!stray.empty()) throw Exception("%s, so the package's exports have no record", {stray});
+  throw Exception("the notes hold %d package exports but no package record",
+                  {info.record.exports.size()});
 }
 
 }  // namespace

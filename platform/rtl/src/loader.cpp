@@ -17,6 +17,7 @@
 
 #include "elf_reader.h"
 #include "module_internal.h"
+#include "required_package.h"
 #include "rtl/object.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
@@ -87,29 +88,15 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-std::string RuntimeLibraryDirectory() {
-  const auto object =
-      detail::FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
-  return object ? DirectoryOf(detail::MappedObjectPath(*object)) : std::string();
-}
-
-// A required package that is not loaded yet: beside the package that requires
-// it, else beside the run-time library.
+// A required package that is not loaded yet, as the one rule pkginfo shares says.
 std::string LocateRequired(const std::string& fileName, const std::string& required,
                            const std::string& packageDirectory) {
-  const std::string fileOfRequired = "lib" + required + ".so";
-  std::vector<std::string> candidates{packageDirectory + "/" + fileOfRequired};
-  const std::string runtimeDirectory = RuntimeLibraryDirectory();
-  if (!runtimeDirectory.empty() && runtimeDirectory != packageDirectory) {
-    candidates.push_back(runtimeDirectory + "/" + fileOfRequired);
+  const detail::RequiredPackageFile found =
+      detail::FindRequiredPackage(required, packageDirectory, detail::RuntimeLibraryDirectory());
+  if (found.path.empty()) {
+    throw Exception("%s: %s", {fileName, detail::RequiredPackageNotFound(required, found)});
   }
-  for (const std::string& candidate : candidates) {
-    if (access(candidate.c_str(), F_OK) == 0) return candidate;
-  }
-  std::string looked = candidates.front();
-  for (std::size_t i = 1; i < candidates.size(); ++i) looked += " or " + candidates[i];
-  throw Exception("%s: required package %s not found (looked for %s)",
-                  {fileName, required, looked});
+  return found.path;
 }
 
 // Called only for a file the reader has just read, so it exists.
@@ -190,6 +177,8 @@ std::optional<std::string> Release(const std::vector<HMODULE>& modules) {
   return failure;
 }
 
+HMODULE LoadFile(const std::string& fileName, const std::string& wanted);
+
 // Takes a reference on every package the record requires, loading those not
 // loaded yet. On failure, releases what it took and raises.
 std::vector<HMODULE> AcquireRequired(const std::string& fileName, const std::string& absolute,
@@ -212,7 +201,7 @@ std::vector<HMODULE> AcquireRequired(const std::string& fileName, const std::str
       }
       const std::string path = LocateRequired(fileName, required, DirectoryOf(absolute));
       try {
-        taken.push_back(LoadPackage(path));
+        taken.push_back(LoadFile(path, required));
       } catch (const Exception& e) {
         throw Exception("%s: cannot load required package %s: %s",
                         {fileName, required, e.Message()});
@@ -244,18 +233,8 @@ HMODULE AdoptForeign(const std::string& fileName, const std::string& canonical,
   return module;
 }
 
-}  // namespace
-
-namespace detail {
-
-void* LoadedPackageHandle(HMODULE module) {
-  const LoadedPackage* package = FindByModule(module);
-  return package ? package->handle : nullptr;
-}
-
-}  // namespace detail
-
-HMODULE LoadPackage(const std::string& fileName) {
+// LoadPackage; a file found for a required package must hold the package wanted.
+HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
   if (fileName.empty()) throw Exception("LoadPackage: no file name given");
 
   // Never hand dlopen a file the reader refused: a truncated file is mapped all the
@@ -265,6 +244,9 @@ HMODULE LoadPackage(const std::string& fileName) {
     throw Exception("%s: not a package (the file carries no package information)", {fileName});
   }
   const detail::PackageRecord& record = info.record;
+  if (!wanted.empty() && record.name != wanted) {
+    throw Exception("%s holds package %s, not %s", {fileName, record.name, wanted});
+  }
 
   auto& loading = LoadingNames();
   if (std::find(loading.begin(), loading.end(), record.name) != loading.end()) {
@@ -343,6 +325,21 @@ HMODULE LoadPackage(const std::string& fileName) {
   const HMODULE module = package->module;
   Packages().push_back(std::move(package));
   return module;
+}
+
+}  // namespace
+
+namespace detail {
+
+void* LoadedPackageHandle(HMODULE module) {
+  const LoadedPackage* package = FindByModule(module);
+  return package ? package->handle : nullptr;
+}
+
+}  // namespace detail
+
+HMODULE LoadPackage(const std::string& fileName) {
+  return LoadFile(fileName, {});
 }
 
 void UnloadPackage(HMODULE module) {

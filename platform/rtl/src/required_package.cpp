@@ -1,0 +1,52 @@
+#include "required_package.h"
+
+#include <unistd.h>
+
+#include "module_internal.h"
+#include "package_record.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+
+namespace rtl::detail {
+
+RequiredPackageFile FindRequiredPackage(const std::string& name,
+                                        const std::string& requirerDirectory,
+                                        const std::string& runtimeDirectory) {
+  if (!IsPackageSdkName(name)) {
+    throw Exception("required package name of %d bytes is not a package name", {name.size()});
+  }
+  const std::string file = "lib" + name + ".so";
+  RequiredPackageFile search;
+  search.looked.push_back(requirerDirectory + "/" + file);
+  if (!runtimeDirectory.empty() && runtimeDirectory != requirerDirectory) {
+    search.looked.push_back(runtimeDirectory + "/" + file);
+  }
+  for (std::size_t i = 0; i < search.looked.size(); ++i) {
+    if (access(search.looked[i].c_str(), F_OK) == 0) {
+      search.path = search.looked[i];
+      search.how = i == 0 ? "beside the requiring package" : "beside the run-time library";
+      break;
+    }
+  }
+  return search;
+}
+
+std::string RequiredPackageNotFound(const std::string& name, const RequiredPackageFile& search) {
+  std::string looked;
+  for (const std::string& candidate : search.looked) {
+    looked += (looked.empty() ? "" : " or ") + candidate;
+  }
+  return Format("required package %s not found (looked for %s)", {name, looked});
+}
+
+std::string RuntimeLibraryDirectory() {
+  const auto object =
+      FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
+  if (!object) return {};
+  const std::string path = MappedObjectPath(*object);
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace rtl::detail
