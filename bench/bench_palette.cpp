@@ -17,7 +17,7 @@
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
-#include "toolkit/dialogs.h"
+#include "scripted_dialogs.h"
 #include "toolkit/forms.h"
 
 namespace {

@@ -29,51 +29,32 @@ class OwnershipTest : public ToolkitTest {
   }
 };
 
-// A memo owned by one form but drawn on a tab sheet of another, as the palette's
-// memos are.
-struct CrossedForms {
-  TForm* owningForm = new TForm(nullptr);
-  TForm* drawingForm = new TForm(nullptr);
-  TPageControl* pages = new TPageControl(drawingForm);
-  TTabSheet* sheet = new TTabSheet(drawingForm);
-  CountedMemo* memo = new CountedMemo(owningForm);
-  QPointer<QWidget> memoWidget;
-
-  CrossedForms() {
-    pages->SetParent(drawingForm);
-    sheet->SetPageControl(pages);
-    memo->SetParent(sheet);
-    memoWidget = memo->Widget();
-  }
-};
-
-TEST_F(OwnershipTest, AMemoOnAnotherFormsSheetIsFreedOnceWhicheverFormGoesFirst) {
-  for (bool ownerFirst : {true, false}) {
+TEST_F(OwnershipTest, AMemoOnAnotherFormsSheetIsFreedOnceWhateverGoesFirst) {
+  // A memo owned by one form but drawn on a tab sheet of another, as the palette's
+  // memos are; first to go: the owning form, the drawing form, or the sheet alone.
+  for (int first : {0, 1, 2}) {
     memosFreed = 0;
-    CrossedForms forms;
-    const char* order = ownerFirst ? "owner first: " : "parent first: ";
-    delete (ownerFirst ? forms.owningForm : forms.drawingForm);
-    EXPECT_EQ(memosFreed, 1) << order << "the first form to go frees the memo";
-    EXPECT_TRUE(forms.memoWidget.isNull()) << order << "the memo's widget goes with the memo";
-    if (ownerFirst) {
-      EXPECT_EQ(forms.sheet->ControlCount(), 0) << order << "the sheet lets go of the memo";
-    } else {
-      EXPECT_EQ(forms.owningForm->ComponentCount(), 0) << order << "the owner lets go of it";
-    }
-    delete (ownerFirst ? forms.drawingForm : forms.owningForm);
-    EXPECT_EQ(memosFreed, 1) << order << "the other form must not free the memo again";
-  }
-}
+    auto* owningForm = new TForm(nullptr);
+    auto* drawingForm = new TForm(nullptr);
+    auto* pages = new TPageControl(drawingForm);
+    pages->SetParent(drawingForm);
+    auto* sheet = new TTabSheet(drawingForm);
+    sheet->SetPageControl(pages);
+    auto* memo = new CountedMemo(owningForm);
+    memo->SetParent(sheet);
+    const QPointer<QWidget> memoWidget = memo->Widget();
 
-TEST_F(OwnershipTest, FreeingTheSheetAloneFreesItsChildrenAndDetachesIt) {
-  CrossedForms forms;
-  delete forms.sheet;
-  EXPECT_EQ(memosFreed, 1);
-  EXPECT_EQ(forms.pages->PageCount(), 0) << "a freed sheet is no page any more";
-  EXPECT_EQ(forms.owningForm->ComponentCount(), 0);
-  delete forms.owningForm;
-  delete forms.drawingForm;
-  EXPECT_EQ(memosFreed, 1);
+    rtl::TComponent* const parts[] = {owningForm, drawingForm, sheet};
+    delete parts[first];
+    EXPECT_EQ(memosFreed, 1) << first << ": the first to go frees the memo";
+    EXPECT_TRUE(memoWidget.isNull()) << first << ": the memo's widget goes with the memo";
+    if (first == 0) EXPECT_EQ(sheet->ControlCount(), 0) << "the sheet lets go of the memo";
+    if (first != 0) EXPECT_EQ(owningForm->ComponentCount(), 0) << "the owner lets go of it";
+    if (first == 2) EXPECT_EQ(pages->PageCount(), 0) << "a freed sheet is no page any more";
+    if (first != 0) delete owningForm;
+    if (first != 1) delete drawingForm;
+    EXPECT_EQ(memosFreed, 1) << first << ": nothing frees the memo again";
+  }
 }
 
 TEST_F(OwnershipTest, NestedParentsOwnedOutOfOrderAreEachFreedOnce) {
@@ -102,7 +83,6 @@ TEST_F(OwnershipTest, MovingAControlUpdatesBothParentsAndCyclesAreRefused) {
   button->SetParent(right);
   EXPECT_EQ(left->ControlCount(), 1) << "the old parent lets go of the control";
   ASSERT_EQ(right->ControlCount(), 1);
-  EXPECT_EQ(right->Controls(0), button);
   EXPECT_EQ(button->Widget()->parentWidget(), right->Widget()) << "the widget moved too";
   button->SetParent(nullptr);
   EXPECT_EQ(right->ControlCount(), 0);
@@ -110,17 +90,6 @@ TEST_F(OwnershipTest, MovingAControlUpdatesBothParentsAndCyclesAreRefused) {
   EXPECT_THROW(left->SetParent(right), rtl::Exception) << "a cycle of parents must be refused";
   EXPECT_THROW(left->SetParent(left), rtl::Exception);
   EXPECT_EQ(left->Parent(), &form) << "a refused move leaves the control where it was";
-}
-
-TEST_F(OwnershipTest, TheApplicationFreesTheFormsItOwns) {
-  TForm* form = nullptr;
-  Application->CreateForm(form);
-  auto* memo = new CountedMemo(form);
-  memo->SetParent(form);
-  EXPECT_EQ(Application->MainForm(), form) << "the first form created is the main form";
-  Application->DestroyComponents();
-  EXPECT_EQ(memosFreed, 1);
-  EXPECT_EQ(Application->MainForm(), nullptr) << "a freed main form is no main form";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "scripted_dialogs.h"
 #include "toolkit/toolkit.h"
 
 // Every toolkit test answers its boxes from a script and leaves no form behind.

@@ -40,29 +40,41 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
   EXPECT_TRUE(dialogs->Boxes().empty()) << "a clean run should show no box";
 }
 
-// Neither closing the palette window nor a handler that raises may end the run.
-TEST(Startup, ThePaletteClosedAndAHandlerExceptionLeaveTheRunGoing) {
+std::vector<std::string> PaletteCaptions() {
+  std::vector<std::string> pages;
+  for (int i = 0; i < Form3->pcPallete->PageCount(); ++i) {
+    pages.push_back(Form3->pcPallete->GetPage(i)->Caption());
+  }
+  return pages;
+}
+
+// Neither closing the palette window nor a handler that raises may end the run, and
+// registration runs go on filling the closed palette without showing it again.
+TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
   ScopedDialogs dialogs;
   const std::string missing = wbtest::PackageFile("doesnotexist");
-  LoopScript script({[] { Form3->Widget()->close(); },
-                     [&] {
-                       EXPECT_FALSE(Form3->Widget()->isVisible())
-                           << "the palette window should be hidden once closed";
-                       EXPECT_TRUE(Form1->Widget()->isVisible())
-                           << "the main window should stay on screen";
-                       dialogs->AnswerOpen(missing);
+  dialogs->AnswerOpen(missing);
+  dialogs->AnswerOpen(wbtest::PackageFile("stdreg"));
+  std::vector<std::string> pages;
+  LoopScript script({[] { Form3->Widget()->close(); }, [] { wbtest::Press(Form1->LoadPack); },
+                     [] {
                        wbtest::Press(Form1->LoadPack);
+                       wbtest::Press(Form1->Button8);
                      },
                      [&] {
-                       ASSERT_EQ(dialogs->Exceptions().size(), 1u)
-                           << "the failed load should be shown once";
-                       EXPECT_NE(dialogs->Exceptions()[0].find(missing), std::string::npos)
-                           << "the message should name the file: " << dialogs->Exceptions()[0];
+                       EXPECT_FALSE(Form3->Widget()->isVisible()) << "the palette stays hidden";
+                       EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window stays";
+                       pages = PaletteCaptions();
                        Form1->Widget()->close();
                      }});
   EXPECT_EQ(RunWorkbench(), 0);
-  EXPECT_EQ(script.StepsRun(), 3) << "every step should have run inside the loop";
+  EXPECT_EQ(script.StepsRun(), 4) << "every step should have run inside the loop";
   EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+  EXPECT_EQ(pages, (std::vector<std::string>{"Samples", "Indicators"})) << "the run filled it";
+  EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
+  ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the failed load should be shown once";
+  EXPECT_NE(dialogs->Exceptions()[0].find(missing), std::string::npos)
+      << "the message should name the file: " << dialogs->Exceptions()[0];
 }
 
 TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
@@ -86,94 +98,62 @@ TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
       << "the executable's record should be removed after a failed start-up too";
 }
 
-struct CommandLineCase {
-  const char* name;
-  CommandLineRequest request;
-  std::vector<std::string> pages;  // the palette's tabs afterwards
-  std::vector<std::string> messages;
-  const char* exception;  // null: none shown
-};
-
-void PrintTo(const CommandLineCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class StartupCommandLine : public testing::TestWithParam<CommandLineCase> {};
-
-TEST_P(StartupCommandLine, ThePackageIsLoadedAndItsProcedureRunOnceTheWindowsAreUp) {
-  const CommandLineCase& c = GetParam();
-  ScopedDialogs dialogs;
-  bool slotFilled = false;
-  std::vector<std::string> pages;
-  // The first step runs before the request is taken up, the second after it.
-  LoopScript script({[] {},
-                     [&] {
-                       slotFilled = LoadedPackage != 0;
-                       for (int i = 0; i < Form3->pcPallete->PageCount(); ++i) {
-                         pages.push_back(Form3->pcPallete->GetPage(i)->Caption());
-                       }
-                       Form1->Widget()->close();
-                     }});
-  EXPECT_EQ(RunWorkbench(c.request), 0);
-  EXPECT_EQ(script.StepsRun(), 2) << "the run should go on after the request";
-  EXPECT_EQ(slotFilled, c.exception == nullptr) << "the package in the slot";
-  EXPECT_EQ(pages, c.pages) << "palette pages";
-  EXPECT_EQ(dialogs->Messages(), c.messages);
-  if (c.exception == nullptr) {
-    EXPECT_TRUE(dialogs->Exceptions().empty());
-  } else {
-    ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the failure should be shown once";
-    EXPECT_NE(dialogs->Exceptions()[0].find(c.exception), std::string::npos)
-        << "the message should name the file: " << dialogs->Exceptions()[0];
+TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreUp) {
+  const struct {
+    CommandLineRequest request;
+    std::vector<std::string> pages;  // the palette's tabs afterwards
+    std::vector<std::string> messages;
+    const char* exception;  // null: none shown
+  } cases[] = {
+      {{wbtest::PackageFile("stdreg"), "@Stdreg@Register$qqrv"},
+       {"Samples", "Indicators"},
+       {"BRRRRR"},
+       nullptr},
+      // The box's default name is not run unless asked for.
+      {{wbtest::PackageFile("stdreg"), std::nullopt}, {}, {}, nullptr},
+      {{wbtest::PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
+       {},
+       {},
+       "libdoesnotexist.so"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(*c.request.package + " " + c.request.procedure.value_or("(no procedure)"));
+    ScopedDialogs dialogs;
+    bool slotFilled = false;
+    std::vector<std::string> pages;
+    // The first step runs before the request is taken up, the second after it.
+    LoopScript script({[] {},
+                       [&] {
+                         slotFilled = LoadedPackage != 0;
+                         pages = PaletteCaptions();
+                         Form1->Widget()->close();
+                       }});
+    EXPECT_EQ(RunWorkbench(c.request), 0);
+    EXPECT_EQ(script.StepsRun(), 2) << "the run should go on after the request";
+    EXPECT_EQ(slotFilled, c.exception == nullptr) << "the package in the slot";
+    EXPECT_EQ(pages, c.pages) << "palette pages";
+    EXPECT_EQ(dialogs->Messages(), c.messages);
+    const std::vector<std::string> shown = dialogs->Exceptions();
+    ASSERT_EQ(shown.size(), c.exception == nullptr ? 0u : 1u) << "a failure is shown once";
+    if (c.exception != nullptr) {
+      EXPECT_NE(shown[0].find(c.exception), std::string::npos) << shown[0];
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, StartupCommandLine,
-    testing::Values(
-        CommandLineCase{"PackageAndProcedure",
-                        {wbtest::PackageFile("stdreg"), "@Stdreg@Register$qqrv"},
-                        {"Samples", "Indicators"},
-                        {"BRRRRR"},
-                        nullptr},
-        // The box's default name is not run unless asked for.
-        CommandLineCase{
-            "PackageOnly", {wbtest::PackageFile("stdreg"), std::nullopt}, {}, {}, nullptr},
-        CommandLineCase{"MissingPackage",
-                        {wbtest::PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
-                        {},
-                        {},
-                        "libdoesnotexist.so"}),
-    [](const testing::TestParamInfo<CommandLineCase>& info) { return info.param.name; });
-
-struct EscapeCase {
-  const char* name;
-  std::function<void()> raise;
-  std::vector<std::string> shown;
-};
-
-void PrintTo(const EscapeCase& c, std::ostream* out) {
-  *out << c.name;
+TEST(Startup, TheGuardShowsWhatEscapesAndReturnsZero) {
+  const std::pair<std::function<void()>, std::vector<std::string>> cases[] = {
+      {[] {}, {}},
+      {[] { throw rtl::Exception("Нет пакета"); }, {"Нет пакета"}},
+      // Anything else is shown with an empty message, even when it has a text.
+      {[] { throw std::runtime_error("boom"); }, {""}},
+      {[] { throw 42; }, {""}}};
+  for (const auto& [raise, shown] : cases) {
+    ScopedDialogs dialogs;
+    EXPECT_EQ(RunGuarded(raise), 0) << "start-up should return 0 in every case";
+    EXPECT_EQ(dialogs->Exceptions(), shown) << "exception boxes shown";
+    EXPECT_TRUE(dialogs->Messages().empty()) << "only the exception display should be used";
+  }
 }
-
-class StartupGuard : public testing::TestWithParam<EscapeCase> {};
-
-TEST_P(StartupGuard, ShowsWhatEscapesAndReturnsZero) {
-  ScopedDialogs dialogs;
-  EXPECT_EQ(RunGuarded(GetParam().raise), 0) << "start-up should return 0 in every case";
-  EXPECT_EQ(dialogs->Exceptions(), GetParam().shown) << "exception boxes shown";
-  EXPECT_TRUE(dialogs->Messages().empty()) << "only the exception display should be used";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Escapes, StartupGuard,
-    testing::Values(EscapeCase{"Nothing", [] {}, {}},
-                    EscapeCase{"FrameworkException",
-                               [] { throw rtl::Exception("Нет пакета"); },
-                               {"Нет пакета"}},
-                    // Anything else is shown with an empty message, even when it has a text.
-                    EscapeCase{"StandardException", [] { throw std::runtime_error("boom"); }, {""}},
-                    EscapeCase{"NotAnException", [] { throw 42; }, {""}}),
-    [](const testing::TestParamInfo<EscapeCase>& info) { return info.param.name; });
 
 }  // namespace

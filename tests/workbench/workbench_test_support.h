@@ -10,6 +10,7 @@
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
+#include "scripted_dialogs.h"
 #include "test_support.h"
 #include "toolkit/toolkit.h"
 

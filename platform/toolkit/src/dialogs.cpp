@@ -13,7 +13,6 @@
 #include <QTreeView>
 #include <algorithm>
 
-#include "rtl/sysutils.h"
 #include "toolkit_internal.h"
 
 namespace toolkit {
@@ -147,60 +146,6 @@ DialogService* SetDialogService(DialogService* service) {
 
 void ShowMessage(const std::string& text) {
   GetDialogService().ShowMessage(text);
-}
-
-// ---------------------------------------------------------------------------
-// ScriptedDialogService
-
-void ScriptedDialogService::ShowMessage(const std::string& text) {
-  boxes_.push_back({BoxKind::Message, text});
-}
-
-void ScriptedDialogService::ShowException(const std::string& message) {
-  boxes_.push_back({BoxKind::Exception, message});
-}
-
-std::optional<std::string> ScriptedDialogService::OpenFile(const TOpenDialog& dialog) {
-  ++openRuns_;
-  if (answers_.empty()) {
-    ++unanswered_;
-    throw rtl::Exception("The open dialog %s ran with no scripted answer",
-                         {dialog.Name().empty() ? std::string("(unnamed)") : dialog.Name()});
-  }
-  std::optional<std::string> answer = std::move(answers_.front());
-  answers_.pop_front();
-  return answer;
-}
-
-void ScriptedDialogService::AnswerOpen(std::string path) {
-  answers_.emplace_back(std::move(path));
-}
-
-void ScriptedDialogService::CancelOpen() {
-  answers_.emplace_back(std::nullopt);
-}
-
-std::vector<std::string> ScriptedDialogService::Messages() const {
-  std::vector<std::string> texts;
-  for (const Box& box : boxes_) {
-    if (box.kind == BoxKind::Message) texts.push_back(box.text);
-  }
-  return texts;
-}
-
-std::vector<std::string> ScriptedDialogService::Exceptions() const {
-  std::vector<std::string> texts;
-  for (const Box& box : boxes_) {
-    if (box.kind == BoxKind::Exception) texts.push_back(box.text);
-  }
-  return texts;
-}
-
-void ScriptedDialogService::Reset() {
-  boxes_.clear();
-  answers_.clear();
-  openRuns_ = 0;
-  unanswered_ = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -104,16 +104,6 @@ struct Object {
     return nullptr;
   }
 
-  // This object or the object of that name anywhere below it, or null. Names are
-  // unique within a form, so there is at most one.
-  const Object* FindObject(std::string_view objectName) const noexcept {
-    if (name == objectName) return this;
-    for (const Object& child : children) {
-      if (const Object* found = child.FindObject(objectName)) return found;
-    }
-    return nullptr;
-  }
-
   friend bool operator==(const Object& a, const Object& b) {
     return a.className == b.className && a.name == b.name && a.properties == b.properties &&
            a.children == b.children;

@@ -46,6 +46,7 @@ struct PropertyDef {
   std::string_view name;
   Setter set;
 };
+using Properties = std::vector<PropertyDef>;
 
 // ---------------------------------------------------------------------------
 // Reading values
@@ -212,7 +213,7 @@ void SetColour(TControl& control, std::optional<QColor> colour, bool text) {
   widget->setPalette(palette);
 }
 
-const std::vector<PropertyDef> controlProperties = {
+const Properties controlProperties = {
     {"Left", [](const Context& c, rtl::TComponent& t,
                 const Property& p) { AsControl(t).SetLeft(IntegerOf(c, t, p)); }},
     {"Top", [](const Context& c, rtl::TComponent& t,
@@ -315,7 +316,7 @@ const std::vector<PropertyDef> controlProperties = {
      }},
 };
 
-const std::vector<PropertyDef> winControlProperties = {
+const Properties winControlProperties = {
     {"ClientWidth",
      [](const Context& c, rtl::TComponent& t, const Property& p) {
        static_cast<TWinControl&>(t).SetClientWidth(IntegerOf(c, t, p));
@@ -335,18 +336,15 @@ const PropertyDef textProperty = {"Text",
                                     AsControl(t).SetText(StringOf(c, t, p));
                                   }};
 
-const std::vector<PropertyDef> buttonProperties = {
-    captionProperty,
-    {"OnClick",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TButton&>(t).OnClick = HandlerOf(c, p, typeid(NotifyFunction));
-     }},
-};
+// OnClick of a class that has one.
+template <class T>
+PropertyDef OnClick() {
+  return {"OnClick", [](const Context& c, rtl::TComponent& t, const Property& p) {
+            static_cast<T&>(t).OnClick = HandlerOf(c, p, typeid(NotifyFunction));
+          }};
+}
 
-const std::vector<PropertyDef> captionOnly = {captionProperty};
-const std::vector<PropertyDef> textOnly = {textProperty};
-
-const std::vector<PropertyDef> memoProperties = {
+const Properties memoProperties = {
     textProperty,
     {"Lines",
      [](const Context& c, rtl::TComponent& t, const Property& p) {
@@ -364,7 +362,7 @@ const std::vector<PropertyDef> memoProperties = {
                     const Property& p) { static_cast<TMemo&>(t).SetReadOnly(BooleanOf(c, t, p)); }},
 };
 
-const std::vector<PropertyDef> listBoxProperties = {
+const Properties listBoxProperties = {
     {"Items",
      [](const Context& c, rtl::TComponent& t, const Property& p) {
        static_cast<TListBox&>(t).Items().Assign(StringListOf(c, t, p));
@@ -377,13 +375,10 @@ const std::vector<PropertyDef> listBoxProperties = {
      [](const Context& c, rtl::TComponent& t, const Property& p) {
        static_cast<TListBox&>(t).SetItemIndex(IntegerOf(c, t, p));
      }},
-    {"OnClick",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TListBox&>(t).OnClick = HandlerOf(c, p, typeid(NotifyFunction));
-     }},
+    OnClick<TListBox>(),
 };
 
-const std::vector<PropertyDef> formProperties = {
+const Properties formProperties = {
     captionProperty,
     {"OnClose",
      [](const Context& c, rtl::TComponent& t, const Property& p) {
@@ -397,7 +392,7 @@ const std::vector<PropertyDef> formProperties = {
      [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
 };
 
-const std::vector<PropertyDef> openDialogProperties = {
+const Properties openDialogProperties = {
     // Where the designer showed the icon of a non-visual component: nothing to do.
     {"Left", [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
     {"Top", [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
@@ -417,64 +412,53 @@ const std::vector<PropertyDef> openDialogProperties = {
      }},
 };
 
-struct ClassProperties {
+// ---------------------------------------------------------------------------
+// The classes a description knows: what it may create, and the properties each has.
+
+struct ControlClass {
   rtl::TClass (*cls)();
-  const std::vector<PropertyDef>* properties;
+  // Null for what a description cannot create as a child: the form and the bases.
+  rtl::TComponent* (*create)(rtl::TComponent* owner);
+  // Its own properties; it has its ancestors' too.
+  Properties properties;
 };
 
-// Most derived first, so a class's own entry wins over an ancestor's.
-const ClassProperties propertyTables[] = {
-    {&TForm::StaticClass, &formProperties},
-    {&TButton::StaticClass, &buttonProperties},
-    {&TLabel::StaticClass, &captionOnly},
-    {&TPanel::StaticClass, &captionOnly},
-    {&TTabSheet::StaticClass, &captionOnly},
-    {&TEdit::StaticClass, &textOnly},
-    {&TMemo::StaticClass, &memoProperties},
-    {&TListBox::StaticClass, &listBoxProperties},
-    {&TOpenDialog::StaticClass, &openDialogProperties},
-    {&TWinControl::StaticClass, &winControlProperties},
-    {&TControl::StaticClass, &controlProperties},
+template <class T>
+ControlClass Creatable(Properties properties) {
+  return {&T::StaticClass, [](rtl::TComponent* owner) -> rtl::TComponent* { return new T(owner); },
+          std::move(properties)};
+}
+
+// A control class is added here and nowhere else. Most derived first, so that a
+// class's own property wins over an ancestor's of the same name.
+const ControlClass controlClasses[] = {
+    {&TForm::StaticClass, nullptr, formProperties},
+    Creatable<TButton>({captionProperty, OnClick<TButton>()}),
+    Creatable<TLabel>({captionProperty}),
+    Creatable<TPanel>({captionProperty}),
+    Creatable<TTabSheet>({captionProperty}),
+    Creatable<TPageControl>({}),
+    Creatable<TEdit>({textProperty}),
+    Creatable<TMemo>(memoProperties),
+    Creatable<TListBox>(listBoxProperties),
+    Creatable<TOpenDialog>(openDialogProperties),
+    {&TWinControl::StaticClass, nullptr, winControlProperties},
+    {&TControl::StaticClass, nullptr, controlProperties},
 };
 
 const PropertyDef* FindProperty(const rtl::TComponent& target, std::string_view name) {
-  for (const ClassProperties& table : propertyTables) {
-    if (!target.InheritsFrom(table.cls())) continue;
-    for (const PropertyDef& property : *table.properties) {
+  for (const ControlClass& cls : controlClasses) {
+    if (!target.InheritsFrom(cls.cls())) continue;
+    for (const PropertyDef& property : cls.properties) {
       if (property.name == name) return &property;
     }
   }
   return nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// The classes a description may create.
-
-struct ControlClass {
-  std::string_view name;
-  rtl::TComponent* (*create)(rtl::TComponent* owner);
-};
-
-template <class T>
-rtl::TComponent* Create(rtl::TComponent* owner) {
-  return new T(owner);
-}
-
-const ControlClass controlClasses[] = {
-    {"TButton", &Create<TButton>},
-    {"TEdit", &Create<TEdit>},
-    {"TLabel", &Create<TLabel>},
-    {"TPanel", &Create<TPanel>},
-    {"TMemo", &Create<TMemo>},
-    {"TListBox", &Create<TListBox>},
-    {"TPageControl", &Create<TPageControl>},
-    {"TTabSheet", &Create<TTabSheet>},
-    {"TOpenDialog", &Create<TOpenDialog>},
-};
-
-const ControlClass* FindControlClass(std::string_view name) {
+const ControlClass* FindCreatableClass(std::string_view name) {
   for (const ControlClass& cls : controlClasses) {
-    if (cls.name == name) return &cls;
+    if (cls.create != nullptr && rtl::ClassName(cls.cls()).View() == name) return &cls;
   }
   return nullptr;
 }
@@ -486,12 +470,6 @@ const ControlClass* FindControlClass(std::string_view name) {
 
 FormBuilder::FormBuilder(TForm& form, rtl::TClass formClass, std::string fileName)
     : form_(form), formClass_(formClass), fileName_(std::move(fileName)) {}
-
-std::vector<std::string_view> FormBuilder::ControlClassNames() {
-  std::vector<std::string_view> names;
-  for (const ControlClass& cls : controlClasses) names.push_back(cls.name);
-  return names;
-}
 
 void FormBuilder::Fail(form::Position position, std::string_view message) const {
   form::RaiseAt(fileName_, position, message);
@@ -518,7 +496,7 @@ void FormBuilder::Build(std::string_view text) {
 }
 
 void FormBuilder::BuildChild(const form::Object& object, rtl::TComponent& parent) {
-  const ControlClass* cls = FindControlClass(object.className);
+  const ControlClass* cls = FindCreatableClass(object.className);
   if (cls == nullptr) {
     Fail(object.position, rtl::Format("unknown control class %s", {object.className}));
   }
@@ -567,9 +545,10 @@ void FormBuilder::SetProperty(const form::Property& property, rtl::TComponent& t
   const Context context{fileName_, form_, formClass_};
   try {
     definition->set(context, target, property);
+  } catch (const form::PlacedError&) {
+    throw;
   } catch (const rtl::Exception& error) {
-    // Messages that already carry a place are passed on as they are.
-    if (error.Message().rfind(fileName_ + ":", 0) == 0) throw;
+    // The control refused the value (an item index past its items): placed at the value.
     Fail(property.value.position, error.Message());
   }
 }

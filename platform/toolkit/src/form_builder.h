@@ -10,14 +10,12 @@ namespace toolkit {
 
 // Turns a parsed description into the form's controls: creates each object by its
 // class name from the toolkit's own table (never the class registry), sets its
-// properties by name and binds its events to the form's published methods.
+// properties by name and binds its events to the form's published methods. Every
+// error is a form::PlacedError at the object, property or value it is about.
 class FormBuilder {
  public:
   FormBuilder(TForm& form, rtl::TClass formClass, std::string fileName);
   void Build(std::string_view text);
-
-  // The names of the classes a description may use, for messages and tests.
-  static std::vector<std::string_view> ControlClassNames();
 
  private:
   friend struct PropertySetters;

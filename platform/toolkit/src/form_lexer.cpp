@@ -9,8 +9,11 @@
 
 namespace toolkit::form {
 
+PlacedError::PlacedError(std::string_view fileName, Position position, std::string_view message)
+    : rtl::Exception("%s:%i:%i: %s", {fileName, position.line, position.column, message}) {}
+
 void RaiseAt(std::string_view fileName, Position position, std::string_view message) {
-  throw rtl::Exception("%s:%i:%i: %s", {fileName, position.line, position.column, message});
+  throw PlacedError(fileName, position, message);
 }
 
 namespace {

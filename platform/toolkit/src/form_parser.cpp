@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -207,87 +206,10 @@ class Parser {
   std::unordered_map<std::string, Position> names_;
 };
 
-void WriteString(std::string& out, std::string_view text) {
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u{%X}", static_cast<unsigned>(c));
-          out += escape;
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
-void WriteValue(std::string& out, const Value& value) {
-  switch (value.kind()) {
-    case Value::Kind::Integer:
-      out += std::to_string(*value.AsInteger());
-      break;
-    case Value::Kind::String:
-      WriteString(out, *value.AsString());
-      break;
-    case Value::Kind::Boolean:
-      out += *value.AsBoolean() ? "true" : "false";
-      break;
-    case Value::Kind::Identifier:
-      out += value.AsIdentifier()->name;
-      break;
-    case Value::Kind::List: {
-      out += '[';
-      const std::vector<Value>& items = value.AsList()->items;
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out += ", ";
-        WriteValue(out, items[i]);
-      }
-      out += ']';
-      break;
-    }
-  }
-}
-
-void WriteObject(std::string& out, const Object& object, int indent) {
-  std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
-  out += pad + object.className + " " + object.name + " {\n";
-  for (const Property& property : object.properties) {
-    out += pad + "  " + property.name + " = ";
-    WriteValue(out, property.value);
-    out += '\n';
-  }
-  for (const Object& child : object.children) WriteObject(out, child, indent + 1);
-  out += pad + "}\n";
-}
-
 }  // namespace
 
 Object ParseForm(std::string_view text, std::string_view fileName) {
   return Parser(Lex(text, fileName), fileName).ParseRoot();
-}
-
-std::string WriteForm(const Object& root) {
-  std::string out;
-  WriteObject(out, root, 0);
-  return out;
 }
 
 }  // namespace toolkit::form

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "form_ast.h"
+#include "rtl/sysutils.h"
 
 // Window descriptions: one UTF-8 text file per window, one root object.
 //
@@ -36,16 +37,18 @@ inline constexpr int MaxDepth = 64;
 // Far above any real window, low enough that line and column numbers stay ints.
 inline constexpr std::size_t MaxTextSize = 16 * 1024 * 1024;
 
-// Parses one window description. Every error is an rtl::Exception whose message
-// begins "<fileName>:<line>:<column>: " and says what was expected and what was found.
+// An error about a place in a description: "<fileName>:<line>:<column>: <message>".
+// The reader and the builder raise nothing else about a description, so whoever
+// catches an error of another kind knows it still has to be placed.
+class PlacedError : public rtl::Exception {
+ public:
+  PlacedError(std::string_view fileName, Position position, std::string_view message);
+};
+
+// Parses one window description. Every error is a PlacedError that says what was
+// expected and what was found.
 Object ParseForm(std::string_view text, std::string_view fileName);
 
-// Writes the tree back as text that ParseForm reads into an equal tree. Positions
-// are not kept; the layout is one property per line.
-std::string WriteForm(const Object& root);
-
-// Raises rtl::Exception "<fileName>:<line>:<column>: <message>", the shape of every
-// message about a place in a description; the builder uses it for its own errors.
 [[noreturn]] void RaiseAt(std::string_view fileName, Position position, std::string_view message);
 
 }  // namespace toolkit::form

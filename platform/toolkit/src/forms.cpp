@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "form_builder.h"
+#include "form_parser.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
 #include "toolkit/dialogs.h"
@@ -218,15 +219,13 @@ rtl::TComponent* TForm::FieldComponent(std::string_view name, rtl::TClass expect
                          {file, ClassName(), name});
   }
   if (!component->InheritsFrom(expected)) {
+    const std::string message =
+        rtl::Format("%s is a %s, but %s declares its field %s as %s",
+                    {name, component->ClassName(), ClassName(), name, rtl::ClassName(expected)});
     auto place = places_.find(name);
-    std::string where = file;
-    if (place != places_.end()) {
-      where = rtl::Format("%s:%i:%i",
-                          {place->second.fileName, place->second.line, place->second.column});
-    }
-    throw rtl::Exception(
-        "%s: %s is a %s, but %s declares its field %s as %s",
-        {where, name, component->ClassName(), ClassName(), name, rtl::ClassName(expected)});
+    if (place == places_.end()) throw rtl::Exception(file + ": " + message);
+    throw form::PlacedError(place->second.fileName, {place->second.line, place->second.column},
+                            message);
   }
   return component;
 }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <deque>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "rtl/classes.h"
 #include "toolkit/export.h"
@@ -31,43 +29,6 @@ TOOLKIT_API DialogService& GetDialogService();
 // Puts a service in place (null: the Qt one again) and returns the one that was in
 // use before. The caller keeps ownership and keeps the service alive while set.
 TOOLKIT_API DialogService* SetDialogService(DialogService* service);
-
-// A dialog service for tests: it records every box in the order shown and answers
-// each open dialog with the next scripted answer. An open dialog with no answer left
-// raises rtl::Exception (and is counted), so a test never hangs on a missing answer.
-class TOOLKIT_API ScriptedDialogService : public DialogService {
- public:
-  enum class BoxKind { Message, Exception };
-  struct Box {
-    BoxKind kind;
-    std::string text;
-    friend bool operator==(const Box&, const Box&) = default;
-  };
-
-  void ShowMessage(const std::string& text) override;
-  void ShowException(const std::string& message) override;
-  std::optional<std::string> OpenFile(const TOpenDialog& dialog) override;
-
-  // Scripts the next open dialog: pick this path, or cancel.
-  void AnswerOpen(std::string path);
-  void CancelOpen();
-
-  const std::vector<Box>& Boxes() const noexcept { return boxes_; }
-  // Texts of the boxes of that kind, in order.
-  std::vector<std::string> Messages() const;
-  std::vector<std::string> Exceptions() const;
-  int OpenDialogsRun() const noexcept { return openRuns_; }
-  int UnansweredOpenDialogs() const noexcept { return unanswered_; }
-  std::size_t PendingAnswers() const noexcept { return answers_.size(); }
-  // Forgets the boxes, the counts and the answers not yet used.
-  void Reset();
-
- private:
-  std::vector<Box> boxes_;
-  std::deque<std::optional<std::string>> answers_;
-  int openRuns_ = 0;
-  int unanswered_ = 0;
-};
 
 // Shows a message box with the text and waits until it is dismissed.
 TOOLKIT_API void ShowMessage(const std::string& text);

@@ -72,11 +72,6 @@ class TOOLKIT_API TForm : public TWinControl {
   // A published method taking (rtl::TObject* sender, TCloseAction& action).
   rtl::TMethod OnClose;
 
-  // Where each named control was described (empty for a blank form).
-  const std::map<std::string, SourcePlace, std::less<>>& DescribedAt() const noexcept {
-    return places_;
-  }
-
  protected:
   // Builds the form from the description registered for formClass.
   TForm(rtl::TComponent* owner, rtl::TClass formClass);
@@ -97,6 +92,7 @@ class TOOLKIT_API TForm : public TWinControl {
   friend class FormWidget;
   void CloseFromWindow();
 
+  // Where each named control was described, for messages about its field.
   std::map<std::string, SourcePlace, std::less<>> places_;
   std::string resourceFile_;
 };

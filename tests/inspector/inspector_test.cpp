@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Startup.h"
+#include "Unit2.h"
+#include "workbench_test_support.h"
+
+namespace {
+
+using testsupport::ScopedPackage;
+using wbtest::ModuleList;
+using wbtest::PackageFile;
+
+std::vector<std::string> Items(const toolkit::TListBox* list) {
+  return list->Items().ToVector();
+}
+
+std::vector<rtl::HMODULE> Handles(const toolkit::TListBox* list) {
+  std::vector<rtl::HMODULE> handles;
+  for (int i = 0; i < list->Items().Count(); ++i) handles.push_back(list->Items().Objects(i));
+  return handles;
+}
+
+int IndexOf(const toolkit::TListBox* list, rtl::HMODULE module) {
+  const std::vector<rtl::HMODULE> handles = Handles(list);
+  const auto found = std::find(handles.begin(), handles.end(), module);
+  return found == handles.end() ? -1 : static_cast<int>(found - handles.begin());
+}
+
+// Selects the module's row as the keyboard does, so the list box runs its OnClick.
+void Select(toolkit::TListBox* list, rtl::HMODULE module) {
+  static_cast<QListWidget*>(list->Widget())->setCurrentRow(IndexOf(list, module));
+}
+
+// The three memos as the user reads them: Memo2, Memo1, Memo3.
+struct MemoLines {
+  std::vector<std::string> containsUnit, requiresPackage, dcpBpiName;
+  friend bool operator==(const MemoLines&, const MemoLines&) = default;
+};
+MemoLines Memos(const TForm2* form) {
+  return {form->Memo2->Lines().ToVector(), form->Memo1->Lines().ToVector(),
+          form->Memo3->Lines().ToVector()};
+}
+void PrintTo(const MemoLines& lines, std::ostream* out) {
+  *out << testing::PrintToString(lines.containsUnit) << " "
+       << testing::PrintToString(lines.requiresPackage) << " "
+       << testing::PrintToString(lines.dcpBpiName);
+}
+
+const MemoLines kInitialMemos = {{"Memo2"}, {"Memo1"}, {"Memo3"}};
+const MemoLines kNoMemos = {};
+const MemoLines kTwoUnitsMemos = {{"TwoFirst", "TwoSecond"}, {"rtl"}, {"libtwounits.so"}};
+
+// The inspector opened from a main window, with the executable in the module list as
+// start-up puts it.
+class Inspector : public testing::Test {
+ protected:
+  Inspector() {
+    rtl::RegisterModule(&executable_);
+    main_ = new TForm1(nullptr);
+  }
+  ~Inspector() override { rtl::UnregisterModule(&executable_); }
+  void TearDown() override {
+    delete main_;
+    EXPECT_EQ(Form2, nullptr) << "the inspector should go with the main window that owns it";
+    EXPECT_THROW(ShowPackageInfoEntry("x", rtl::ntContainsUnit, 0, nullptr), rtl::Exception)
+        << "no reference to the freed memos should be left";
+  }
+  // Presses "Посмотреть подключенные модули".
+  TForm2* Open() {
+    wbtest::Press(main_->Button1);
+    return Form2;
+  }
+  int InspectorsOwned() const {
+    int count = 0;
+    for (int i = 0; i < main_->ComponentCount(); ++i) {
+      count += main_->Components(i)->InheritsFrom(TForm2::StaticClass()) ? 1 : 0;
+    }
+    return count;
+  }
+
+  wbtest::ScopedDialogs dialogs_;
+  rtl::TLibModule executable_{nullptr, rtl::MainInstance()};
+  TForm1* main_ = nullptr;
+};
+
+TEST_F(Inspector, ListsEveryModuleAndShowsItAgainAsLeftUntilRefreshed) {
+  ScopedPackage twounits(PackageFile("twounits"));
+  TForm2* form = Open();
+  ASSERT_NE(form, nullptr) << "the open action should have stored the inspector";
+  EXPECT_EQ(form->Owner(), main_) << "the main window should own the inspector";
+  EXPECT_TRUE(form->Widget()->isVisible()) << "the inspector should be shown";
+  EXPECT_EQ(Handles(form->ListBox1), ModuleList())
+      << "item n should carry the handle of the n-th module list record";
+  const std::vector<std::string> items = Items(form->ListBox1);
+  EXPECT_EQ(items.at(IndexOf(form->ListBox1, rtl::MainInstance())),
+            testsupport::ExecutablePath() + " []")
+      << "a module without description shows \" [\" directly followed by \"]\"";
+  EXPECT_EQ(items.at(IndexOf(form->ListBox1, twounits.Module())),
+            testsupport::RealPath(PackageFile("twounits")) +
+                " [Two units, one of them registering components]")
+      << "the item text is the file name, \" [\", the description and \"]\"";
+  EXPECT_EQ(form->ListBox1->ItemIndex(), -1) << "nothing is selected after opening";
+  EXPECT_EQ(Memos(form), kInitialMemos) << "opening leaves the memos as described";
+  EXPECT_EQ(Open(), form) << "a second press should show the same window";
+  EXPECT_EQ(InspectorsOwned(), 1);
+
+  Select(form->ListBox1, twounits.Module());
+  ASSERT_EQ(Memos(form), kTwoUnitsMemos)
+      << "two units, one required package and the build-artifact name, in their memos";
+  wbtest::Press(form->Button1);
+  wbtest::Press(form->Button1);
+  EXPECT_EQ(Items(form->ListBox1), items) << "two refreshes should list each module once";
+  EXPECT_EQ(Handles(form->ListBox1), ModuleList()) << "and attach the same handles";
+  EXPECT_EQ(form->ListBox1->ItemIndex(), -1) << "no item is selected after a refresh";
+  EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "a refresh leaves the memos as they were";
+
+  form->Close();
+  EXPECT_FALSE(form->Widget()->isVisible()) << "closing should hide the inspector";
+  ScopedPackage later(PackageFile("mark"));
+  EXPECT_EQ(Open(), form) << "the closed window should be shown again, not rebuilt";
+  EXPECT_TRUE(form->Widget()->isVisible());
+  EXPECT_EQ(Items(form->ListBox1), items) << "showing again should not refresh the list";
+  EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "the memos should read as they were left";
+  EXPECT_TRUE(dialogs_->Boxes().empty()) << "no box: " << dialogs_->Boxes()[0].text;
+}
+
+TEST_F(Inspector, SelectionReplacesTheMemosAndNothingToShowEmptiesThemQuietly) {
+  ScopedPackage base(PackageFile("pkgbase"));
+  ScopedPackage user(PackageFile("pkguser"));
+  TForm2* form = Open();
+  const MemoLines expected = {{"UserUnit", "UserExtra"}, {"rtl", "pkgbase"}, {"libpkguser.so"}};
+  // Another module first, so that the memos are cleared, not merely filled.
+  Select(form->ListBox1, base.Module());
+  Select(form->ListBox1, user.Module());
+  EXPECT_EQ(Memos(form), expected)
+      << "units to Memo2, required packages to Memo1, the build-artifact name to Memo3";
+  form->ListBox1Click(form->ListBox1);
+  EXPECT_EQ(Memos(form), expected) << "selecting it again shows the same, not twice";
+  Select(form->ListBox1, rtl::MainInstance());
+  EXPECT_EQ(Memos(form), kNoMemos) << "the executable carries no package information";
+  Select(form->ListBox1, user.Module());
+  form->ListBox1->SetItemIndex(-1);
+  form->ListBox1Click(form->ListBox1);
+  EXPECT_EQ(Memos(form), kNoMemos) << "a click with nothing selected clears the memos";
+  EXPECT_TRUE(dialogs_->Boxes().empty()) << "no box: " << dialogs_->Boxes()[0].text;
+}
+
+TEST_F(Inspector, EveryKindAboveOneLandsInMemo3AsItCame) {
+  TForm2* form = Open();
+  for (int kind : {2, 128, 255}) {
+    ShowPackageInfoEntry(" name ", static_cast<rtl::TNameType>(kind), 0xff, this);
+  }
+  EXPECT_EQ(Memos(form), (MemoLines{{"Memo2"}, {"Memo1"}, {"Memo3", " name ", " name ", " name "}}))
+      << "appended unchanged: not trimmed, repeats kept";
+}
+
+TEST_F(Inspector, TheListIsASnapshotUntilRefreshed) {
+  auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
+  const rtl::HMODULE gone = first->Module();
+  TForm2* form = Open();
+  const std::vector<std::string> before = Items(form->ListBox1);
+  ScopedPackage later(PackageFile("mark"));
+  first->Unload();
+  EXPECT_EQ(Items(form->ListBox1), before) << "loading and unloading change nothing by themselves";
+  ASSERT_GE(IndexOf(form->ListBox1, gone), 0) << "an unloaded package stays listed";
+  Select(form->ListBox1, gone);
+  EXPECT_EQ(Memos(form), kNoMemos) << "the unloaded package's item shows nothing";
+
+  wbtest::Press(form->Button1);
+  EXPECT_EQ(Handles(form->ListBox1), ModuleList())
+      << "after a refresh the list follows the module list again: the new package in, "
+         "the unloaded one out";
+}
+
+TEST_F(Inspector, AnItemWhoseAddressNowHoldsAnotherPackageShowsNothing) {
+  auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
+  ScopedPackage other(PackageFile("mark"));
+  TForm2* form = Open();
+  const int stale = IndexOf(form->ListBox1, first->Module());
+  first->Unload();
+  // The loader often maps the next library into the gap an unloaded one left, but
+  // not always; the item is pointed at another loaded package, as it then would be.
+  form->ListBox1->Items().SetObjects(stale, other.Module());
+  static_cast<QListWidget*>(form->ListBox1->Widget())->setCurrentRow(stale);
+  EXPECT_EQ(Memos(form), kNoMemos)
+      << "the item was made for the unloaded package, not for what sits at its address now";
+}
+
+TEST_F(Inspector, ASecondInspectorFreedLeavesTheFirstReportingNotCrashing) {
+  // The open action makes one inspector; a second made by hand takes the memo
+  // references, and freeing it leaves the first with none.
+  TForm2* first = Open();
+  delete new TForm2(main_);
+  Select(first->ListBox1, rtl::MainInstance());
+  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the selection should report, not crash";
+  EXPECT_NE(dialogs_->Exceptions()[0].find("ContainsUnitMemo"), std::string::npos);
+}
+
+// A package whose file is replaced by garbage while it stays loaded: its module is
+// in the module list, but its description can no longer be read.
+TEST_F(Inspector, AModuleWhoseDescriptionCannotBeReadFailsTheOpeningThenTheRefresh) {
+  testsupport::TempDir dir;
+  const std::string path = testsupport::RealPath(dir.Path()) + "/libmark.so";
+  auto spoil = [&] {
+    std::filesystem::remove(path);  // a new file: the mapped one is never written over
+    std::ofstream(path) << "this is no longer a package";
+  };
+  testsupport::CopyFile(PackageFile("mark"), path);
+  ScopedPackage spoiled(path);
+  ScopedPackage listedFirst(PackageFile("twounits"));  // loaded later, so listed before it
+  spoil();
+  EXPECT_EQ(Open(), nullptr) << "a construction that failed should not be stored";
+  EXPECT_EQ(InspectorsOwned(), 0) << "the half-built window should be gone";
+  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failure should be shown once";
+  EXPECT_NE(dialogs_->Exceptions()[0].find(path), std::string::npos) << "naming the file";
+  EXPECT_THROW(ShowPackageInfoEntry("x", rtl::ntContainsUnit, 0, nullptr), rtl::Exception)
+      << "the memos of the failed window should not be reachable any more";
+
+  testsupport::CopyFile(PackageFile("mark"), path);
+  TForm2* form = Open();
+  ASSERT_NE(form, nullptr) << "with the file readable again the next press builds the window";
+  EXPECT_EQ(InspectorsOwned(), 1) << "exactly one inspector after the failure";
+  Select(form->ListBox1, listedFirst.Module());
+  spoil();
+  dialogs_->Reset();
+  wbtest::Press(form->Button1);
+  const std::vector<rtl::HMODULE> modules = ModuleList();
+  const auto failing = std::find(modules.begin(), modules.end(), spoiled.Module());
+  EXPECT_EQ(Handles(form->ListBox1), std::vector<rtl::HMODULE>(modules.begin(), failing))
+      << "the modules before the failing one stay listed, it and the later ones are not";
+  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failed refresh should be shown once";
+  EXPECT_NE(dialogs_->Exceptions()[0].find(path), std::string::npos) << "naming the file";
+  EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "a failed refresh leaves the memos alone";
+  testsupport::CopyFile(PackageFile("mark"), path);
+  wbtest::Press(form->Button1);
+  EXPECT_EQ(Handles(form->ListBox1), ModuleList()) << "once the file reads again, all are listed";
+  EXPECT_EQ(dialogs_->Boxes().size(), 1u) << "that refresh should show no box";
+}
+
+// The program as a new user starts it: the demo package stdreg loaded through
+// LoadPack, then the inspector opened from the running main window.
+TEST(InspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
+  wbtest::ScopedDialogs dialogs;
+  dialogs->AnswerOpen(PackageFile("stdreg"));
+  bool checked = false;
+  wbtest::LoopScript script(
+      {[] { wbtest::Press(Form1->LoadPack); }, [] { wbtest::Press(Form1->Button1); },
+       [&] {
+         checked = true;
+         ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
+         EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
+         EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, in order";
+         const std::vector<std::string> items = Items(Form2->ListBox1);
+         const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
+         ASSERT_GE(exe, 0) << "the program itself should be listed";
+         EXPECT_EQ(items[exe], testsupport::ExecutablePath() + " []");
+         for (const char* file : {"/librtl.so [", "/libtoolkit.so [", "/libstdreg.so [Sample "}) {
+           EXPECT_EQ(std::count_if(items.begin(), items.end(),
+                                   [&](const std::string& text) {
+                                     return text.find(file) != std::string::npos &&
+                                            text.back() == ']';
+                                   }),
+                     1)
+               << file << " should be listed once with its description";
+         }
+         Select(Form2->ListBox1, LoadedPackage);
+         EXPECT_EQ(Memos(Form2), (MemoLines{{"Stdreg"}, {"rtl", "toolkit"}, {"libstdreg.so"}}))
+             << "its unit, the packages it requires and its build-artifact name";
+       },
+       [] { Form1->Widget()->close(); }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  EXPECT_TRUE(checked) << "the checks should have run inside the message loop";
+  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+  EXPECT_EQ(Form2, nullptr) << "the inspector should be freed with the main window";
+  EXPECT_TRUE(dialogs->Boxes().empty()) << "the run should show no box";
+}
+
+}  // namespace
