@@ -48,9 +48,14 @@ TEST_F(OwnershipTest, AMemoOnAnotherFormsSheetIsFreedOnceWhateverGoesFirst) {
     delete parts[first];
     EXPECT_EQ(memosFreed, 1) << first << ": the first to go frees the memo";
     EXPECT_TRUE(memoWidget.isNull()) << first << ": the memo's widget goes with the memo";
-    if (first == 0) EXPECT_EQ(sheet->ControlCount(), 0) << "the sheet lets go of the memo";
-    if (first != 0) EXPECT_EQ(owningForm->ComponentCount(), 0) << "the owner lets go of it";
-    if (first == 2) EXPECT_EQ(pages->PageCount(), 0) << "a freed sheet is no page any more";
+    if (first == 0) {
+      EXPECT_EQ(sheet->ControlCount(), 0) << "the sheet lets go of the memo";
+    } else {
+      EXPECT_EQ(owningForm->ComponentCount(), 0) << "the owner lets go of it";
+    }
+    if (first == 2) {
+      EXPECT_EQ(pages->PageCount(), 0) << "a freed sheet is no page any more";
+    }
     if (first != 0) delete owningForm;
     if (first != 1) delete drawingForm;
     EXPECT_EQ(memosFreed, 1) << first << ": nothing frees the memo again";
