@@ -17,7 +17,8 @@
 #               [FLAGS <0-255>]             the record's flags byte
 #               [OUTPUT_DIRECTORY <dir>]
 #               [FRAMEWORK])                the framework's own libraries: they export
-#                                           their API by visibility attributes
+#                                           their API by visibility attributes, and their
+#                                           soname is lib<name>.so.<WB_FRAMEWORK_SOVERSION>
 #
 # The file is lib<name>.so; its build-artifact name is that file name.
 #
@@ -132,6 +133,13 @@ function(add_package)
     VISIBILITY_INLINES_HIDDEN ON
     BUILD_RPATH "$ORIGIN"
     INSTALL_RPATH "$ORIGIN")
+  if(P_FRAMEWORK)
+    # Packages record the framework's libraries by their soname: a new number is a
+    # framework that packages built against the old one cannot use.
+    set_target_properties(${P_NAME} PROPERTIES
+      VERSION ${PROJECT_VERSION}
+      SOVERSION ${WB_FRAMEWORK_SOVERSION})
+  endif()
   # A GNU-unique symbol pins a library in memory: dlclose would not unmap it. (Clang
   # never emits them and does not know the flag.)
   target_compile_options(${P_NAME} PRIVATE $<$<COMPILE_LANG_AND_ID:CXX,GNU>:-fno-gnu-unique>)

@@ -74,7 +74,7 @@ TEST(DynamicReader, ReadsWhatTheLinkerWroteIntoAPackage) {
     return std::find(info.needed.begin(), info.needed.end(), name) != info.needed.end();
   };
   EXPECT_TRUE(needs("libpkprovider.so")) << "the library the package links is needed";
-  EXPECT_TRUE(needs("librtl.so")) << "every package needs the run-time library";
+  EXPECT_TRUE(needs("librtl.so.0")) << "every package needs the run-time library, by soname";
   EXPECT_EQ(std::vector<std::string>{"$ORIGIN"}, info.runpath)
       << "the SDK gives packages a RUNPATH of $ORIGIN, unexpanded here";
   EXPECT_TRUE(info.rpath.empty()) << "no old-style RPATH";

@@ -82,7 +82,7 @@ TEST(Preflight, ThisProcessFindsTheFrameworkAndTheCache) {
   EXPECT_EQ(std::filesystem::canonical(Dir(PKGINFO_TOOL) + "/../lib"),
             std::filesystem::canonical(paths.frameworkDirectory))
       << "the build puts the libraries in lib/ beside bin/";
-  EXPECT_TRUE(std::filesystem::exists(paths.frameworkDirectory + "/librtl.so"))
+  EXPECT_TRUE(std::filesystem::exists(paths.frameworkDirectory + "/librtl.so.0"))
       << "the framework directory holds the librtl.so this process runs with: "
       << paths.frameworkDirectory;
   EXPECT_TRUE(std::any_of(paths.cache.begin(), paths.cache.end(), [](const auto& e) {
@@ -98,7 +98,7 @@ TEST(Preflight, APackageWithItsLibraryBesideItHasNothingMissing) {
   ASSERT_NE(nullptr, provider) << "the needed library is reported";
   EXPECT_EQ(Dir(NEEDY_PACKAGE) + "/libpkprovider.so", provider->path) << "found beside the package";
   EXPECT_EQ("RUNPATH", provider->how) << "through the package's $ORIGIN";
-  const Resolution* rtl = Find(report.libraries, "librtl.so");
+  const Resolution* rtl = Find(report.libraries, "librtl.so.0");
   ASSERT_NE(nullptr, rtl) << "the run-time library is needed";
   EXPECT_EQ("framework", rtl->how) << "it is loaded with the program, not searched for";
 }
@@ -164,9 +164,9 @@ TEST(Preflight, RequiredPackagesAreLookedForLikeTheLoaderDoes) {
             base->looked)
       << "beside the package first, then beside the run-time library";
 
-  // A run-time library with pkgbase beside it.
+  // A run-time library with pkgbase beside it, installed under its soname alone.
   TempDir framework;
-  framework.CopyIn(paths.frameworkDirectory + "/librtl.so", "librtl.so");
+  framework.CopyIn(paths.frameworkDirectory + "/librtl.so.0", "librtl.so.0");
   framework.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
   paths.frameworkDirectory = framework.Path();
   const CheckReport viaFramework = CheckPackage(user, paths);
@@ -175,6 +175,9 @@ TEST(Preflight, RequiredPackagesAreLookedForLikeTheLoaderDoes) {
   ASSERT_NE(nullptr, base);
   EXPECT_EQ(framework.File("libpkgbase.so"), base->path);
   EXPECT_EQ("beside the run-time library", base->how);
+  const Resolution* runtime = Find(viaFramework.packages, "rtl");
+  ASSERT_NE(nullptr, runtime);
+  EXPECT_EQ("framework", runtime->how) << "found by its soname, with no librtl.so beside it";
 
   dir.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
   const CheckReport beside = CheckPackage(user, paths);

@@ -129,13 +129,16 @@ class Checker {
   void FindFramework() {
     if (paths_.frameworkDirectory.empty()) return;
     for (const char* name : kFrameworkPackages) {
-      const std::string path = paths_.frameworkDirectory + "/lib" + name + ".so";
+      // By soname: packages need them by that name, and a run-time install has no
+      // other.
+      const std::string soname = "lib" + std::string(name) + ".so." RTL_FRAMEWORK_SOVERSION;
+      const std::string path = paths_.frameworkDirectory + "/" + soname;
       try {
         const auto info = rtl::detail::ReadPackageFile(path);
         if (info.hasRecord && info.record.name == name) {
           frameworkPackages_[name] = path;
-          loaded_["lib" + std::string(name) + ".so"] = path;
-          frameworkSonames_.insert("lib" + std::string(name) + ".so");
+          loaded_[soname] = path;
+          frameworkSonames_.insert(soname);
         }
       } catch (const rtl::Exception&) {
         // Not there, or not usable: then it is not loaded with the program either.

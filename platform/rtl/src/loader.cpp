@@ -94,7 +94,8 @@ std::string RuntimeLibraryDirectory() {
 }
 
 // A required package that is not loaded yet: beside the package that requires
-// it, else beside the run-time library.
+// it, else beside the run-time library. There the framework's own libraries may
+// be installed under their soname alone, without the development link.
 std::string LocateRequired(const std::string& fileName, const std::string& required,
                            const std::string& packageDirectory) {
   const std::string fileOfRequired = "lib" + required + ".so";
@@ -102,6 +103,9 @@ std::string LocateRequired(const std::string& fileName, const std::string& requi
   const std::string runtimeDirectory = RuntimeLibraryDirectory();
   if (!runtimeDirectory.empty() && runtimeDirectory != packageDirectory) {
     candidates.push_back(runtimeDirectory + "/" + fileOfRequired);
+  }
+  if (!runtimeDirectory.empty()) {
+    candidates.push_back(runtimeDirectory + "/" + fileOfRequired + "." RTL_FRAMEWORK_SOVERSION);
   }
   for (const std::string& candidate : candidates) {
     if (access(candidate.c_str(), F_OK) == 0) return candidate;
