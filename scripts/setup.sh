@@ -2,7 +2,8 @@
 # Installs what the build, the tests and the fuzz targets need on Debian 12.
 set -e
 packages="build-essential cmake ninja-build clang libclang-rt-14-dev qt6-base-dev nlohmann-json3-dev
-  libgl-dev fonts-liberation libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth dpkg-dev file"
+  libgl-dev fonts-liberation libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth dpkg-dev file
+  debhelper help2man lintian"
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo
 fi
