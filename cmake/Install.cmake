@@ -1,7 +1,12 @@
-# What `cmake --install` puts into a prefix, and the Debian package made of it:
-# the framework's libraries and public headers, the package SDK as a CMake package
-# (lib/cmake/PackageSdk), pkginfo, the workbench with its desktop entry and icon,
-# and the demo packages.
+# What `cmake --install` puts into a prefix: the framework's libraries and public
+# headers, the package SDK as a CMake package (lib/cmake/PackageSdk), pkginfo, the
+# workbench with its desktop entry and icon, and the demo packages.
+#
+# The components are the Debian packages' parts (debian/rules): "rtl" and
+# "toolkit", the run-time libraries by soname; "sdk", the headers, the development
+# links and the CMake package; everything else is in the default component
+# "workbench" (CMAKE_INSTALL_DEFAULT_COMPONENT_NAME), so a new program is packaged
+# with the workbench without further ado.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -31,16 +36,19 @@ if(TARGET toolkit)
 endif()
 # The public headers use C++20 (std::span, designated initialisers).
 set_property(TARGET rtl APPEND PROPERTY INTERFACE_COMPILE_FEATURES cxx_std_20)
-install(TARGETS ${_wb_sdk_targets} EXPORT PackageSdkTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+foreach(_wb_library ${_wb_sdk_targets})
+  install(TARGETS ${_wb_library} EXPORT PackageSdkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${_wb_library} NAMELINK_COMPONENT sdk
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endforeach()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/rtl/include/rtl
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk)
 if(WB_SDK_HAS_TOOLKIT)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/toolkit/include/toolkit
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk)
 endif()
-install(EXPORT PackageSdkTargets NAMESPACE PackageSdk:: DESTINATION ${WB_SDK_CMAKE_DIR})
+install(EXPORT PackageSdkTargets NAMESPACE PackageSdk:: DESTINATION ${WB_SDK_CMAKE_DIR}
+  COMPONENT sdk)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PackageSdkConfig.cmake.in
   ${CMAKE_BINARY_DIR}/sdk/PackageSdkConfig.cmake
   INSTALL_DESTINATION ${WB_SDK_CMAKE_DIR})
@@ -52,7 +60,7 @@ install(FILES
   ${CMAKE_BINARY_DIR}/sdk/PackageSdkConfigVersion.cmake
   ${CMAKE_CURRENT_LIST_DIR}/PackageSdk.cmake
   ${CMAKE_CURRENT_LIST_DIR}/FormResources.cmake
-  DESTINATION ${WB_SDK_CMAKE_DIR})
+  DESTINATION ${WB_SDK_CMAKE_DIR} COMPONENT sdk)
 
 if(TARGET workbench)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/package-workbench.desktop
@@ -65,29 +73,3 @@ foreach(_wb_demo stdreg extreg)
     install(TARGETS ${_wb_demo} LIBRARY DESTINATION ${WB_DEMO_PACKAGE_DIR})
   endif()
 endforeach()
-
-# The Debian package: `cpack -G DEB` in the build folder.
-set(CPACK_PACKAGE_NAME package-workbench)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Package Workbench developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "Workbench for run-time packages of a component framework, with its SDK")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Loads run-time packages into a running process, lists the loaded modules with \
-their package information, and runs registration procedures into a component \
-palette. Includes the framework's libraries (rtl, toolkit), their headers, the \
-package SDK for CMake (find_package(PackageSdk)) and pkginfo, which reads, checks \
-and registers packages without the workbench.")
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Package Workbench developers <workbench@localhost>")
-set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-# dpkg-shlibdeps finds the C, C++ and Qt libraries the binaries need; the
-# framework's own libraries come with the package.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-  ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-Linux/usr/${CMAKE_INSTALL_LIBDIR})
-# Building packages against the SDK needs a compiler, CMake and Qt's headers.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cmake, g++, qt6-base-dev")
-include(CPack)

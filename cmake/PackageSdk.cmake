@@ -9,13 +9,24 @@
 #               [LINK <target>...]          further libraries to link
 #               [EXPORTS <symbol>...]       plain C symbols to export besides the SDK's
 #               [EXPORT_CLASSES <class>...] C++ classes other packages derive from or use:
-#                                           their members, vtable and type information
+#                                           their members, vtable and type information.
+#                                           Declare each one `class RTL_PACKAGE_API <class>`
+#                                           (rtl/package_sdk.h): packages are compiled with
+#                                           hidden visibility. The build fails when a named
+#                                           class exports nothing.
 #               [FLAGS <0-255>]             the record's flags byte
 #               [OUTPUT_DIRECTORY <dir>]
 #               [FRAMEWORK])                the framework's own libraries: they export
-#                                           their API by visibility attributes
+#                                           their API by visibility attributes, and their
+#                                           soname is lib<name>.so.<WB_FRAMEWORK_SOVERSION>
 #
 # The file is lib<name>.so; its build-artifact name is that file name.
+#
+# A package that others build on offers its headers too, e.g.
+#   target_include_directories(gaugebase PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+# and a package that builds on it names it in REQUIRES, which also links it. Put
+# both packages in one folder (CMAKE_LIBRARY_OUTPUT_DIRECTORY): the loader looks for
+# a required package beside the package that requires it, then beside librtl.
 
 include_guard(GLOBAL)
 
@@ -148,6 +159,13 @@ function(add_package)
     VISIBILITY_INLINES_HIDDEN ON
     BUILD_RPATH "$ORIGIN"
     INSTALL_RPATH "$ORIGIN")
+  if(P_FRAMEWORK)
+    # Packages record the framework's libraries by their soname: a new number is a
+    # framework that packages built against the old one cannot use.
+    set_target_properties(${P_NAME} PROPERTIES
+      VERSION ${PROJECT_VERSION}
+      SOVERSION ${WB_FRAMEWORK_SOVERSION})
+  endif()
   # A GNU-unique symbol pins a library in memory: dlclose would not unmap it. (Clang
   # never emits them and does not know the flag.)
   target_compile_options(${P_NAME} PRIVATE $<$<COMPILE_LANG_AND_ID:CXX,GNU>:-fno-gnu-unique>)
@@ -193,5 +211,38 @@ function(add_package)
     file(CONFIGURE OUTPUT ${script} CONTENT "{\n  global: ${globals}\n  local: *;\n};\n" @ONLY)
     target_link_options(${P_NAME} PRIVATE -Wl,--version-script=${script})
     set_property(TARGET ${P_NAME} APPEND PROPERTY LINK_DEPENDS ${script})
+    if(P_EXPORT_CLASSES AND CMAKE_NM)
+      string(REPLACE ";" "," classes "${P_EXPORT_CLASSES}")
+      add_custom_command(TARGET ${P_NAME} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} "-DPACKAGE_FILE=$<TARGET_FILE:${P_NAME}>" "-DCLASSES=${classes}"
+                "-DNM=${CMAKE_NM}" -P ${_PACKAGE_SDK_DIR}/PackageSdk.cmake
+        VERBATIM)
+    endif()
   endif()
 endfunction()
+
+# Run as a script by add_package after linking a package with EXPORT_CLASSES. A
+# class none of whose members left the package was declared without
+# RTL_PACKAGE_API; the packages deriving from it would fail to link, far from the
+# cause.
+if(CMAKE_SCRIPT_MODE_FILE AND DEFINED PACKAGE_FILE)
+  execute_process(COMMAND ${NM} -D -C --defined-only ${PACKAGE_FILE}
+    OUTPUT_VARIABLE symbols ERROR_VARIABLE error RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${PACKAGE_FILE}: cannot list its exports: ${error}")
+  endif()
+  string(REPLACE "," ";" classes "${CLASSES}")
+  set(missing "")
+  foreach(cls ${classes})
+    string(FIND "${symbols}" " ${cls}::" at)
+    if(at EQUAL -1)
+      list(APPEND missing ${cls})
+    endif()
+  endforeach()
+  if(missing)
+    list(JOIN missing ", " missing)
+    message(FATAL_ERROR "${PACKAGE_FILE} exports no member of ${missing}, which EXPORT_CLASSES "
+      "names: packages are compiled with hidden visibility, so declare each such class as "
+      "`class RTL_PACKAGE_API Name` (rtl/package_sdk.h)")
+  endif()
+endif()

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "rtl/package_sdk.h"
 #include "toolkit/stdctrls.h"
 
-// A label that greets: its caption starts as "Hello, world!".
-class THelloLabel : public toolkit::TLabel {
+// A label that greets: its caption starts as "Hello, world!". Other packages may
+// derive from it (examples/welcome_package does): RTL_PACKAGE_API here and
+// EXPORT_CLASSES in CMakeLists.txt export it.
+class RTL_PACKAGE_API THelloLabel : public toolkit::TLabel {
   RTL_CLASS(THelloLabel, toolkit::TLabel)
  public:
   explicit THelloLabel(rtl::TComponent* owner);

@@ -260,7 +260,7 @@ TEST(InspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
          const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
          ASSERT_GE(exe, 0) << "the program itself should be listed";
          EXPECT_EQ(items[exe], testsupport::ExecutablePath() + " []");
-         for (const char* file : {"/librtl.so [", "/libtoolkit.so [", "/libstdreg.so [Sample "}) {
+         for (const char* file : {"/librtl.so.", "/libtoolkit.so.", "/libstdreg.so [Sample "}) {
            EXPECT_EQ(std::count_if(items.begin(), items.end(),
                                    [&](const std::string& text) {
                                      return text.find(file) != std::string::npos &&

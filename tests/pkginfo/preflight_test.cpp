@@ -232,10 +232,14 @@ TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
   const auto find = [&] {
     return rtl::detail::FindRequiredPackage("pkgbase", requirer.Path(), runtime.Path());
   };
-  const std::vector<std::string> both{requirer.File("libpkgbase.so"),
-                                      runtime.File("libpkgbase.so")};
-  EXPECT_EQ(both, find().looked) << "the two places, in order";
-  EXPECT_EQ("", find().path) << "in neither";
+  const std::vector<std::string> places{requirer.File("libpkgbase.so"),
+                                        runtime.File("libpkgbase.so"),
+                                        runtime.File("libpkgbase.so.0")};
+  EXPECT_EQ(places, find().looked) << "the places, in order";
+  EXPECT_EQ("", find().path) << "in none";
+  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so.0");
+  EXPECT_EQ(runtime.File("libpkgbase.so.0"), find().path)
+      << "a run-time install has the framework's libraries by their soname alone";
   runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
   EXPECT_EQ(runtime.File("libpkgbase.so"), find().path);
   EXPECT_EQ("beside the run-time library", find().how);

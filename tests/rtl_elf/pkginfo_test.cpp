@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ TEST(Pkginfo, BadFilesGetOneLineEachAndTheRestIsStillPrinted) {
 TEST(Pkginfo, UsageAndUsageErrors) {
   EXPECT_EQ(0u, RunPkginfo({"--help"}).out.rfind("Usage: pkginfo", 0))
       << "--help prints the usage on stdout";
+  const ToolRun version = RunPkginfo({"--version"});
+  EXPECT_TRUE(version.status == 0 &&
+              std::regex_match(version.out, std::regex("pkginfo \\d+\\.\\d+\\.\\d+\n")))
+      << "--version prints the name and version, as help2man expects: " << version.out;
   const ToolRun none = RunPkginfo({});
   EXPECT_EQ(2, none.status) << "no file is a usage error";
   EXPECT_NE(std::string::npos, none.err.find("Usage: pkginfo")) << "usage goes to stderr";

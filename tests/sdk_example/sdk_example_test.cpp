@@ -1,10 +1,14 @@
-// The example package, built against the installed SDK by its own CMake project,
-// goes into the workbench's slot and its registration procedure fills the palette.
+// The example packages, built against the installed SDK by their own CMake
+// projects, go into the workbench's slot and their registration procedures fill the
+// palette. welcome derives its control from a class of hello, in another package.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "registration_test_support.h"
 #include "rtl/package.h"
@@ -14,49 +18,82 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The built example, named by CI; empty when it was not built.
-std::string ExamplePackage() {
-  const char* path = std::getenv("WB_EXAMPLE_PACKAGE");
-  return path != nullptr ? path : "";
+// The built examples, named by CI (separated by ':'); none when they were not built.
+std::vector<std::string> ExamplePackages() {
+  const char* list = std::getenv("WB_EXAMPLE_PACKAGES");
+  std::vector<std::string> files;
+  std::istringstream in(list != nullptr ? list : "");
+  for (std::string file; std::getline(in, file, ':');) {
+    if (!file.empty()) files.push_back(file);
+  }
+  return files;
 }
 
+struct Example {
+  std::string file;  // the file's name
+  std::string description;
+  std::string procedure;
+  std::string page;
+  std::string className;
+  std::string parentName;
+  std::string caption;
+};
+
+const Example kExamples[] = {
+    {"libhello.so", "Hello: a greeting label for the palette", "@HelloReg@Register$qqrv", "Hello",
+     "THelloLabel", "TLabel", "Hello, world!"},
+    {"libwelcome.so", "Welcome: hello's greeting label, and a welcome", "@Welcome@Register$qqrv",
+     "Welcome", "TWelcomeLabel", "THelloLabel", "Hello, world! Welcome aboard."},
+};
+
 TEST(SdkExample, LoadsIntoTheSlotAndFillsThePalette) {
-  const std::string file = ExamplePackage();
-  if (file.empty()) {
-    GTEST_SKIP() << "WB_EXAMPLE_PACKAGE is not set: build examples/hello_package against an "
-                    "installed SDK and name its libhello.so there";
+  const std::vector<std::string> files = ExamplePackages();
+  if (files.empty()) {
+    GTEST_SKIP() << "WB_EXAMPLE_PACKAGES is not set: build examples/hello_package and "
+                    "examples/welcome_package against an installed SDK and name their "
+                    "libhello.so and libwelcome.so there";
   }
-  wbtest::ScopedDialogs dialogs;
-  regtest::InWorkbench([&] {
-    dialogs->AnswerOpen(file);
-    wbtest::Press(Form1->LoadPack);
-    ASSERT_NE(0u, LoadedPackage) << file << " should be in the slot; errors: "
-                                 << testing::PrintToString(dialogs->Exceptions());
-    EXPECT_EQ("Hello: a greeting label for the palette", rtl::GetPackageDescription(file.c_str()))
-        << "the record the installed SDK wrote";
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    const std::string name = std::filesystem::path(file).filename();
+    const auto* example = std::find_if(std::begin(kExamples), std::end(kExamples),
+                                       [&](const Example& e) { return e.file == name; });
+    ASSERT_NE(std::end(kExamples), example) << "not an example package";
+    wbtest::ScopedDialogs dialogs;
+    regtest::InWorkbench([&] {
+      dialogs->AnswerOpen(file);
+      wbtest::Press(Form1->LoadPack);
+      ASSERT_NE(0u, LoadedPackage)
+          << file
+          << " should be in the slot; errors: " << testing::PrintToString(dialogs->Exceptions());
+      EXPECT_EQ(example->description, rtl::GetPackageDescription(file.c_str()))
+          << "the record the installed SDK wrote";
 
-    Form1->Edit3->SetText("@HelloReg@Register$qqrv");
-    wbtest::Press(Form1->Button8);
-    EXPECT_EQ(Lines{"THelloLabel"}, regtest::PageLines("Hello"))
-        << "the package's page lists its control";
-    EXPECT_EQ(Lines{"BRRRRR"}, dialogs->Messages()) << "the procedure returned";
-    EXPECT_TRUE(dialogs->Exceptions().empty()) << testing::PrintToString(dialogs->Exceptions());
+      Form1->Edit3->SetText(example->procedure);
+      wbtest::Press(Form1->Button8);
+      EXPECT_EQ(Lines{example->className}, regtest::PageLines(example->page))
+          << "the package's page lists its control";
+      EXPECT_EQ(Lines{"BRRRRR"}, dialogs->Messages()) << "the procedure returned";
+      EXPECT_TRUE(dialogs->Exceptions().empty()) << testing::PrintToString(dialogs->Exceptions());
 
-    // The class is the package's own, and it works: made through the registry, it
-    // is a toolkit label with the package's caption.
-    const rtl::TClass cls = rtl::GetClass("THelloLabel");
-    ASSERT_NE(nullptr, cls) << "the class registry knows the control after registration";
-    EXPECT_EQ(LoadedPackage, rtl::ModuleFromAddress(cls))
-        << "its descriptor lives in the loaded package";
-    ASSERT_NE(nullptr, cls->Create) << "a component class can be created from its reference";
-    std::unique_ptr<rtl::TComponent> label(cls->Create(nullptr));
-    auto* control = dynamic_cast<toolkit::TControl*>(label.get());
-    ASSERT_NE(nullptr, control) << "THelloLabel is a toolkit control";
-    EXPECT_EQ("Hello, world!", control->Caption());
-  });
-  EXPECT_TRUE(dialogs->Exceptions().empty())
-      << "unloading finalises the package without complaint: "
-      << testing::PrintToString(dialogs->Exceptions());
+      // The class is the package's own, and it works: made through the registry, it
+      // is a toolkit control whose caption its constructors, its parent's first, set.
+      const rtl::TClass cls = rtl::GetClass(example->className);
+      ASSERT_NE(nullptr, cls) << "the class registry knows the control after registration";
+      EXPECT_EQ(LoadedPackage, rtl::ModuleFromAddress(cls))
+          << "its descriptor lives in the loaded package";
+      ASSERT_NE(nullptr, cls->Parent);
+      EXPECT_EQ(example->parentName, cls->Parent->Name) << "the class it derives from";
+      ASSERT_NE(nullptr, cls->Create) << "a component class can be created from its reference";
+      std::unique_ptr<rtl::TComponent> label(cls->Create(nullptr));
+      auto* control = dynamic_cast<toolkit::TControl*>(label.get());
+      ASSERT_NE(nullptr, control) << "the class is a toolkit control";
+      EXPECT_EQ(example->caption, control->Caption());
+    });
+    EXPECT_TRUE(dialogs->Exceptions().empty())
+        << "unloading finalises the package without complaint: "
+        << testing::PrintToString(dialogs->Exceptions());
+  }
 }
 
 }  // namespace

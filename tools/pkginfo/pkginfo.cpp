@@ -16,27 +16,33 @@
 
 namespace {
 
+// Laid out the way help2man reads it: the manual page is made from this text.
 constexpr const char* kUsage =
     "Usage: pkginfo [--json] [--] FILE...\n"
-    "       pkginfo --check [--json] FILE...\n"
-    "       pkginfo --register [--json] FILE [PROCEDURE]\n"
-    "\n"
+    "  or:  pkginfo --check [--json] FILE...\n"
+    "  or:  pkginfo --register [--json] FILE [PROCEDURE]\n"
     "Without a mode, prints the package information of each package FILE without\n"
     "loading it: package name, description, required packages, contained units,\n"
     "build-artifact name, registration procedures and other exports.\n"
     "\n"
-    "--check   tells, without running any code of FILE, whether the workbench could\n"
-    "          load it: finds each required package the way the package loader does,\n"
-    "          then asks the system's dynamic linker, in trace mode, where it finds\n"
-    "          each library and which symbols it cannot bind. A plain library gets\n"
-    "          the linker's answer too, and the verdict that it is no package.\n"
-    "--register LOADS FILE, WHICH RUNS ITS CODE, then runs the registration procedure\n"
-    "          PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when none is\n"
-    "          named) and prints the palette pages and classes registered, in order.\n"
-    "--json    prints one JSON object per FILE instead of text, errors included.\n"
+    "Options:\n"
+    "  --check     tells, without running any code of FILE, whether the workbench\n"
+    "              could load it: finds each required package the way the package\n"
+    "              loader does, then asks the system's dynamic linker, in trace\n"
+    "              mode, where it finds each library and which symbols it cannot\n"
+    "              bind. A plain library gets the linker's answer too, and the\n"
+    "              verdict that it is no package.\n"
+    "  --register  LOADS FILE, WHICH RUNS ITS CODE, then runs the registration\n"
+    "              procedure PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when\n"
+    "              none is named) and prints the palette pages and classes\n"
+    "              registered, in order.\n"
+    "  --json      prints one JSON object per FILE instead of text, errors included.\n"
+    "  --help      prints this text.\n"
+    "  --version   prints pkginfo's version.\n"
     "\n"
-    "Exit status: 0 when every file could be read (with --check: would load; with\n"
-    "--register: every procedure returned), 1 otherwise, 2 on a usage error.\n";
+    "Exit status:\n"
+    "  0 when every file could be read (with --check: would load; with --register:\n"
+    "  every procedure returned), 1 otherwise, 2 on a usage error.\n";
 
 std::string Join(const std::vector<std::string>& items) {
   if (items.empty()) return "(none)";
@@ -261,6 +267,9 @@ int main(int argc, char** argv) {
       options = false;
     } else if (options && (arg == "--help" || arg == "-h")) {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (options && arg == "--version") {
+      std::printf("pkginfo %s\n", PKGINFO_VERSION);
       return 0;
     } else if (options && arg == "--json") {
       asJson = true;

@@ -56,7 +56,7 @@ void LoadFramework(const rtl::detail::PackageRecord& record) {
   const std::string directory = FrameworkDirectory();
   for (const std::string& required : record.requiredPackages) {
     if (required != "toolkit" || directory.empty()) continue;
-    const std::string path = directory + "/libtoolkit.so";
+    const std::string path = directory + "/libtoolkit.so." RTL_FRAMEWORK_SOVERSION;
     if (access(path.c_str(), F_OK) == 0) rtl::LoadPackage(path);
   }
 }

@@ -4,14 +4,13 @@
 #include <functional>
 #include <string>
 
+#include "rtl/package_sdk.h"
 #include "toolkit/controls.h"
-
-// What stdreg offers to packages that build on it.
-#define STDREG_API __attribute__((visibility("default")))
 
 // A rectangle filled with one colour. Its caption is that colour as "#RRGGBB";
 // setting the caption to such a text sets the colour, any other text raises.
-class STDREG_API TColorSwatch : public toolkit::TWinControl {
+// Offered to packages that build on stdreg (EXPORT_CLASSES in its add_package).
+class RTL_PACKAGE_API TColorSwatch : public toolkit::TWinControl {
   RTL_CLASS(TColorSwatch, toolkit::TWinControl)
  public:
   explicit TColorSwatch(rtl::TComponent* owner);

@@ -21,6 +21,11 @@ RequiredPackageFile FindRequiredPackage(const std::string& name,
   if (!runtimeDirectory.empty() && runtimeDirectory != requirerDirectory) {
     search.looked.push_back(runtimeDirectory + "/" + file);
   }
+  // The framework's own libraries may be installed under their soname alone, without
+  // the development link.
+  if (!runtimeDirectory.empty()) {
+    search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);
+  }
   for (std::size_t i = 0; i < search.looked.size(); ++i) {
     if (access(search.looked[i].c_str(), F_OK) == 0) {
       search.path = search.looked[i];

@@ -18,7 +18,8 @@ struct RequiredPackageFile {
 };
 
 // lib<name>.so beside the package that requires it, else beside the run-time
-// library. A name that is not one the SDK writes raises instead of becoming part
+// library, where a framework library may also be there only as lib<name>.so.<soname
+// version>. A name that is not one the SDK writes raises instead of becoming part
 // of a path (the record reader lets no other through).
 RTL_API RequiredPackageFile FindRequiredPackage(const std::string& name,
                                                 const std::string& requirerDirectory,

@@ -10,6 +10,15 @@
 
 #define RTL_PACKAGE_SYMBOL extern "C" __attribute__((visibility("default"), used))
 
+// A class that other packages derive from or use. Put the macro in the class's
+// declaration and name the class in add_package's EXPORT_CLASSES:
+//   class RTL_PACKAGE_API TGaugeBase : public toolkit::TWinControl { ... };
+// Packages are compiled with hidden visibility, so without the macro the class's
+// members, vtable and type information never reach the export list; without
+// EXPORT_CLASSES the package's version script keeps them inside all the same.
+// add_package checks after linking that each class it names left the package.
+#define RTL_PACKAGE_API __attribute__((visibility("default")))
+
 // Adds one entry to the package's export table: an export name that need not be a
 // valid ELF symbol name (it may hold '@' and '$'), and the symbol that implements it.
 #define RTL_PACKAGE_EXPORT(exportName, symbol)                  \
