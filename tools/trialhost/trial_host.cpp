@@ -1,0 +1,358 @@
+// trialhost: runs package code on trial for the workbench and pkginfo, which start
+// it with a socket as its standard input (see trial_client.h). It waits for a
+// request, forks a child that does what was asked (load the files, call the
+// procedures, unload) and reports each stage it enters over a pipe, and answers with
+// what the child reported and how it ended: returned, died by a signal, exited, or
+// killed at the time limit. The host itself runs no package code, so it outlives
+// every trial; it ends when its client closes the socket.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "rtl/classes.h"
+#include "rtl/package.h"
+#include "rtl/sysutils.h"
+#include "trial_client.h"
+#include "trial_protocol.h"
+
+#ifdef WB_TRIAL_HOST_TOOLKIT
+#include <QtGlobal>
+
+#include "toolkit/forms.h"
+#endif
+
+namespace {
+
+// Set in a trial child: it must not check for leaks when package code calls exit().
+bool inTrialChild = false;
+// Where a trial child writes its reports.
+int reportFd = -1;
+
+void Report(const trial::Message& message) {
+  // A host gone away ends the child at its next report, which is what it should do.
+  trial::WriteAll(reportFd, message.Bytes());
+}
+
+void ReportStage(trial::StageKind kind, const std::string& package, const std::string& name) {
+  Report(
+      trial::Message(trial::kStage).Add(static_cast<std::uint64_t>(kind)).Add(package).Add(name));
+}
+
+void OnPackageStage(rtl::TPackageStage stage, const std::string& package, const std::string& unit) {
+  trial::StageKind kind = trial::StageKind::StaticConstructors;
+  switch (stage) {
+    case rtl::TPackageStage::StaticConstructors:
+      kind = trial::StageKind::StaticConstructors;
+      break;
+    case rtl::TPackageStage::UnitInitialization:
+      kind = trial::StageKind::UnitInitialization;
+      break;
+    case rtl::TPackageStage::UnitFinalization:
+      kind = trial::StageKind::UnitFinalization;
+      break;
+    case rtl::TPackageStage::StaticDestructors:
+      kind = trial::StageKind::StaticDestructors;
+      break;
+  }
+  ReportStage(kind, package, unit);
+}
+
+// Registers as the workbench's palette hook does, so that a class the registry
+// refuses fails here too; each call is reported with the names listed before the
+// failure, as the palette lists them.
+void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
+  trial::Message call(trial::kCall);
+  call.Add(page);
+  try {
+    for (std::int32_t i = 0; i <= high; ++i) {
+      call.Add(rtl::ClassName(classes[i]).View());
+      rtl::RegisterClass(classes[i]);
+    }
+  } catch (...) {
+    Report(call);
+    throw;
+  }
+  Report(call);
+}
+
+// The message of whatever is being handled.
+std::string CurrentError() {
+  try {
+    throw;
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception that is not an Exception";
+  }
+}
+
+void ReportFailure(const char* where) {
+  Report(trial::Message(trial::kFailure).Add(where).Add(CurrentError()));
+}
+
+struct Request {
+  std::chrono::milliseconds limit{0};
+  std::string directory;
+  trial::Request trial;
+};
+
+Request ParseRequest(const trial::Received& message) {
+  Request request;
+  std::size_t at = 0;
+  request.limit = std::chrono::milliseconds(message.Number(at++));
+  request.directory = message.Text(at++);
+  request.trial.unload = message.Number(at++) != 0;
+  for (std::uint64_t n = message.Number(at++); n > 0; --n) {
+    request.trial.files.push_back(message.Text(at++));
+  }
+  for (std::uint64_t n = message.Number(at++); n > 0; --n) {
+    trial::Request::Call call;
+    call.file = message.Number(at++);
+    call.name = message.Text(at++);
+    if (call.file >= request.trial.files.size()) {
+      throw std::runtime_error("trial request: a procedure of file " + std::to_string(call.file) +
+                               " of " + std::to_string(request.trial.files.size()));
+    }
+    request.trial.procedures.push_back(std::move(call));
+  }
+  return request;
+}
+
+// The sanitizers catch SIGSEGV and friends to print a report and then end the
+// process their own way (an abort, an exit status): a trial child must die of the
+// signal itself, so that it is told as what it is. The raw system call, because the
+// sanitizers also stand in for sigaction.
+void RestoreDefaultCrashSignals() {
+  struct KernelSigaction {
+    void (*handler)(int);
+    unsigned long flags;
+    void (*restorer)();
+    unsigned long mask;
+  };
+  for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP}) {
+    KernelSigaction action{SIG_DFL, 0, nullptr, 0};
+    syscall(SYS_rt_sigaction, signal, &action, nullptr, sizeof action.mask);
+  }
+}
+
+[[noreturn]] void RunChild(const Request& request, int out) {
+  inTrialChild = true;
+  reportFd = out;
+  // The package must not read the host's socket.
+  if (const int null = open("/dev/null", O_RDONLY); null >= 0) {
+    dup2(null, 0);
+    close(null);
+  }
+  RestoreDefaultCrashSignals();
+  // Its own process group: whatever it starts goes down with it at the time limit.
+  setpgid(0, 0);
+  // The workbench's working directory, as package code would see it there.
+  if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) {
+    // The files are absolute; only code that looks at the directory sees the difference.
+  }
+  ReportStage(trial::StageKind::Starting, {}, {});
+  rtl::PackageStageProc = &OnPackageStage;
+
+  std::vector<rtl::HMODULE> modules;
+  bool loaded = true;
+  for (const std::string& file : request.trial.files) {
+    try {
+      modules.push_back(rtl::LoadPackage(file));
+    } catch (...) {
+      ReportFailure("load");
+      loaded = false;
+      break;
+    }
+  }
+  if (loaded) {
+    rtl::RegisterComponentsProc = &RecordingHook;
+    for (const trial::Request::Call& call : request.trial.procedures) {
+      ReportStage(trial::StageKind::Procedure, {}, call.name);
+      using Procedure = void (*)();
+      const auto code =
+          reinterpret_cast<Procedure>(rtl::GetProcAddress(modules[call.file], call.name.c_str()));
+      if (code == nullptr) {
+        Report(trial::Message(trial::kMissing).Add(call.name));
+        break;
+      }
+      try {
+        code();
+      } catch (...) {
+        ReportFailure("procedure");
+        break;
+      }
+    }
+  }
+  if (request.trial.unload) {
+    for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
+      try {
+        rtl::UnloadPackage(*it);
+      } catch (...) {
+        ReportFailure("unload");
+      }
+    }
+  }
+  Report(trial::Message(trial::kDone));
+  // Nothing of the host's is the child's to tear down.
+  _exit(0);
+}
+
+std::size_t ReadSome(int fd, std::string& into) {
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    into.append(chunk, static_cast<std::size_t>(got));
+    return static_cast<std::size_t>(got);
+  }
+}
+
+// Runs one trial in a child and answers the client.
+bool Serve(const Request& request, int client) {
+  const auto refuse = [client](const char* what) {
+    const std::string reason = std::string(what) + ": " + std::strerror(errno);
+    return trial::WriteAll(client,
+                           trial::Message(trial::kEnd).Add("error").Add(0).Add(reason).Bytes());
+  };
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return refuse("cannot make a pipe");
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const bool answered = refuse("cannot fork");
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    return answered;
+  }
+  if (pid == 0) {
+    close(pipeEnds[0]);
+    RunChild(request, pipeEnds[1]);
+  }
+  close(pipeEnds[1]);
+  const int reports = pipeEnds[0];
+  // Told when the child ends even if something it started keeps the pipe open.
+  const int childFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+
+  std::string received;
+  const auto deadline = std::chrono::steady_clock::now() + request.limit;
+  bool pipeOpen = true;
+  bool ended = false;
+  bool timedOut = false;
+  int status = 0;
+  while (!ended) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timedOut = true;
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    pollfd watched[2] = {{pipeOpen ? reports : -1, POLLIN, 0}, {childFd, POLLIN, 0}};
+    const int polled = poll(watched, 2, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (polled < 0 && errno != EINTR) break;
+    if (pipeOpen && (watched[0].revents & (POLLIN | POLLHUP)) != 0) {
+      if (ReadSome(reports, received) == 0) pipeOpen = false;
+    }
+    const bool childReady = childFd >= 0 && (watched[1].revents & POLLIN) != 0;
+    // Without a pidfd the end of the pipe stands for the end of the child.
+    if (childReady || (childFd < 0 && !pipeOpen)) {
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      ended = true;
+    }
+  }
+  if (childFd >= 0) close(childFd);
+  // What the child wrote just before it ended; something it started may hold the
+  // pipe open, so only what is there now.
+  fcntl(reports, F_SETFL, O_NONBLOCK);
+  while (ReadSome(reports, received) > 0) {
+  }
+  close(reports);
+
+  received.resize(trial::CompleteLength(received));
+  trial::Message end(trial::kEnd);
+  if (timedOut) {
+    end.Add("time").Add(0);
+  } else if (WIFSIGNALED(status)) {
+    end.Add("signal").Add(static_cast<std::uint64_t>(WTERMSIG(status)));
+  } else {
+    end.Add("exit").Add(static_cast<std::uint64_t>(WIFEXITED(status) ? WEXITSTATUS(status) : 0));
+  }
+  return trial::WriteAll(client, received) && trial::WriteAll(client, end.Bytes());
+}
+
+#ifdef WB_TRIAL_HOST_TOOLKIT
+void Quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+#endif
+
+}  // namespace
+
+// LeakSanitizer asks this before it checks at exit: a trial child that package code
+// ends with exit() leaves the host's memory as it is, which is no leak.
+extern "C" __attribute__((visibility("default"))) int __lsan_is_turned_off() {
+  return inTrialChild ? 1 : 0;
+}
+
+int main() {
+  struct stat input {};
+  if (fstat(0, &input) != 0 || !S_ISSOCK(input.st_mode)) {
+    std::fputs(
+        "trialhost: runs package code on trial for the workbench and pkginfo, which start it;\n"
+        "it is not meant to be started by hand.\n",
+        stderr);
+    return 2;
+  }
+#ifdef WB_TRIAL_HOST_TOOLKIT
+  // Packages may create controls, as they may in the workbench; nothing is ever shown,
+  // and never on the user's display. Qt's start-up chatter is not the trial's.
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const QtMessageHandler previous = qInstallMessageHandler(&Quiet);
+  toolkit::Application->Initialize();
+  qInstallMessageHandler(previous);
+#endif
+  const int client = 0;
+  if (!trial::WriteAll(client, trial::Message(trial::kHello).Add(getpid()).Bytes())) return 1;
+  std::string buffer;
+  for (;;) {
+    std::optional<trial::Received> message;
+    try {
+      message = trial::TakeMessage(buffer);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trialhost: %s\n", e.what());
+      _exit(1);
+    }
+    if (!message) {
+      // The client has gone: nothing to flush or free, the process just ends.
+      if (ReadSome(client, buffer) == 0) _exit(0);
+      continue;
+    }
+    if (message->kind != trial::kRequest) continue;
+    try {
+      if (!Serve(ParseRequest(*message), client)) _exit(1);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trialhost: %s\n", e.what());
+      _exit(1);
+    }
+  }
+}
