@@ -32,6 +32,8 @@ constexpr const char* kUsage =
     "--register LOADS FILE, WHICH RUNS ITS CODE, then runs the registration procedure\n"
     "          PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when none is\n"
     "          named) and prints the palette pages and classes registered, in order.\n"
+    "          It all runs in a helper process: code that crashes, exits or overruns\n"
+    "          WB_TRIAL_TIMEOUT seconds (10 by default) is reported with its stage.\n"
     "--json    prints one JSON object per FILE instead of text, errors included.\n"
     "\n"
     "Exit status: 0 when every file could be read (with --check: would load; with\n"
