@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
@@ -47,6 +48,8 @@ int RunWorkbench() {
   // loads) allocates from the C library's one heap, so memory passes freely
   // between them and no shared memory manager needs to be set up first.
   ExecutableModule executable;
+  // Ready by the time the user has picked a package; start-up does not wait for it.
+  StartTrialHost();
   // A run starts with an empty slot, whatever an earlier run in this process left.
   LoadedPackage = 0;
   RunGuarded([] {
