@@ -21,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/classes.h"
@@ -153,16 +155,7 @@ void RestoreDefaultCrashSignals() {
 }
 
 [[noreturn]] void RunChild(const Request& request, int out) {
-  inTrialChild = true;
   reportFd = out;
-  // The package must not read the host's socket.
-  if (const int null = open("/dev/null", O_RDONLY); null >= 0) {
-    dup2(null, 0);
-    close(null);
-  }
-  RestoreDefaultCrashSignals();
-  // Its own process group: whatever it starts goes down with it at the time limit.
-  setpgid(0, 0);
   // The workbench's working directory, as package code would see it there.
   if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) {
     // The files are absolute; only code that looks at the directory sees the difference.
@@ -225,81 +218,189 @@ std::size_t ReadSome(int fd, std::string& into) {
   }
 }
 
-// Runs one trial in a child and answers the client.
-bool Serve(const Request& request, int client) {
+void WaitFor(pid_t pid, int* status) {
+  while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A child forked ahead of its trial, waiting for the request: the fork, the
+// costliest step of a trial, is then done while the client does something else.
+struct Child {
+  pid_t pid = -1;
+  int requests = -1;  // the host writes the request here
+  int reports = -1;   // the child writes its reports here
+  int ended = -1;     // a pidfd: readable once the child has ended (-1 without one)
+
+  void Close() {
+    for (int* fd : {&requests, &reports, &ended}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+  }
+  // Kills it unless it has ended, and reaps it.
+  void Finish() {
+    kill(pid, SIGKILL);
+    WaitFor(pid, nullptr);
+    Close();
+  }
+};
+
+[[noreturn]] void WaitForRequest(int requests, int reports) {
+  inTrialChild = true;
+  // The package must not read the host's socket.
+  if (const int null = open("/dev/null", O_RDONLY); null >= 0) {
+    dup2(null, 0);
+    close(null);
+  }
+  RestoreDefaultCrashSignals();
+  signal(SIGPIPE, SIG_DFL);
+  // Its own process group: whatever it starts goes down with it at the time limit.
+  setpgid(0, 0);
+  std::string buffer;
+  for (;;) {
+    std::optional<trial::Received> message;
+    try {
+      message = trial::TakeMessage(buffer);
+    } catch (const std::exception&) {
+      _exit(1);
+    }
+    if (message) {
+      close(requests);
+      RunChild(ParseRequest(*message), reports);
+    }
+    // The host has gone, or has dropped this spare.
+    if (ReadSome(requests, buffer) == 0) _exit(0);
+  }
+}
+
+std::optional<Child> ForkChild() {
+  int requests[2];
+  int reports[2];
+  if (pipe2(requests, O_CLOEXEC) != 0) return std::nullopt;
+  if (pipe2(reports, O_CLOEXEC) != 0) {
+    close(requests[0]);
+    close(requests[1]);
+    return std::nullopt;
+  }
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(requests[1]);
+    close(reports[0]);
+    WaitForRequest(requests[0], reports[1]);
+  }
+  close(requests[0]);
+  close(reports[1]);
+  if (pid < 0) {
+    close(requests[1]);
+    close(reports[0]);
+    return std::nullopt;
+  }
+  // Told when the child ends even if something it started keeps the pipe open.
+  return Child{pid, requests[1], reports[0], static_cast<int>(syscall(SYS_pidfd_open, pid, 0))};
+}
+
+// Whether the last complete message is the child's report that all has returned.
+bool EndsWithDone(std::string_view received) {
+  const std::size_t complete = trial::CompleteLength(received);
+  std::size_t at = 0;
+  char last = 0;
+  while (at < complete) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, received.data() + at, sizeof length);
+    last = received[at + sizeof length];
+    at += sizeof length + length;
+  }
+  return last == trial::kDone;
+}
+
+std::optional<Child> spare;
+
+// Runs one trial in the spare child and answers the client.
+bool Serve(const trial::Received& message, int client) {
   const auto refuse = [client](const char* what) {
     const std::string reason = std::string(what) + ": " + std::strerror(errno);
     return trial::WriteAll(client,
                            trial::Message(trial::kEnd).Add("error").Add(0).Add(reason).Bytes());
   };
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return refuse("cannot make a pipe");
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    const bool answered = refuse("cannot fork");
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    return answered;
+  const Request request = ParseRequest(message);
+  trial::Message forwarded(trial::kRequest);
+  for (const std::string& field : message.fields) forwarded.Add(field);
+  // A spare that has died since (killed from outside) is replaced once.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!spare) spare = ForkChild();
+    if (!spare) return refuse("cannot fork");
+    if (trial::WriteAll(spare->requests, forwarded.Bytes())) break;
+    spare->Finish();
+    spare.reset();
   }
-  if (pid == 0) {
-    close(pipeEnds[0]);
-    RunChild(request, pipeEnds[1]);
-  }
-  close(pipeEnds[1]);
-  const int reports = pipeEnds[0];
-  // Told when the child ends even if something it started keeps the pipe open.
-  const int childFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (!spare) return refuse("cannot hand the request to its child");
+  Child child = *spare;
+  spare.reset();
+  close(child.requests);
+  child.requests = -1;
 
   std::string received;
   const auto deadline = std::chrono::steady_clock::now() + request.limit;
   bool pipeOpen = true;
+  bool done = false;
   bool ended = false;
   bool timedOut = false;
   int status = 0;
-  while (!ended) {
+  while (!done && !ended) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       timedOut = true;
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+      kill(-child.pid, SIGKILL);
+      kill(child.pid, SIGKILL);
+      WaitFor(child.pid, &status);
       break;
     }
-    pollfd watched[2] = {{pipeOpen ? reports : -1, POLLIN, 0}, {childFd, POLLIN, 0}};
+    pollfd watched[2] = {{pipeOpen ? child.reports : -1, POLLIN, 0}, {child.ended, POLLIN, 0}};
     const int polled = poll(watched, 2, static_cast<int>(std::min<long long>(left.count(), 60000)));
     if (polled < 0 && errno != EINTR) break;
     if (pipeOpen && (watched[0].revents & (POLLIN | POLLHUP)) != 0) {
-      if (ReadSome(reports, received) == 0) pipeOpen = false;
+      if (ReadSome(child.reports, received) == 0) pipeOpen = false;
+      // All it was asked to do has returned: the answer need not wait for its exit.
+      done = EndsWithDone(received);
     }
-    const bool childReady = childFd >= 0 && (watched[1].revents & POLLIN) != 0;
+    const bool childEnded = child.ended >= 0 && (watched[1].revents & POLLIN) != 0;
     // Without a pidfd the end of the pipe stands for the end of the child.
-    if (childReady || (childFd < 0 && !pipeOpen)) {
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+    if (!done && (childEnded || (child.ended < 0 && !pipeOpen))) {
+      WaitFor(child.pid, &status);
       ended = true;
     }
   }
-  if (childFd >= 0) close(childFd);
-  // What the child wrote just before it ended; something it started may hold the
-  // pipe open, so only what is there now.
-  fcntl(reports, F_SETFL, O_NONBLOCK);
-  while (ReadSome(reports, received) > 0) {
+  if (ended || timedOut) {
+    // What it wrote just before it ended; something it started may hold the pipe
+    // open, so only what is there now.
+    fcntl(child.reports, F_SETFL, O_NONBLOCK);
+    while (ReadSome(child.reports, received) > 0) {
+    }
   }
-  close(reports);
 
   received.resize(trial::CompleteLength(received));
   trial::Message end(trial::kEnd);
   if (timedOut) {
     end.Add("time").Add(0);
-  } else if (WIFSIGNALED(status)) {
+  } else if (!done && WIFSIGNALED(status)) {
     end.Add("signal").Add(static_cast<std::uint64_t>(WTERMSIG(status)));
   } else {
     end.Add("exit").Add(static_cast<std::uint64_t>(WIFEXITED(status) ? WEXITSTATUS(status) : 0));
   }
-  return trial::WriteAll(client, received) && trial::WriteAll(client, end.Bytes());
+  const bool answered = trial::WriteAll(client, received) && trial::WriteAll(client, end.Bytes());
+
+  // Off the client's path: a child that reported all done is ending by itself.
+  if (done) {
+    pollfd exiting{child.ended, POLLIN, 0};
+    if (child.ended >= 0) poll(&exiting, 1, 2000);
+    kill(child.pid, SIGKILL);
+    WaitFor(child.pid, nullptr);
+  }
+  child.Close();
+  if (answered) spare = ForkChild();
+  return answered;
 }
 
 #ifdef WB_TRIAL_HOST_TOOLKIT
@@ -331,6 +432,9 @@ int main() {
   toolkit::Application->Initialize();
   qInstallMessageHandler(previous);
 #endif
+  // A child that has gone shows as a failed write, not as the end of the host.
+  signal(SIGPIPE, SIG_IGN);
+  spare = ForkChild();
   const int client = 0;
   if (!trial::WriteAll(client, trial::Message(trial::kHello).Add(getpid()).Bytes())) return 1;
   std::string buffer;
@@ -349,7 +453,7 @@ int main() {
     }
     if (message->kind != trial::kRequest) continue;
     try {
-      if (!Serve(ParseRequest(*message), client)) _exit(1);
+      if (!Serve(*message, client)) _exit(1);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "trialhost: %s\n", e.what());
       _exit(1);
