@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -245,8 +246,11 @@ struct Child {
   }
 };
 
-[[noreturn]] void WaitForRequest(int requests, int reports) {
+[[noreturn]] void WaitForRequest(pid_t host, int requests, int reports) {
   inTrialChild = true;
+  // A child never outlives its host: nobody would end it at the time limit.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != host) _exit(0);
   // The package must not read the host's socket.
   if (const int null = open("/dev/null", O_RDONLY); null >= 0) {
     dup2(null, 0);
@@ -283,11 +287,12 @@ std::optional<Child> ForkChild() {
     return std::nullopt;
   }
   std::fflush(nullptr);
+  const pid_t host = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     close(requests[1]);
     close(reports[0]);
-    WaitForRequest(requests[0], reports[1]);
+    WaitForRequest(host, requests[0], reports[1]);
   }
   close(requests[0]);
   close(reports[1]);
@@ -357,9 +362,17 @@ bool Serve(const trial::Received& message, int client) {
       WaitFor(child.pid, &status);
       break;
     }
-    pollfd watched[2] = {{pipeOpen ? child.reports : -1, POLLIN, 0}, {child.ended, POLLIN, 0}};
-    const int polled = poll(watched, 2, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    pollfd watched[3] = {{pipeOpen ? child.reports : -1, POLLIN, 0},
+                         {child.ended, POLLIN, 0},
+                         {client, POLLRDHUP, 0}};
+    const int polled = poll(watched, 3, static_cast<int>(std::min<long long>(left.count(), 60000)));
     if (polled < 0 && errno != EINTR) break;
+    // The client has gone: nobody waits for this trial any more.
+    if ((watched[2].revents & (POLLRDHUP | POLLHUP)) != 0) {
+      kill(-child.pid, SIGKILL);
+      kill(child.pid, SIGKILL);
+      _exit(0);
+    }
     if (pipeOpen && (watched[0].revents & (POLLIN | POLLHUP)) != 0) {
       if (ReadSome(child.reports, received) == 0) pipeOpen = false;
       // All it was asked to do has returned: the answer need not wait for its exit.
