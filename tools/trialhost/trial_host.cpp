@@ -428,6 +428,16 @@ extern "C" __attribute__((visibility("default"))) int __lsan_is_turned_off() {
   return inTrialChild ? 1 : 0;
 }
 
+// In a sanitizer build, an error a sanitizer finds in package code ends the child
+// with an abort, told as the crash it is, rather than with an exit status that could
+// pass for the package's own. The environment's options still take precedence.
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
+  return "abort_on_error=1";
+}
+extern "C" __attribute__((visibility("default"))) const char* __ubsan_default_options() {
+  return "abort_on_error=1";
+}
+
 int main() {
   struct stat input {};
   if (fstat(0, &input) != 0 || !S_ISSOCK(input.st_mode)) {
