@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include <QTimer>
+
 #include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
@@ -48,14 +50,15 @@ int RunWorkbench() {
   // loads) allocates from the C library's one heap, so memory passes freely
   // between them and no shared memory manager needs to be set up first.
   ExecutableModule executable;
-  // Ready by the time the user has picked a package; start-up does not wait for it.
-  StartTrialHost();
   // A run starts with an empty slot, whatever an earlier run in this process left.
   LoadedPackage = 0;
   RunGuarded([] {
     toolkit::Application->Initialize();
     toolkit::Application->CreateForm(Form1);
     toolkit::Application->CreateForm(Form3);
+    // Once the windows are up, the trial host starts and gets ready while the user
+    // picks a package; its start does not share the processor with start-up's.
+    QTimer::singleShot(0, [] { StartTrialHost(); });
     toolkit::Application->Run();
   });
   // The application object owns the windows, and they own what they made. Freed one
