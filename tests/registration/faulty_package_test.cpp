@@ -118,4 +118,19 @@ INSTANTIATE_TEST_SUITE_P(
              (info.param.action == Action::WholeProcessRun ? "WholeProcessRun" : "");
     });
 
+// A box needs a user, and a trial has none: there it goes on as if answered, so a
+// package that shows boxes loads and registers, each box shown once, by the real run.
+TEST(TrialRun, APackageThatShowsBoxesPassesItsTrial) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    dialogs->AnswerOpen(PackageFile("boxinit"));
+    Press(Form1->LoadPack);
+    Form1->Edit3->SetText("@BoxInit@Register$qqrv");
+    Press(Form1->Button8);
+    EXPECT_TRUE(dialogs->Exceptions().empty()) << dialogs->Exceptions().front();
+    EXPECT_EQ(dialogs->Messages(),
+              (std::vector<std::string>{"boxinit: starting", "boxinit: registering", "BRRRRR"}));
+  });
+}
+
 }  // namespace

@@ -36,6 +36,7 @@
 #ifdef WB_TRIAL_HOST_TOOLKIT
 #include <QtGlobal>
 
+#include "toolkit/dialogs.h"
 #include "toolkit/forms.h"
 #endif
 
@@ -418,6 +419,18 @@ bool Serve(const trial::Received& message, int client) {
 
 #ifdef WB_TRIAL_HOST_TOOLKIT
 void Quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// Nobody can answer a box in a trial: each is taken as answered at once (a message
+// as dismissed, an open dialog as cancelled), so that code that shows one goes on as
+// it does in the workbench once the user has answered, instead of waiting out the
+// time limit.
+class AnsweredDialogs final : public toolkit::DialogService {
+ public:
+  void ShowMessage(const std::string&) override {}
+  void ShowException(const std::string&) override {}
+  std::optional<std::string> OpenFile(const toolkit::TOpenDialog&) override { return std::nullopt; }
+};
+AnsweredDialogs answeredDialogs;
 #endif
 
 }  // namespace
@@ -454,6 +467,7 @@ int main() {
   const QtMessageHandler previous = qInstallMessageHandler(&Quiet);
   toolkit::Application->Initialize();
   qInstallMessageHandler(previous);
+  toolkit::SetDialogService(&answeredDialogs);
 #endif
   // A child that has gone shows as a failed write, not as the end of the host.
   signal(SIGPIPE, SIG_IGN);
