@@ -265,16 +265,18 @@ void Host::Stop() noexcept {
 }
 
 Outcome Host::Run(const Request& request, milliseconds limit) {
-  try {
-    return RunOnce(request, limit);
-  } catch (const HostLost&) {
-    Stop();
-  }
-  try {
-    return RunOnce(request, limit);
-  } catch (const HostLost& e) {
-    Stop();
-    throw std::runtime_error(e.what());
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return RunOnce(request, limit);
+    } catch (const HostLost& e) {
+      Stop();
+      if (attempt == 2) throw std::runtime_error(e.what());
+    } catch (...) {
+      // Whatever is left on the connection cannot be trusted: the next trial gets a
+      // new host.
+      Stop();
+      throw;
+    }
   }
 }
 
@@ -312,6 +314,8 @@ Outcome Host::RunOnce(const Request& request, milliseconds limit) {
     ready_ = true;
   }
 
+  // The limit, the directory, unload, the files, the procedures: as the host's
+  // ParseRequest reads it.
   const std::string directory = Directory();
   Message message(kRequest);
   message.Add(static_cast<std::uint64_t>(limit.count())).Add(directory).Add(request.unload ? 1 : 0);
