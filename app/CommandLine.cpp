@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "Unit1.h"
-#include "rtl/package.h"
 #include "toolkit/forms.h"
 
 namespace {
 
-// LoadPack, from the point where its open dialog has returned the file.
+// LoadPack, from the point where its open dialog has returned the file: the trial
+// included.
 void PutInSlot(const std::string& file) {
-  if (LoadedPackage != 0) {
-    rtl::UnloadPackage(LoadedPackage);
-    LoadedPackage = 0;
-  }
-  LoadedPackage = rtl::LoadPackage(file);
+  Form1->LoadIntoSlot(file);
 }
 
 // "Найти ф-ю регистрации:" with the name typed into its box. The name stays there,

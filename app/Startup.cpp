@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/package.h"
@@ -61,6 +62,9 @@ int RunWorkbench(const CommandLineRequest& request) {
     if (request.package) {
       QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
     }
+    // Once the windows are up, the trial host starts and gets ready while the user
+    // picks a package; its start does not share the processor with start-up's.
+    QTimer::singleShot(0, [] { StartTrialHost(); });
     toolkit::Application->Run();
   });
   // The application object owns the windows, and they own what they made. Freed one

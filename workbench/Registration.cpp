@@ -2,6 +2,7 @@
 
 #include "Registration.h"
 
+#include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
 #include "rtl/sysutils.h"
@@ -107,21 +108,57 @@ std::string RegistrationProcName(const std::string& unitName) {
 }
 
 void TForm1::Button8Click(rtl::TObject*) {
+  RunNamedProcedure(Edit3->Text());
+}
+
+void TForm1::RunNamedProcedure(const std::string& name) {
   // The hook goes in first, whether or not there is anything to run.
   rtl::RegisterComponentsProc = &PaletteRegisterComponents;
   if (LoadedPackage == 0) return;
-  const std::string name = Edit3->Text();
   // An export name ends at its first zero byte, so a typed name holding one can
   // match no export; looking up its front part would run the wrong procedure.
   if (name.find('\0') != std::string::npos) return;
   void* proc = rtl::GetProcAddress(LoadedPackage, name.c_str());
   if (proc == nullptr) return;
+  TryProcedures({{LoadedPackage, name}}, "the procedure was not run");
   reinterpret_cast<RegistrationProc>(proc)();
   toolkit::ShowMessage("BRRRRR");
 }
 
+namespace {
+
+void CollectInto(const std::string& name, rtl::TNameType, std::uint8_t, void* names) {
+  static_cast<std::vector<std::string>*>(names)->push_back(name);
+}
+
+// The procedures the whole-process run below would call, found as it finds them,
+// so that the trial runs the same ones. Nothing of the run's state is touched.
+std::vector<TrialProcedure> WholeProcessProcedures() {
+  std::vector<TrialProcedure> procedures;
+  for (rtl::TLibModule* module = rtl::LibModuleList(); module != nullptr; module = module->Next) {
+    std::vector<std::string> names;
+    try {
+      std::uint8_t flags = 0;
+      rtl::GetPackageInfo(module->Instance, &names, flags, &CollectInto);
+    } catch (...) {
+      continue;
+    }
+    for (const std::string& unit : names) {
+      const std::string procName = RegistrationProcName(unit);
+      if (procName.find('\0') != std::string::npos) continue;
+      if (rtl::GetProcAddress(module->Instance, procName.c_str()) != nullptr) {
+        procedures.push_back({module->Instance, procName});
+      }
+    }
+  }
+  return procedures;
+}
+
+}  // namespace
+
 void TForm1::Button7Click(rtl::TObject*) {
   rtl::RegisterComponentsProc = &PaletteRegisterComponents;
+  TryProcedures(WholeProcessProcedures(), "no procedure of the run was run");
   for (rtl::TLibModule* module = rtl::LibModuleList(); module != nullptr; module = module->Next) {
     UnitNames->Clear();
     try {

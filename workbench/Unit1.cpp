@@ -1,5 +1,8 @@
 #include "Unit1.h"
 
+#include <utility>
+
+#include "Trial.h"
 #include "Unit2.h"
 #include "rtl/sysutils.h"
 
@@ -26,22 +29,27 @@ TForm1::~TForm1() {
 
 void TForm1::LoadPackClick(rtl::TObject*) {
   if (!OpenDialog1->Execute()) return;
-  if (LoadedPackage != 0) {
-    rtl::UnloadPackage(LoadedPackage);
-    LoadedPackage = 0;
-  }
-  // A failed load raises here and leaves the slot empty: the old package is gone.
-  LoadedPackage = rtl::LoadPackage(OpenDialog1->FileName());
+  LoadIntoSlot(OpenDialog1->FileName());
+}
+
+void TForm1::LoadIntoSlot(const std::string& fileName) {
+  // Out of the slot before the unload, which may raise after it has finished (a
+  // unit that failed to finalise): the handle is dead either way.
+  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
+  // A trial that dies raises here, a failed load below: the slot stays empty.
+  TryLoad(fileName);
+  LoadedPackage = rtl::LoadPackage(fileName);
 }
 
 void TForm1::UnLoadPackClick(rtl::TObject*) {
-  if (LoadedPackage != 0) rtl::UnloadPackage(LoadedPackage);
-  LoadedPackage = 0;
+  // Emptied before the unload, which may raise once it has finished.
+  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
 }
 
 void TForm1::FormClose(rtl::TObject*, toolkit::TCloseAction&) {
-  // The slot keeps its value: the program is ending and nothing reads it again.
-  if (LoadedPackage != 0) rtl::UnloadPackage(LoadedPackage);
+  // Emptied first: an unload that raises would otherwise raise again at every
+  // further close, and the window could never close.
+  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
 }
 
 void TForm1::Button1Click(rtl::TObject*) {

@@ -45,6 +45,16 @@ class TForm1 : public toolkit::TForm {
   void Button7Click(rtl::TObject* sender);
   void Button8Click(rtl::TObject* sender);
 
+  // What LoadPack does once a file is chosen: unloads the package in the slot and
+  // empties it, tries the file's code in the trial host, then loads the file into
+  // the slot. Raises when any step fails, and the slot is then empty.
+  void LoadIntoSlot(const std::string& fileName);
+  // What "Найти ф-ю регистрации:" does with the name: installs the palette hook;
+  // then, when the slot's package exports that name, tries it in the trial host,
+  // calls it as a registration procedure and shows "BRRRRR". An empty slot or a name
+  // not exported does nothing more, silently.
+  void RunNamedProcedure(const std::string& name);
+
  private:
   std::unique_ptr<rtl::TStringList> unitNames_;
   // Every press of "Use TClassList" makes a list that lives as long as the window.

@@ -103,10 +103,12 @@ TraceFile::TraceFile() {
   ::close(fd);
   path_ = pattern;
   ::setenv("RTL_TEST_TRACE", path_.c_str(), 1);
+  ::setenv("RTL_TEST_TRACE_PID", std::to_string(::getpid()).c_str(), 1);
 }
 
 TraceFile::~TraceFile() {
   ::unsetenv("RTL_TEST_TRACE");
+  ::unsetenv("RTL_TEST_TRACE_PID");
   ::unlink(path_.c_str());
 }
 

@@ -81,7 +81,8 @@ std::string ExecutablePath();
 std::string PackageFile(const std::string& name);
 
 // The test packages write what their units do to the file named by RTL_TEST_TRACE;
-// this points it at a fresh file for as long as it lives.
+// this points it at a fresh file for as long as it lives, for what runs in this
+// process only (not in a trial of the same code).
 class TraceFile {
  public:
   TraceFile();

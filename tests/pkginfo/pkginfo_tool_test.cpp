@@ -171,6 +171,72 @@ TEST(PkginfoRegister, APackageOnTheToolkitRegistersAndUnloadsCleanly) {
       << "extreg registers its controls";
 }
 
+// Code that takes the process down ends pkginfo's run of it, not pkginfo: one line
+// says where it was and what happened, the JSON says the same in fields, exit 1.
+TEST(PkginfoRegister, PackageCodeThatEndsTheProcessIsReported) {
+  struct Case {
+    const char* package;
+    std::string stage;
+    Json ended;  // besides the stage
+    std::string how;
+  };
+  const Case cases[] = {
+      {"faultinit",
+       "the initialisation of unit FaultInit of package faultinit",
+       {{"signal", "SIGSEGV"}},
+       "died of signal SIGSEGV (Segmentation fault)"},
+      {"faultreg",
+       "procedure @FaultReg@Register$qqrv",
+       {{"signal", "SIGSEGV"}},
+       "died of signal SIGSEGV (Segmentation fault)"},
+      {"faultfini",
+       "the finalisation of unit FaultFini of package faultfini",
+       {{"signal", "SIGSEGV"}},
+       "died of signal SIGSEGV (Segmentation fault)"},
+      {"faultctor",
+       "the static constructors of package faultctor",
+       {{"signal", "SIGABRT"}},
+       "died of signal SIGABRT (Aborted)"},
+      {"faultabort",
+       "procedure @FaultAbort@Register$qqrv",
+       {{"signal", "SIGABRT"}},
+       "died of signal SIGABRT (Aborted)"},
+      {"faultexit",
+       "the initialisation of unit FaultExit of package faultexit",
+       {{"exitStatus", 3}},
+       "exited with status 3"},
+      {"faultloop",
+       "the initialisation of unit FaultLoop of package faultloop",
+       {{"timeLimitSeconds", 0.5}},
+       "overran its time limit of 0.5 s"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Package(c.package);
+    // The endless loop is cut short; the others end on their own long before.
+    const std::vector<std::string> limit = c.ended.contains("timeLimitSeconds")
+                                               ? std::vector<std::string>{"WB_TRIAL_TIMEOUT=0.5"}
+                                               : std::vector<std::string>{};
+    const auto text = testsupport::RunTool(PKGINFO_TOOL, {"--register", file}, limit);
+    EXPECT_EQ(1, text.status) << c.package << ": " << text.err;
+    const auto lines = pktest::Lines(text.err);
+    ASSERT_FALSE(lines.empty()) << c.package;
+    EXPECT_EQ("pkginfo: " + file + ": the trial run " + c.how + " in " + c.stage, lines.back());
+    if (c.stage.starts_with("procedure")) {
+      EXPECT_TRUE(Contains(text.out, "  page \"Faulty\": TFaulty\n"))
+          << "what it registered before it died is still shown:\n"
+          << text.out;
+    }
+
+    const auto json = testsupport::RunTool(PKGINFO_TOOL, {"--register", "--json", file}, limit);
+    EXPECT_EQ(1, json.status) << c.package;
+    const Json v = ParseJson(json.out);
+    Json ended = c.ended;
+    ended["stage"] = c.stage;
+    EXPECT_EQ(ended, v.at("ended")) << json.out;
+    EXPECT_FALSE(v.at("ok").get<bool>());
+  }
+}
+
 TEST(PkginfoJson, OneObjectPerFileErrorsIncluded) {
   testsupport::TempDir dir;
   const std::string text = dir.Write("notes.txt", "hi\n");

@@ -77,6 +77,41 @@ TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
       << "the message should name the file: " << dialogs->Exceptions()[0];
 }
 
+// An unload that raises has still unloaded: the slot is empty after it, so the
+// buttons work on and the next close of the main window ends the run.
+TEST(Startup, AFinalisationThatRaisesIsShownOnceAndTheRunStillEnds) {
+  ScopedDialogs dialogs;
+  const std::string finifail = wbtest::PackageFile("finifail");
+  const auto shown = [&] { return dialogs->Exceptions().size(); };
+  LoopScript script({[&] {
+                       dialogs->AnswerOpen(finifail);
+                       wbtest::Press(Form1->LoadPack);
+                       wbtest::Press(Form1->UnLoadPack);
+                       EXPECT_EQ(shown(), 1u) << "UnLoadPack should show the failure";
+                       wbtest::Press(Form1->UnLoadPack);
+                       dialogs->AnswerOpen(finifail);
+                       wbtest::Press(Form1->LoadPack);
+                       EXPECT_EQ(shown(), 1u) << "the slot should have been empty for both";
+                       dialogs->AnswerOpen(finifail);
+                       wbtest::Press(Form1->LoadPack);
+                       EXPECT_EQ(shown(), 2u) << "LoadPack's unload should show it once";
+                       EXPECT_EQ(LoadedPackage, 0u) << "and leave the slot empty";
+                       dialogs->AnswerOpen(finifail);
+                       wbtest::Press(Form1->LoadPack);
+                       Form1->Widget()->close();
+                     },
+                     [&] {
+                       EXPECT_EQ(shown(), 3u) << "closing should show it once";
+                       Form1->Widget()->close();
+                     }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  EXPECT_EQ(script.StepsRun(), 2) << "the close that raised should have left the run going";
+  EXPECT_FALSE(script.WatchdogFired()) << "the next close should have ended the run";
+  for (const std::string& message : dialogs->Exceptions()) {
+    EXPECT_NE(message.find("finalisation of unit FiniSecond"), std::string::npos) << message;
+  }
+}
+
 TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
   ScopedDialogs dialogs;
   const toolkit::FormResource* resource = toolkit::FindFormResource("TFORM3");

@@ -96,6 +96,17 @@ std::string RegistrationJson(const RegistrationRun& run) {
     procedures.push_back(std::move(item));
   }
   json["procedures"] = std::move(procedures);
+  if (run.ended) {
+    Json ended = {{"stage", run.ended->stage}};
+    if (!run.ended->signal.empty()) {
+      ended["signal"] = run.ended->signal;
+    } else if (run.ended->exitStatus >= 0) {
+      ended["exitStatus"] = run.ended->exitStatus;
+    } else {
+      ended["timeLimitSeconds"] = run.ended->timeLimitSeconds;
+    }
+    json["ended"] = std::move(ended);
+  }
   json["ok"] = run.Ok();
   return Line(json);
 }

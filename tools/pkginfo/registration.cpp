@@ -1,33 +1,15 @@
 #include "registration.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <exception>
 
 #include "elf_reader.h"
-#include "preflight.h"
-#include "rtl/classes.h"
-#include "rtl/package.h"
 #include "rtl/sysutils.h"
+#include "trial_client.h"
 
 namespace pkginfo {
 
 namespace {
-
-// Where the hook writes; set only while a procedure runs.
-ProcedureRun* recording = nullptr;
-
-void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
-  RegisteredPage call{page, {}};
-  // Recorded before registering, so the call that fails still shows what it passed.
-  if (recording != nullptr) recording->calls.push_back(call);
-  for (std::int32_t i = 0; i <= high; ++i) {
-    if (recording != nullptr) {
-      recording->calls.back().classes.push_back(rtl::ClassName(classes[i]).ToString());
-    }
-    rtl::RegisterClass(classes[i]);
-  }
-}
 
 std::vector<std::string> ProceduresOf(const rtl::detail::PackageRecord& record) {
   std::vector<std::string> procedures;
@@ -49,16 +31,30 @@ std::vector<std::string> ProceduresOf(const rtl::detail::PackageRecord& record) 
   return procedures;
 }
 
-// In the workbench the window toolkit is part of the program: loaded before any
-// package and never unloaded. So it is here, or unloading the package would close
-// the toolkit and Qt with it, which the workbench never does.
-void LoadFramework(const rtl::detail::PackageRecord& record) {
-  const std::string directory = FrameworkDirectory();
-  for (const std::string& required : record.requiredPackages) {
-    if (required != "toolkit" || directory.empty()) continue;
-    const std::string path = directory + "/libtoolkit.so." RTL_FRAMEWORK_SOVERSION;
-    if (access(path.c_str(), F_OK) == 0) rtl::LoadPackage(path);
+// Whether the package had finished loading when its code ended the process.
+bool LoadedBefore(const trial::Stage& stage) {
+  return stage.kind == trial::StageKind::Procedure ||
+         stage.kind == trial::StageKind::UnitFinalization ||
+         stage.kind == trial::StageKind::StaticDestructors;
+}
+
+AbnormalEnd AbnormalEndOf(const trial::Outcome& outcome) {
+  AbnormalEnd ended;
+  ended.stage = trial::Describe(outcome.stage);
+  switch (outcome.end) {
+    case trial::Outcome::End::Signal:
+      ended.signal = trial::SignalName(outcome.signal);
+      break;
+    case trial::Outcome::End::Exit:
+      ended.exitStatus = outcome.exitStatus;
+      break;
+    case trial::Outcome::End::TimeLimit:
+      ended.timeLimitSeconds = static_cast<double>(outcome.limit.count()) / 1000.0;
+      break;
+    case trial::Outcome::End::Finished:
+      break;
   }
+  return ended;
 }
 
 }  // namespace
@@ -80,47 +76,50 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
   RegistrationRun run;
   run.file = file;
   rtl::detail::ElfPackageInfo info;
-  rtl::HMODULE module = 0;
   try {
-    // LoadPackage reads the record too, but does not hand it out.
+    // The names of the procedures come from the record, read without running code.
     info = rtl::detail::ReadPackageFile(file);
-    LoadFramework(info.record);
-    module = rtl::LoadPackage(file);
   } catch (const rtl::Exception& e) {
     run.error = e.Message();
     return run;
   }
-  run.package = info.record.name;
   const std::vector<std::string> names =
       procedure.empty() ? ProceduresOf(info.record) : std::vector<std::string>{procedure};
-  rtl::RegisterComponentsProc = &RecordingHook;
-  for (const std::string& name : names) {
-    using Procedure = void (*)();
-    const auto code = reinterpret_cast<Procedure>(rtl::GetProcAddress(module, name.c_str()));
-    if (code == nullptr) {
-      run.error = rtl::Format("%s: package %s exports no procedure %s", {file, run.package, name});
+  trial::Request request;
+  request.files = {file};
+  request.unload = true;
+  for (const std::string& name : names) request.procedures.push_back({0, name});
+
+  trial::Outcome outcome;
+  try {
+    outcome = trial::Host::Shared().Run(request, trial::TimeLimit());
+  } catch (const std::runtime_error& e) {
+    run.error = file + ": cannot run the package: " + e.what();
+    return run;
+  }
+  if (!outcome.loadError.empty()) {
+    run.error = outcome.loadError;
+    return run;
+  }
+  if (!outcome.Died() || LoadedBefore(outcome.stage)) run.package = info.record.name;
+  for (const trial::ProcedureRun& ran : outcome.procedures) {
+    if (ran.missing) {
+      run.error =
+          rtl::Format("%s: package %s exports no procedure %s", {file, info.record.name, ran.name});
       break;
     }
-    run.procedures.push_back(ProcedureRun{name, {}, {}});
-    recording = &run.procedures.back();
-    try {
-      code();
-    } catch (const rtl::Exception& e) {
-      recording->error = e.Message();
-    } catch (const std::exception& e) {
-      recording->error = e.what();
-    } catch (...) {
-      recording->error = "an exception that is not an Exception";
+    ProcedureRun& into = run.procedures.emplace_back(ProcedureRun{ran.name, {}, ran.error});
+    for (const trial::Registration& registration : ran.registrations) {
+      into.calls.push_back(RegisteredPage{registration.page, registration.classes});
     }
-    recording = nullptr;
-    if (!run.procedures.back().error.empty()) break;
   }
-  // Finalisation is part of a package's life too: a unit that cannot finalise
-  // would fail the workbench's unload just the same.
-  try {
-    rtl::UnloadPackage(module);
-  } catch (const rtl::Exception& e) {
-    if (run.error.empty()) run.error = e.Message();
+  if (outcome.Died()) {
+    run.error = outcome.Failure(file);
+    run.ended = AbnormalEndOf(outcome);
+  } else if (run.error.empty()) {
+    // Finalisation is part of a package's life too: a unit that cannot finalise
+    // would fail the workbench's unload just the same.
+    run.error = outcome.unloadError;
   }
   return run;
 }

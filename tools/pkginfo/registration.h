@@ -1,8 +1,11 @@
 #pragma once
 
 // What `pkginfo --register` does: load a package and run its registration
-// procedures with a hook in RegisterComponentsProc that records every call.
+// procedures with a hook in RegisterComponentsProc that records every call. All of
+// it happens in a child of the trial host, so that a package that crashes, exits or
+// hangs is reported, not fatal: pkginfo itself never loads the package.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,11 +22,22 @@ struct ProcedureRun {
   std::string error;                  // the exception's message; empty when it returned
 };
 
+// How the package's code ended the process it ran in, when it did.
+struct AbnormalEnd {
+  std::string stage;            // "the initialisation of unit Main of package demo"
+  std::string signal;           // "SIGSEGV": it died of that signal
+  int exitStatus = -1;          // it exited with that status
+  double timeLimitSeconds = 0;  // it overran that limit and was killed
+};
+
 struct RegistrationRun {
   std::string file;
-  std::string package;
-  std::string error;  // the package could not be loaded, or the procedure is not exported
+  std::string package;  // set once the package has loaded
+  // The package could not be loaded, the procedure is not exported, a unit failed to
+  // finalise, or the package's code ended the process (then `ended` says how).
+  std::string error;
   std::vector<ProcedureRun> procedures;
+  std::optional<AbnormalEnd> ended;
   bool Ok() const;
 };
 
@@ -33,8 +47,9 @@ bool IsRegistrationProcedure(const std::string& name);
 
 // Loads the file (its code runs) and runs the procedure of that name, or, when the
 // name is empty, every registration procedure it exports, stopping at the first
-// that raises. Each class is also put into the class registry, as the workbench's
-// palette does, so that a name clash shows here as it would there.
+// that raises, then unloads it. Each class is also put into the class registry, as
+// the workbench's palette does, so that a name clash shows here as it would there.
+// The time limit is the workbench's (WB_TRIAL_TIMEOUT).
 RegistrationRun RunRegistration(const std::string& file, const std::string& procedure);
 
 }  // namespace pkginfo

@@ -1,16 +1,23 @@
 #pragma once
 
 // Test packages write one line per event to the file named by RTL_TEST_TRACE, so
-// a test can see what ran even after the package has been unmapped.
+// a test can see what ran even after the package has been unmapped. Only the process
+// named by RTL_TEST_TRACE_PID writes, when it is set: what a trial of the same code
+// does in another process is not what the test looks at.
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace testpkg {
 
 inline void Trace(const char* event) {
   const char* file = std::getenv("RTL_TEST_TRACE");
   if (file == nullptr || *file == '\0') return;
+  const char* pid = std::getenv("RTL_TEST_TRACE_PID");
+  if (pid != nullptr && std::to_string(getpid()) != pid) return;
   if (std::FILE* out = std::fopen(file, "a")) {
     std::fputs(event, out);
     std::fputc('\n', out);

@@ -24,7 +24,13 @@
 
 namespace rtl {
 
+TPackageStageProc PackageStageProc = nullptr;
+
 namespace {
+
+void EnterStage(TPackageStage stage, const std::string& package, const std::string& unit = {}) {
+  if (PackageStageProc != nullptr) PackageStageProc(stage, package, unit);
+}
 
 struct LoadedPackage {
   HMODULE module = 0;
@@ -154,8 +160,9 @@ std::optional<std::pair<std::string, std::string>> FinaliseUnits(const LoadedPac
   for (std::size_t i = count; i-- > 0;) {
     const std::string& unit = package.record.units[i];
     if (IsRepeatedUnit(package.record.units, i)) continue;
-    if (auto message =
-            RunUnitProc(FindUnitProc(package.handle, package.module, "rtl_unit_fini_", unit))) {
+    const UnitProc proc = FindUnitProc(package.handle, package.module, "rtl_unit_fini_", unit);
+    if (proc != nullptr) EnterStage(TPackageStage::UnitFinalization, package.record.name, unit);
+    if (auto message = RunUnitProc(proc)) {
       if (!failure) failure.emplace(unit, *message);
     }
   }
@@ -282,6 +289,7 @@ HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
 
   // RTLD_NOW: a symbol that cannot be bound fails the load here, instead of ending
   // the process at its first call.
+  EnterStage(TPackageStage::StaticConstructors, record.name);
   void* handle = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* error = dlerror();
@@ -302,13 +310,18 @@ HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
   std::optional<std::string> failure;
   for (; initialised < units.size(); ++initialised) {
     if (IsRepeatedUnit(units, initialised)) continue;
-    failure =
-        RunUnitProc(FindUnitProc(handle, package->module, "rtl_unit_init_", units[initialised]));
+    const UnitProc proc =
+        FindUnitProc(handle, package->module, "rtl_unit_init_", units[initialised]);
+    if (proc != nullptr) {
+      EnterStage(TPackageStage::UnitInitialization, package->record.name, units[initialised]);
+    }
+    failure = RunUnitProc(proc);
     if (failure) break;
   }
   if (failure) {
     FinaliseUnits(*package, initialised);
     UnRegisterModuleClasses(package->module);
+    EnterStage(TPackageStage::StaticDestructors, package->record.name);
     dlclose(handle);
     Release(package->required);
     throw Exception("%s: initialisation of unit %s in package %s failed: %s",
@@ -321,6 +334,12 @@ HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
     package->entry = std::make_unique<TLibModule>();
     package->entry->Instance = package->module;
     RegisterModule(package->entry.get());
+  } else if (void* pin = dlopen(absolute.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
+    // Such a library stays mapped once mapped, as in the workbench, which links it.
+    // Unmapped with its last user it would take Qt's libraries along, and every
+    // load after would map them anew and leak: some of them keep memory from their
+    // initialisation that their finalisation never gives back.
+    dlclose(pin);
   }
   const HMODULE module = package->module;
   Packages().push_back(std::move(package));
@@ -364,6 +383,7 @@ void UnloadPackage(HMODULE module) {
     UnRegisterModuleClasses(package->module);
   }
   if (package->entry) UnregisterModule(package->entry.get());
+  if (!package->foreign) EnterStage(TPackageStage::StaticDestructors, package->record.name);
   dlclose(package->handle);
   const auto releaseFailure = Release(package->required);
 

@@ -32,6 +32,23 @@ enum TNameType : std::uint8_t { ntContainsUnit = 0, ntRequiresPackage = 1, ntDcp
 using TPackageInfoProc = void (*)(const std::string& name, TNameType nameType, std::uint8_t flags,
                                   void* param);
 
+// The stages of LoadPackage and UnloadPackage in which a package's own code runs.
+enum class TPackageStage : std::uint8_t {
+  StaticConstructors,  // the dynamic linker maps it and runs its static constructors
+  UnitInitialization,
+  UnitFinalization,
+  StaticDestructors,  // the dynamic linker runs its static destructors and unmaps it
+};
+// An observer told as each stage begins, before any of the package's code in it runs:
+// the stage, the package's name and, for the two unit stages, the unit's name (empty
+// otherwise). Required packages loaded or released along the way are told of too. It
+// is there for a process that must say where a package's code was when that code
+// killed it (the trial host reports each stage to the workbench); it must not raise.
+// Null, the default: nobody is told.
+using TPackageStageProc = void (*)(TPackageStage stage, const std::string& package,
+                                   const std::string& unit);
+extern RTL_API TPackageStageProc PackageStageProc;
+
 // Loads a package with the packages it requires, runs its unit initialisations in
 // order and adds it to the module list. Loading the same file again counts a
 // reference. A failed load leaves the process as before and raises Exception

@@ -1,0 +1,136 @@
+// Package code that takes its process down, tried before it runs: the workbench
+// shows what happened and where, runs none of it itself, and goes on.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "registration_test_support.h"
+
+namespace {
+
+using regtest::InWorkbench;
+using regtest::PageCaptions;
+using wbtest::PackageFile;
+using wbtest::Press;
+using wbtest::ScopedDialogs;
+
+enum class Action { LoadPack, NamedRun, WholeProcessRun };
+
+struct FaultCase {
+  const char* package;
+  Action action;
+  const char* procedure;           // for the named run
+  std::vector<std::string> shown;  // parts of the one message, after the file's name
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+  *out << c.package;
+}
+
+class FaultyPackage : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
+  const FaultCase& c = GetParam();
+  const std::string file = PackageFile(c.package);
+  ScopedDialogs dialogs;
+  // The endless loop is cut short; every other trial ends on its own long before.
+  if (std::string(c.package) == "faultloop") setenv("WB_TRIAL_TIMEOUT", "0.5", 1);
+  InWorkbench([&] {
+    dialogs->AnswerOpen(file);
+    Press(Form1->LoadPack);
+    if (c.action == Action::NamedRun) {
+      Form1->Edit3->SetText(c.procedure);
+      Press(Form1->Button8);
+    } else if (c.action == Action::WholeProcessRun) {
+      toolkit::TButton runner(nullptr);
+      runner.OnClick = GetMethod(Form1, "Button7Click");
+      Press(&runner);
+    }
+    unsetenv("WB_TRIAL_TIMEOUT");
+    ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the fault should be shown once";
+    const std::string message = dialogs->Exceptions()[0];
+    EXPECT_EQ(message.rfind(file + ": the trial run ", 0), 0u) << message;
+    for (const std::string& part : c.shown) {
+      EXPECT_NE(message.find(part), std::string::npos)
+          << "should say \"" << part << "\": " << message;
+    }
+    EXPECT_TRUE(dialogs->Messages().empty()) << "nothing of the package should have run";
+    EXPECT_TRUE(PageCaptions().empty()) << "nothing should have been registered";
+    EXPECT_EQ(LoadedPackage != 0, c.action != Action::LoadPack)
+        << "a load that failed its trial leaves the slot empty; a failed run keeps it";
+
+    dialogs->AnswerOpen(PackageFile("stdreg"));
+    Press(Form1->LoadPack);
+    Form1->Edit3->SetText("@Stdreg@Register$qqrv");
+    Press(Form1->Button8);
+    EXPECT_EQ(dialogs->Exceptions().size(), 1u) << "stdreg should load and register";
+    EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
+    EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"}));
+  });
+}
+
+// The package file's name comes first; the rest says what happened, where, and what
+// the workbench did not do.
+INSTANTIATE_TEST_SUITE_P(
+    Trials, FaultyPackage,
+    testing::Values(
+        FaultCase{"faultinit",
+                  Action::LoadPack,
+                  "",
+                  {"died of signal SIGSEGV",
+                   "in the initialisation of unit FaultInit of package faultinit",
+                   "; the package was not loaded"}},
+        FaultCase{"faultfini",
+                  Action::LoadPack,
+                  "",
+                  {"died of signal SIGSEGV", "in the finalisation of unit FaultFini"}},
+        FaultCase{"faultctor",
+                  Action::LoadPack,
+                  "",
+                  {"died of signal SIGABRT", "in the static constructors of package faultctor"}},
+        FaultCase{"faultexit",
+                  Action::LoadPack,
+                  "",
+                  {"exited with status 3", "in the initialisation of unit FaultExit"}},
+        FaultCase{"faultloop",
+                  Action::LoadPack,
+                  "",
+                  {"overran its time limit of 0.5 s", "in the initialisation of unit FaultLoop"}},
+        FaultCase{"faultreg",
+                  Action::NamedRun,
+                  "@FaultReg@Register$qqrv",
+                  {"died of signal SIGSEGV", "in procedure @FaultReg@Register$qqrv",
+                   "; the procedure was not run"}},
+        FaultCase{"faultabort",
+                  Action::NamedRun,
+                  "@FaultAbort@Register$qqrv",
+                  {"died of signal SIGABRT", "in procedure @FaultAbort@Register$qqrv"}},
+        FaultCase{"faultreg",
+                  Action::WholeProcessRun,
+                  "",
+                  {"died of signal SIGSEGV", "in procedure @FaultReg@Register$qqrv",
+                   "; no procedure of the run was run"}}),
+    [](const testing::TestParamInfo<FaultCase>& info) {
+      return std::string(info.param.package) +
+             (info.param.action == Action::WholeProcessRun ? "WholeProcessRun" : "");
+    });
+
+// A box needs a user, and a trial has none: there it goes on as if answered, so a
+// package that shows boxes loads and registers, each box shown once, by the real run.
+TEST(TrialRun, APackageThatShowsBoxesPassesItsTrial) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    dialogs->AnswerOpen(PackageFile("boxinit"));
+    Press(Form1->LoadPack);
+    Form1->Edit3->SetText("@BoxInit@Register$qqrv");
+    Press(Form1->Button8);
+    EXPECT_TRUE(dialogs->Exceptions().empty()) << dialogs->Exceptions().front();
+    EXPECT_EQ(dialogs->Messages(),
+              (std::vector<std::string>{"boxinit: starting", "boxinit: registering", "BRRRRR"}));
+  });
+}
+
+}  // namespace
