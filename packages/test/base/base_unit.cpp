@@ -1,5 +1,4 @@
 #include "base_thing.h"
-#include "rtl/package_sdk.h"
 #include "trace.h"
 
 RTL_DEFINE_CLASS(TBaseThing)
@@ -12,9 +11,4 @@ int pkgbase_answer() {
   return 42;
 }
 
-RTL_UNIT_INITIALIZATION(BaseUnit) {
-  testpkg::Trace("pkgbase.BaseUnit init");
-}
-RTL_UNIT_FINALIZATION(BaseUnit) {
-  testpkg::Trace("pkgbase.BaseUnit fini");
-}
+TRACED_UNIT(pkgbase, BaseUnit)

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "rtl/package_sdk.h"
+
 namespace testpkg {
 
 inline void Trace(const char* event) {
@@ -26,3 +28,13 @@ inline void Trace(const char* event) {
 }
 
 }  // namespace testpkg
+
+// A unit whose initialisation and finalisation do nothing but leave their line:
+// "<package>.<unit> init" and "<package>.<unit> fini".
+#define TRACED_UNIT(Package, Unit)              \
+  RTL_UNIT_INITIALIZATION(Unit) {               \
+    testpkg::Trace(#Package "." #Unit " init"); \
+  }                                             \
+  RTL_UNIT_FINALIZATION(Unit) {                 \
+    testpkg::Trace(#Package "." #Unit " fini"); \
+  }

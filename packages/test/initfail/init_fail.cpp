@@ -1,16 +1,10 @@
 // Three units; the second cannot start. The first registers a class on start so
 // that undoing it shows in the class registry too.
 
-#include "rtl/package_sdk.h"
+#include "component.h"
 #include "trace.h"
 
-class TFailFirstThing : public rtl::TComponent {
-  RTL_CLASS(TFailFirstThing, rtl::TComponent)
- public:
-  using TComponent::TComponent;
-};
-
-RTL_DEFINE_CLASS(TFailFirstThing)
+TEST_COMPONENT_CLASS(TFailFirstThing)
 
 RTL_UNIT_INITIALIZATION(FailFirst) {
   testpkg::Trace("initfail.FailFirst init");
@@ -28,9 +22,4 @@ RTL_UNIT_FINALIZATION(FailSecond) {
   testpkg::Trace("initfail.FailSecond fini");
 }
 
-RTL_UNIT_INITIALIZATION(FailThird) {
-  testpkg::Trace("initfail.FailThird init");
-}
-RTL_UNIT_FINALIZATION(FailThird) {
-  testpkg::Trace("initfail.FailThird fini");
-}
+TRACED_UNIT(initfail, FailThird)

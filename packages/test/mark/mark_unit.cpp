@@ -1,7 +1,7 @@
-// Any code of this package that runs leaves a line in the trace: its static
-// constructor when it is mapped, its unit when it is initialised.
+// Any code of this package (and of missingreq, built from it) that runs leaves a
+// line in the trace: its static constructor when it is mapped, its unit when it is
+// initialised.
 
-#include "rtl/package_sdk.h"
 #include "trace.h"
 
 namespace {

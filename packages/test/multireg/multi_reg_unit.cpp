@@ -3,7 +3,6 @@
 // page name (twice) and a page without classes.
 
 #include "component.h"
-#include "rtl/package_sdk.h"
 
 TEST_COMPONENT_CLASS(TMultiA)
 TEST_COMPONENT_CLASS(TMultiB)

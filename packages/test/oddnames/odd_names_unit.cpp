@@ -5,7 +5,6 @@
 // reported name finds as well. Each procedure puts its own class on page "Odd".
 
 #include "component.h"
-#include "rtl/package_sdk.h"
 
 TEST_COMPONENT_CLASS(TOddUnit)
 TEST_COMPONENT_CLASS(TOddCase)

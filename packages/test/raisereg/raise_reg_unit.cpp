@@ -1,15 +1,9 @@
 // A registration procedure that fails part-way: TRaiseFirst is listed and
 // registered, then the procedure raises.
 
-#include "rtl/package_sdk.h"
+#include "component.h"
 
-class TRaiseFirst : public rtl::TComponent {
-  RTL_CLASS(TRaiseFirst, rtl::TComponent)
- public:
-  using TComponent::TComponent;
-};
-
-RTL_DEFINE_CLASS(TRaiseFirst)
+TEST_COMPONENT_CLASS(TRaiseFirst)
 
 RTL_UNIT_REGISTER(RaiseReg) {
   rtl::RegisterComponents("Raising", {TRaiseFirst::StaticClass()});
