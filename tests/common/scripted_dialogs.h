@@ -12,8 +12,7 @@ namespace toolkit {
 
 // A dialog service for tests and benchmarks: it records every box in the order shown
 // and answers each open dialog with the next scripted answer. An open dialog with no
-// answer left raises rtl::Exception (and is counted), so a test never hangs on a
-// missing answer.
+// answer left raises rtl::Exception, so a test never hangs on a missing answer.
 class ScriptedDialogService : public DialogService {
  public:
   enum class BoxKind { Message, Exception };
@@ -28,9 +27,7 @@ class ScriptedDialogService : public DialogService {
     boxes_.push_back({BoxKind::Exception, message});
   }
   std::optional<std::string> OpenFile(const TOpenDialog& dialog) override {
-    ++openRuns_;
     if (answers_.empty()) {
-      ++unanswered_;
       throw rtl::Exception("The open dialog %s ran with no scripted answer",
                            {dialog.Name().empty() ? std::string("(unnamed)") : dialog.Name()});
     }
@@ -47,10 +44,7 @@ class ScriptedDialogService : public DialogService {
   // Texts of the boxes of that kind, in order.
   std::vector<std::string> Messages() const { return Texts(BoxKind::Message); }
   std::vector<std::string> Exceptions() const { return Texts(BoxKind::Exception); }
-  int OpenDialogsRun() const noexcept { return openRuns_; }
-  int UnansweredOpenDialogs() const noexcept { return unanswered_; }
-  std::size_t PendingAnswers() const noexcept { return answers_.size(); }
-  // Forgets the boxes, the counts and the answers not yet used.
+  // Forgets the boxes and the answers not yet used.
   void Reset() { *this = ScriptedDialogService(); }
 
  private:
@@ -64,8 +58,6 @@ class ScriptedDialogService : public DialogService {
 
   std::vector<Box> boxes_;
   std::deque<std::optional<std::string>> answers_;
-  int openRuns_ = 0;
-  int unanswered_ = 0;
 };
 
 }  // namespace toolkit

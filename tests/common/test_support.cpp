@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +147,23 @@ std::vector<rtl::HMODULE> ModuleList() {
     modules.push_back(m->Instance);
   }
   return modules;
+}
+
+int CountInModuleList(rtl::HMODULE module) {
+  const std::vector<rtl::HMODULE> modules = ModuleList();
+  return static_cast<int>(std::count(modules.begin(), modules.end(), module));
+}
+
+std::string ModulePath(rtl::HMODULE module) {
+  char buffer[PATH_MAX];
+  return std::string(buffer, rtl::GetModuleFileNameA(module, buffer, sizeof buffer));
+}
+
+rtl::HMODULE RegisteredModuleNamed(const std::string& name) {
+  for (rtl::HMODULE m : ModuleList()) {
+    if (ModulePath(m).ends_with("/lib" + name + ".so")) return m;
+  }
+  return 0;
 }
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,

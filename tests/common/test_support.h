@@ -113,8 +113,15 @@ class ScopedPackage {
   rtl::HMODULE module_;
 };
 
-// The instance handles in the module list, from its head.
+// The instance handles in the module list, from its head; how many records hold
+// this one.
 std::vector<rtl::HMODULE> ModuleList();
+int CountInModuleList(rtl::HMODULE module);
+// A module's file, as GetModuleFileNameA gives it.
+std::string ModulePath(rtl::HMODULE module);
+// The listed module whose file is lib<name>.so, 0 when none: a package loaded later
+// may be mapped where an unloaded one was, so a handle alone does not tell them apart.
+rtl::HMODULE RegisteredModuleNamed(const std::string& name);
 
 struct ToolRun {
   int status = -1;  // exit status; -1 when it did not exit normally

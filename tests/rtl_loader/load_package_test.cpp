@@ -1,12 +1,15 @@
 // LoadPackage and UnloadPackage: order of units and required packages, reference
 // counts, and loads that fail without leaving anything behind.
 
+#include <dirent.h>
 #include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,14 +20,14 @@
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
-#include "loader_test_support.h"
 #include "rtl/classes.h"
 #include "rtl/object.h"
 #include "rtl/package.h"
+#include "test_support.h"
 
 namespace {
 
-using namespace loadertest;
+using namespace testsupport;
 using Lines = std::vector<std::string>;
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -35,44 +38,81 @@ std::string Canonical(const std::string& path) {
   return std::filesystem::canonical(path).string();
 }
 
-TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
-  TraceFile trace;
-  const std::vector<rtl::HMODULE> before = ModuleList();
-  ScopedPackage user(PackageFile("pkguser"));
-  EXPECT_EQ(trace.Lines(),
-            (Lines{"pkgbase.BaseUnit init", "pkguser.UserUnit init", "pkguser.UserExtra init"}))
-      << "the required package's units should run first, then the package's own in order";
-  const rtl::HMODULE base = RegisteredModuleNamed("pkgbase");
-  EXPECT_NE(base, 0u) << "the required package should be in the module list";
-  EXPECT_EQ(rtl::LibModuleList()->Instance, user.Module())
-      << "the requiring package should head the list, added after what it requires";
-  EXPECT_EQ(ModulePath(user.Module()), Canonical(PackageFile("pkguser")))
-      << "the handle should name the package's file";
-
-  trace.Clear();
-  user.Unload();
-  EXPECT_EQ(trace.Lines(),
-            (Lines{"pkguser.UserExtra fini", "pkguser.UserUnit fini", "pkgbase.BaseUnit fini"}))
-      << "units should be finalised in reverse, the required package's last";
-  EXPECT_EQ(ModuleList(), before) << "unloading should leave the module list as it was";
-  EXPECT_FALSE(IsMapped("libpkgbase.so") || IsMapped("libpkguser.so"))
-      << "both packages should be unmapped after unloading";
+rtl::HMODULE RuntimeLibrary() {
+  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
 }
 
-TEST(LoadPackage, ARequiredPackageLoadedByHandOutlivesItsUser) {
-  TraceFile trace;
-  ScopedPackage base(PackageFile("pkgbase"));
-  ScopedPackage user(PackageFile("pkguser"));
-  EXPECT_EQ(trace.Lines(),
-            (Lines{"pkgbase.BaseUnit init", "pkguser.UserUnit init", "pkguser.UserExtra init"}))
-      << "an already loaded required package should not be initialised again";
-  trace.Clear();
-  user.Unload();
-  EXPECT_TRUE(InModuleList(base.Module())) << "the hand-loaded package should stay loaded";
-  EXPECT_EQ(trace.Lines(), (Lines{"pkguser.UserExtra fini", "pkguser.UserUnit fini"}))
-      << "only the user's units should be finalised";
-  base.Unload();
-  EXPECT_FALSE(InModuleList(base.Module()));
+// The files mapped into the process, and how many lines /proc/self/maps has: all of
+// them, or only those that map a file.
+std::set<std::string> MappedFiles() {
+  std::set<std::string> files;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    if (const auto slash = line.find('/'); slash != std::string::npos)
+      files.insert(line.substr(slash));
+  }
+  return files;
+}
+
+std::size_t MapsLineCount(bool fileBackedOnly = false) {
+  std::ifstream maps("/proc/self/maps");
+  std::size_t count = 0;
+  for (std::string line; std::getline(maps, line);) {
+    if (!fileBackedOnly || Contains(line, "/")) ++count;
+  }
+  return count;
+}
+
+std::size_t OpenDescriptorCount() {
+  std::size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.' ? 1 : 0;
+    closedir(dir);
+  }
+  return count > 0 ? count - 1 : 0;  // less the descriptor of the listing itself
+}
+
+// What a failed load must leave as it found it.
+struct ProcessState {
+  std::vector<rtl::HMODULE> modules;
+  std::size_t classCount = 0;
+  std::set<std::string> mappedFiles;
+  bool operator==(const ProcessState&) const = default;
+};
+ProcessState CaptureState() {
+  return ProcessState{ModuleList(), rtl::RegisteredClassCount(), MappedFiles()};
+}
+
+// pkguser requires pkgbase. Alone, it brings pkgbase in and takes it out again; a
+// pkgbase loaded by hand first is neither initialised again nor released with it.
+TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
+  const Lines userInit = {"pkguser.UserUnit init", "pkguser.UserExtra init"};
+  const Lines userFini = {"pkguser.UserExtra fini", "pkguser.UserUnit fini"};
+  for (const bool baseByHand : {false, true}) {
+    SCOPED_TRACE(baseByHand ? "pkgbase loaded by hand first" : "pkguser alone");
+    TraceFile trace;
+    const ProcessState before = CaptureState();
+    std::optional<ScopedPackage> base;
+    if (baseByHand) base.emplace(PackageFile("pkgbase"));
+    ScopedPackage user(PackageFile("pkguser"));
+    EXPECT_EQ(trace.Lines(), (Lines{"pkgbase.BaseUnit init", userInit[0], userInit[1]}))
+        << "the required package's units should run first, and once, then the package's own";
+    const rtl::HMODULE baseModule = RegisteredModuleNamed("pkgbase");
+    EXPECT_NE(baseModule, 0u) << "the required package should be in the module list";
+    EXPECT_EQ(rtl::LibModuleList()->Instance, user.Module())
+        << "the requiring package should head the list, added after what it requires";
+    EXPECT_EQ(ModulePath(user.Module()), Canonical(PackageFile("pkguser")));
+
+    trace.Clear();
+    user.Unload();
+    Lines fini = userFini;
+    if (!baseByHand) fini.push_back("pkgbase.BaseUnit fini");
+    EXPECT_EQ(trace.Lines(), fini) << "units should be finalised in reverse, the required last";
+    EXPECT_EQ(CountInModuleList(baseModule), baseByHand ? 1 : 0)
+        << "only a required package loaded by hand should outlive its user";
+    base.reset();
+    EXPECT_EQ(CaptureState(), before) << "both should be unlisted and unmapped in the end";
+  }
 }
 
 TEST(LoadPackage, FindsRequiredPackagesBesideTheRequiringOne) {
@@ -91,26 +131,38 @@ TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
   std::filesystem::create_symlink(Canonical(PackageFile("twounits")), link);
 
   const rtl::HMODULE first = rtl::LoadPackage(PackageFile("twounits"));
-  const rtl::HMODULE second = rtl::LoadPackage(link);
-  EXPECT_EQ(first, second) << "the same file under another name should give the same handle";
+  EXPECT_EQ(rtl::LoadPackage(link), first)
+      << "the same file under another name should give the same handle";
   EXPECT_EQ(trace.Lines().size(), 2u) << "units should be initialised once, not per load";
-  const std::vector<rtl::HMODULE> modules = ModuleList();
-  EXPECT_EQ(std::count(modules.begin(), modules.end(), first), 1)
-      << "a package loaded twice should be listed once";
+  EXPECT_EQ(CountInModuleList(first), 1) << "a package loaded twice should be listed once";
 
   rtl::UnloadPackage(first);
-  EXPECT_TRUE(InModuleList(first)) << "one reference is still held";
+  EXPECT_EQ(CountInModuleList(first), 1) << "one reference is still held";
   EXPECT_EQ(trace.Lines().size(), 2u) << "no unit should be finalised while a reference is held";
   rtl::UnloadPackage(first);
-  EXPECT_FALSE(InModuleList(first)) << "the last reference unloads the package";
+  EXPECT_EQ(CountInModuleList(first), 0) << "the last reference unloads the package";
   EXPECT_EQ(trace.Lines().size(), 4u) << "both units should be finalised with the last reference";
   EXPECT_THROW(rtl::UnloadPackage(first), rtl::Exception)
       << "unloading once more than loaded should raise";
 }
 
+TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
+  // A class of the library's own, so that dropping its classes would show.
+  const bool wasRegistered = rtl::GetClass("TComponent") != nullptr;
+  rtl::RegisterClass(rtl::TComponent::StaticClass());
+  const ProcessState before = CaptureState();
+  const rtl::HMODULE loaded = rtl::LoadPackage(ModulePath(RuntimeLibrary()));
+  EXPECT_EQ(loaded, RuntimeLibrary()) << "loading the library's own file should give its handle";
+  EXPECT_EQ(CaptureState(), before) << "the already listed library should not be listed again";
+  rtl::UnloadPackage(loaded);
+  EXPECT_EQ(CaptureState(), before)
+      << "releasing that reference must neither unlist the library nor drop its classes";
+  if (!wasRegistered) rtl::UnRegisterClass(rtl::TComponent::StaticClass());
+}
+
 TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
   for (const rtl::HMODULE module : {rtl::HMODULE{0}, rtl::MainInstance(), rtl::HMODULE{0x1234}}) {
-    const std::string message = testsupport::MessageOf([&] { rtl::UnloadPackage(module); });
+    const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
     EXPECT_TRUE(Contains(message, "not a package loaded by LoadPackage"))
         << "unloading module " << module << " should raise saying why: " << message;
   }
@@ -119,10 +171,9 @@ TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
 TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
   TraceFile trace;
   const ProcessState before = CaptureState();
-  const std::string file = PackageFile("finifail");
-  const rtl::HMODULE module = rtl::LoadPackage(file);
+  const rtl::HMODULE module = rtl::LoadPackage(PackageFile("finifail"));
   trace.Clear();
-  const std::string message = testsupport::MessageOf([&] { rtl::UnloadPackage(module); });
+  const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
   EXPECT_TRUE(Contains(message,
                        "finalisation of unit FiniSecond in package finifail failed: "
                        "cannot flush the journal"))
@@ -134,45 +185,31 @@ TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
       << "the handle should be dead after the failed finalisation";
 }
 
-TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
-  const rtl::HMODULE rtlModule =
-      rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
-  // A class of the library's own, so that dropping its classes would show.
-  const bool wasRegistered = rtl::GetClass("TComponent") != nullptr;
-  rtl::RegisterClass(rtl::TComponent::StaticClass());
-  const ProcessState before = CaptureState();
-  const rtl::HMODULE loaded = rtl::LoadPackage(ModulePath(rtlModule));
-  EXPECT_EQ(loaded, rtlModule) << "loading the run-time library's own file should give its handle";
-  EXPECT_EQ(CaptureState(), before) << "the already listed library should not be listed again";
-  rtl::UnloadPackage(loaded);
-  EXPECT_EQ(CaptureState(), before)
-      << "releasing that reference must neither unlist the library nor drop its classes";
-  EXPECT_EQ(rtl::GetClass("TComponent"), rtl::TComponent::StaticClass());
-  if (!wasRegistered) rtl::UnRegisterClass(rtl::TComponent::StaticClass());
+void RegisterAll(const std::string&, const rtl::TClass* classes, std::int32_t high) {
+  for (std::int32_t i = 0; i <= high; ++i) rtl::RegisterClass(classes[i]);
 }
 
-using Register = void (*)();
+void RunProcedure(rtl::HMODULE module, const char* name) {
+  const auto procedure = reinterpret_cast<void (*)()>(rtl::GetProcAddress(module, name));
+  if (procedure == nullptr) throw rtl::Exception("test: no procedure %s", {std::string(name)});
+  procedure();
+}
 
 TEST(UnloadPackage, UnregistersTheClassesThePackageRegisteredAndOnlyThose) {
-  RegistrationHook hook;
+  const rtl::TRegisterComponentsProc previous = rtl::RegisterComponentsProc;
+  rtl::RegisterComponentsProc = &RegisterAll;
   ScopedPackage two(PackageFile("twounits"));
-  const auto reg =
-      reinterpret_cast<Register>(rtl::GetProcAddress(two.Module(), "@TwoSecond@Register$qqrv"));
-  ASSERT_NE(reg, nullptr) << "twounits exports TwoSecond's registration procedure";
-  reg();
+  RunProcedure(two.Module(), "@TwoSecond@Register$qqrv");
+  // raisereg's procedure registers TRaiseFirst, then raises.
+  ScopedPackage raising(PackageFile("raisereg"));
+  EXPECT_THROW(RunProcedure(raising.Module(), "@RaiseReg@Register$qqrv"), rtl::Exception);
+  rtl::RegisterComponentsProc = previous;
   const rtl::TClass twoGadget = rtl::GetClass("TTwoGadget");
   ASSERT_NE(twoGadget, nullptr) << "the registration procedure registers TTwoGadget";
+  ASSERT_NE(rtl::GetClass("TRaiseFirst"), nullptr);
 
-  ScopedPackage bad(PackageFile("badreg"));
-  const auto badReg =
-      reinterpret_cast<Register>(rtl::GetProcAddress(bad.Module(), "@BadRegUnit@Register$qqrv"));
-  ASSERT_NE(badReg, nullptr);
-  EXPECT_THROW(badReg(), rtl::Exception) << "a second class named TTwoGadget should be refused";
-  EXPECT_NE(rtl::GetClass("TBadFirst"), nullptr) << "the class before the clash was registered";
-  EXPECT_EQ(rtl::GetClass("TBadThird"), nullptr) << "the class after the clash was never reached";
-
-  bad.Unload();
-  EXPECT_EQ(rtl::GetClass("TBadFirst"), nullptr) << "the failed package's class must go with it";
+  raising.Unload();
+  EXPECT_EQ(rtl::GetClass("TRaiseFirst"), nullptr) << "the failed package's class must go with it";
   EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the other package's classes must stay";
   two.Unload();
   EXPECT_EQ(rtl::GetClass("TTwoWidget"), nullptr) << "an unloaded package's classes must be gone";
@@ -183,7 +220,7 @@ TEST(LoadPackage, UndoesEverythingWhenAUnitFailsToInitialise) {
   TraceFile trace;
   const ProcessState before = CaptureState();
   const std::string file = PackageFile("initfail");
-  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(file); });
+  const std::string message = MessageOf([&] { rtl::LoadPackage(file); });
   EXPECT_TRUE(Contains(message, file) &&
               Contains(message, "initialisation of unit FailSecond in package initfail failed") &&
               Contains(message, "configuration store fail.cfg is missing"))
@@ -195,70 +232,48 @@ TEST(LoadPackage, UndoesEverythingWhenAUnitFailsToInitialise) {
       << "a class registered by an undone unit should be unregistered";
   EXPECT_EQ(CaptureState(), before)
       << "the module list, class registry and mappings should be as before";
-  EXPECT_FALSE(IsMapped("libinitfail.so")) << "the package should be closed again";
 }
 
-TEST(LoadPackage, NamesAMissingRequiredPackage) {
-  TraceFile trace;
-  const ProcessState before = CaptureState();
-  const std::string file = PackageFile("missingreq");
-  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(file); });
-  EXPECT_TRUE(Contains(message, file) &&
-              Contains(message, "required package pkgnowhere not found") &&
-              Contains(message, "libpkgnowhere.so"))
-      << "the message should name the file, the missing package and what was looked for: "
-      << message;
-  EXPECT_TRUE(trace.Lines().empty()) << "no code of the package should have run";
-  EXPECT_EQ(CaptureState(), before) << "a failed load should change nothing";
-}
-
-TEST(LoadPackage, RefusesASecondCopyOfALoadedPackage) {
+// Refused before any of the file's code runs, naming the file and why.
+TEST(LoadPackage, RefusesWhatItCannotLoadChangingNothing) {
   TempDir dir;
   const std::string copy = dir.CopyIn(PackageFile("twounits"), "libtwounits.so");
-  {
-    ScopedPackage copyAlone(copy);
-    EXPECT_EQ(ModulePath(copyAlone.Module()), Canonical(copy))
-        << "a copy loads while the original is not loaded";
-  }
+  ASSERT_EQ(ModulePath(ScopedPackage(copy).Module()), Canonical(copy))
+      << "a copy loads while the original is not loaded";
+  const std::string rtlCopy = dir.CopyIn(ModulePath(RuntimeLibrary()), "librtl.so");
   ScopedPackage original(PackageFile("twounits"));
-  const ProcessState before = CaptureState();
-  EXPECT_EQ(testsupport::MessageOf([&] { rtl::LoadPackage(copy); }),
-            "package twounits is already loaded from " + Canonical(PackageFile("twounits")) +
-                "; refusing " + copy)
-      << "a second package named twounits should be refused naming both files";
-  EXPECT_EQ(CaptureState(), before) << "the refused copy should not be mapped or listed";
-}
-
-TEST(LoadPackage, RefusesACopyOfTheRuntimeLibrary) {
-  TempDir dir;
-  const std::string rtlPath =
-      ModulePath(rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage)));
-  const std::string copy = dir.CopyIn(rtlPath, "librtl.so");
-  const ProcessState before = CaptureState();
-  EXPECT_THROW(rtl::LoadPackage(copy), rtl::Exception)
-      << "a second run-time library must never be mapped";
-  EXPECT_EQ(CaptureState(), before);
-}
-
-TEST(LoadPackage, RefusesAnOrdinarySharedLibraryAndAnEmptyName) {
-  const ProcessState before = CaptureState();
-  const std::string plain = PackageFile("plainlib");
-  const std::string message = testsupport::MessageOf([&] { rtl::LoadPackage(plain); });
-  EXPECT_TRUE(Contains(message, plain) && Contains(message, "not a package"))
-      << "the message should name the file and say it is not a package: " << message;
-  EXPECT_THROW(rtl::LoadPackage(""), rtl::Exception) << "an empty file name should be refused";
-  EXPECT_EQ(CaptureState(), before) << "a refused file should change nothing";
+  const struct {
+    std::string file;
+    Lines said;
+  } cases[] = {
+      {PackageFile("missingreq"), {"required package pkgnowhere not found", "libpkgnowhere.so"}},
+      {copy,
+       {"package twounits is already loaded from " + Canonical(PackageFile("twounits")) +
+        "; refusing " + copy}},
+      // A second run-time library must never be mapped.
+      {rtlCopy, {"package rtl is already loaded from "}},
+      {PackageFile("plainlib"), {"not a package"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    TraceFile trace;
+    const ProcessState before = CaptureState();
+    const std::string message = MessageOf([&] { rtl::LoadPackage(c.file); });
+    for (const std::string& part : c.said) {
+      EXPECT_TRUE(Contains(message, c.file) && Contains(message, part))
+          << "the message should name " << c.file << " and say \"" << part << "\": " << message;
+    }
+    EXPECT_TRUE(trace.Lines().empty()) << c.file << ": none of its code should have run";
+    EXPECT_EQ(CaptureState(), before) << c.file << ": a refused load should change nothing";
+  }
 }
 
 TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
-  testsupport::Bytes bytes = testsupport::ReadBytes(PackageFile("twounits"));
-  const std::size_t size = bytes.size();
+  const Bytes whole = ReadBytes(PackageFile("twounits"));
   TempDir dir;
   const std::string file = dir.File("libtwounits.so");
-  for (std::size_t cut = 0; cut < size; cut += 256) {
-    bytes.resize(cut);
-    testsupport::WriteBytes(file, bytes);
-    bytes = testsupport::ReadBytes(PackageFile("twounits"));
+  for (std::size_t cut = 0; cut < whole.size(); cut += 256) {
+    WriteBytes(file, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
     const pid_t child = fork();
     ASSERT_GE(child, 0) << "fork failed";
     if (child == 0) {
@@ -275,11 +290,22 @@ TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status))
-        << "cut at " << cut << " of " << size << " bytes: the child died of signal "
+        << "cut at " << cut << " of " << whole.size() << " bytes: the child died of signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
         << "cut at " << cut << " bytes: the load should be refused with an Exception";
   }
+}
+
+TEST(GetPackageDescription, RunsNoneOfThePackagesCode) {
+  TraceFile trace;
+  const std::string file = PackageFile("mark");
+  EXPECT_EQ(rtl::GetPackageDescription(file.c_str()), "Leaves a mark when its code runs");
+  EXPECT_TRUE(trace.Lines().empty()) << "reading the description must not run the package";
+  EXPECT_FALSE(MappedFiles().contains(Canonical(file))) << "nor map it";
+  ScopedPackage mark(file);
+  EXPECT_EQ(trace.Lines(), (Lines{"mark constructor", "mark.MarkUnit init"}))
+      << "loading the same package does leave its marks (else the check above proves nothing)";
 }
 
 // Heap in use by the process; nothing when it cannot be told.
