@@ -7,15 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "registration_test_support.h"
+#include "workbench_test_support.h"
 
 namespace {
 
-using regtest::InWorkbench;
-using regtest::PageCaptions;
-using wbtest::PackageFile;
-using wbtest::Press;
-using wbtest::ScopedDialogs;
+using namespace wbtest;
 
 enum class Action { LoadPack, NamedRun, WholeProcessRun };
 
@@ -39,16 +35,9 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
   // The endless loop is cut short; every other trial ends on its own long before.
   if (std::string(c.package) == "faultloop") setenv("WB_TRIAL_TIMEOUT", "0.5", 1);
   InWorkbench([&] {
-    dialogs->AnswerOpen(file);
-    Press(Form1->LoadPack);
-    if (c.action == Action::NamedRun) {
-      Form1->Edit3->SetText(c.procedure);
-      Press(Form1->Button8);
-    } else if (c.action == Action::WholeProcessRun) {
-      toolkit::TButton runner(nullptr);
-      runner.OnClick = GetMethod(Form1, "Button7Click");
-      Press(&runner);
-    }
+    LoadPack(dialogs, file);
+    if (c.action == Action::NamedRun) NamedRun(c.procedure);
+    if (c.action == Action::WholeProcessRun) WholeProcessRun();
     unsetenv("WB_TRIAL_TIMEOUT");
     ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the fault should be shown once";
     const std::string message = dialogs->Exceptions()[0];
@@ -62,10 +51,8 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
     EXPECT_EQ(LoadedPackage != 0, c.action != Action::LoadPack)
         << "a load that failed its trial leaves the slot empty; a failed run keeps it";
 
-    dialogs->AnswerOpen(PackageFile("stdreg"));
-    Press(Form1->LoadPack);
-    Form1->Edit3->SetText("@Stdreg@Register$qqrv");
-    Press(Form1->Button8);
+    LoadPack(dialogs, PackageFile("stdreg"));
+    NamedRun("@Stdreg@Register$qqrv");
     EXPECT_EQ(dialogs->Exceptions().size(), 1u) << "stdreg should load and register";
     EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
     EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"}));
@@ -123,10 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TrialRun, APackageThatShowsBoxesPassesItsTrial) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
-    dialogs->AnswerOpen(PackageFile("boxinit"));
-    Press(Form1->LoadPack);
-    Form1->Edit3->SetText("@BoxInit@Register$qqrv");
-    Press(Form1->Button8);
+    LoadPack(dialogs, PackageFile("boxinit"));
+    NamedRun("@BoxInit@Register$qqrv");
     EXPECT_TRUE(dialogs->Exceptions().empty()) << dialogs->Exceptions().front();
     EXPECT_EQ(dialogs->Messages(),
               (std::vector<std::string>{"boxinit: starting", "boxinit: registering", "BRRRRR"}));

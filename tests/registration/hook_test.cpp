@@ -1,14 +1,40 @@
 #include <gtest/gtest.h>
 
-#include "registration_test_support.h"
+#include "Registration.h"
 #include "toolkit/comctrls.h"
+#include "workbench_test_support.h"
 
 namespace {
 
-using regtest::InWorkbench;
-using regtest::PageCaptions;
-using regtest::PageLines;
-using regtest::TestClasses;
+using testsupport::MessageOf;
+using wbtest::InWorkbench;
+using wbtest::PageCaptions;
+using wbtest::PageLines;
+using Lines = std::vector<std::string>;
+
+// Class descriptors made by the test under the given names, taken out of the class
+// registry again when the test ends.
+class TestClasses {
+ public:
+  explicit TestClasses(std::vector<std::string> names) : names_(std::move(names)) {
+    infos_.reserve(names_.size());
+    for (const std::string& name : names_) {
+      infos_.push_back({name.c_str(), rtl::TComponent::StaticClass(), nullptr, 0, nullptr});
+    }
+    for (const rtl::TClassInfo& info : infos_) refs_.push_back(&info);
+  }
+  ~TestClasses() {
+    for (rtl::TClass cls : refs_) rtl::UnRegisterClass(cls);
+  }
+  const rtl::TClass* Data() const noexcept { return refs_.data(); }
+  std::int32_t High() const noexcept { return static_cast<std::int32_t>(refs_.size()) - 1; }
+  rtl::TClass operator[](std::size_t i) const { return refs_[i]; }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<rtl::TClassInfo> infos_;
+  std::vector<rtl::TClass> refs_;
+};
 
 void Register(const std::string& page, const TestClasses& classes) {
   PaletteRegisterComponents(page, classes.Data(), classes.High());
@@ -18,17 +44,15 @@ TEST(Hook, ANewPageListsItsClassesInOrderAndRegistersThem) {
   TestClasses classes({"THookAlpha", "THookBeta", "THookGamma"});
   InWorkbench([&] {
     Register("Alpha", classes);
-    ASSERT_EQ(PageCaptions(), std::vector<std::string>{"Alpha"}) << "one tab named as the page";
-    EXPECT_EQ(PageLines("Alpha"),
-              (std::vector<std::string>{"THookAlpha", "THookBeta", "THookGamma"}))
+    ASSERT_EQ(PageCaptions(), Lines{"Alpha"}) << "one tab named as the page";
+    EXPECT_EQ(PageLines("Alpha"), (Lines{"THookAlpha", "THookBeta", "THookGamma"}))
         << "the memo should list the class names, one per line, in array order";
     EXPECT_EQ(rtl::GetClass("THookGamma"), classes[2]) << "GetClass should find the last class";
-    toolkit::TTabSheet* sheet = Form3->pcPallete->GetPage(0);
-    ASSERT_GE(PageMemos.size(), 1u) << "the page's memo should have a slot";
+    ASSERT_FALSE(PageMemos.empty()) << "the page's memo should have a slot";
     toolkit::TMemo* memo = PageMemos[0];
     ASSERT_NE(memo, nullptr) << "slot 0 should hold the first page's memo";
     EXPECT_EQ(memo->Owner(), Form1) << "the memo belongs to the main window";
-    EXPECT_EQ(memo->Parent(), sheet) << "the memo sits on the sheet";
+    EXPECT_EQ(memo->Parent(), Form3->pcPallete->GetPage(0)) << "the memo sits on the sheet";
     EXPECT_EQ(memo->Align(), toolkit::alClient) << "the memo fills the tab";
   });
 }
@@ -46,7 +70,7 @@ TEST(Hook, EveryOneOfManyPagesHasItsMemoInItsSlot) {
     ASSERT_GE(PageMemos.size(), static_cast<std::size_t>(kPages)) << "the table grows with pages";
     for (int i = 0; i < kPages; ++i) {
       const std::string page = "Many" + std::to_string(i);
-      EXPECT_EQ(PageLines(page), std::vector<std::string>{names[i]}) << "page " << page;
+      EXPECT_EQ(PageLines(page), Lines{names[i]}) << "page " << page;
       EXPECT_EQ(PageMemos[i]->Parent(), Form3->pcPallete->GetPage(i))
           << "slot " << i << " should hold the memo of tab " << i;
       EXPECT_NE(rtl::GetClass(names[i]), nullptr) << names[i] << " should be registered";
@@ -62,15 +86,13 @@ TEST(Hook, WithoutAMainWindowClassesAreRegisteredButNotListed) {
   EXPECT_EQ(rtl::GetClass("THookQuiet1"), classes[0]) << "the first class should be registered";
   EXPECT_EQ(rtl::GetClass("THookQuiet2"), classes[1]) << "the second class should be registered";
   EXPECT_EQ(PageMemos, memosBefore) << "no page should have been made";
-}
 
-TEST(Hook, AMainWindowWithoutAPaletteWindowIsAClearError) {
-  TestClasses classes({"THookNoPalette"});
+  // A main window without a palette window is no program start-up makes.
+  TestClasses unlisted({"THookNoPalette"});
   TForm1 main(nullptr);
   Form1 = &main;
-  ASSERT_EQ(Form3, nullptr) << "outside a run there is no palette window";
-  EXPECT_NE(testsupport::MessageOf([&] {
-              Register("Nowhere", classes);
+  EXPECT_NE(MessageOf([&] {
+              Register("Nowhere", unlisted);
             }).find("no palette window for page \"Nowhere\""),
             std::string::npos)
       << "a page without a palette window should be a clear error";
@@ -78,32 +100,27 @@ TEST(Hook, AMainWindowWithoutAPaletteWindowIsAClearError) {
   EXPECT_EQ(rtl::GetClass("THookNoPalette"), nullptr) << "the call stopped before registering";
 }
 
-TEST(Hook, AClassTheRegistryRefusesIsListedAndStopsTheCall) {
+// A class the registry refuses is listed, as listing comes first, and stops the call;
+// a null class stops it unlisted. What came before stays listed and registered.
+TEST(Hook, ACallStopsAtAClassItCannotTakeKeepingWhatCameBefore) {
   TestClasses taken({"THookClash"});
-  TestClasses classes({"THookBefore1", "THookBefore2", "THookClash", "THookAfter"});
+  TestClasses classes({"THookBefore", "THookClash", "THookAfter"});
   rtl::RegisterClass(taken[0]);
+  const rtl::TClass withNull[] = {classes[0], nullptr, classes[2]};
   InWorkbench([&] {
     EXPECT_THROW(Register("Clash", classes), rtl::Exception)
         << "RegisterClass's refusal should travel on";
-    EXPECT_EQ(PageLines("Clash"),
-              (std::vector<std::string>{"THookBefore1", "THookBefore2", "THookClash"}))
+    EXPECT_EQ(PageLines("Clash"), (Lines{"THookBefore", "THookClash"}))
         << "classes 0..k should be listed, the refused one among them";
-    EXPECT_EQ(rtl::GetClass("THookBefore2"), classes[1]) << "classes before k stay registered";
+    EXPECT_EQ(rtl::GetClass("THookBefore"), classes[0]) << "classes before k stay registered";
     EXPECT_EQ(rtl::GetClass("THookClash"), taken[0]) << "the name keeps its first class";
-    EXPECT_EQ(rtl::GetClass("THookAfter"), nullptr) << "the rest is neither listed nor registered";
-  });
-}
-
-TEST(Hook, ANullClassIsRefusedNamingThePageAndIndex) {
-  TestClasses classes({"THookFirstOk"});
-  const rtl::TClass withNull[] = {classes[0], nullptr};
-  InWorkbench([&] {
-    EXPECT_NE(testsupport::MessageOf([&] {
-                PaletteRegisterComponents("Holes", withNull, 1);
+    EXPECT_NE(MessageOf([&] {
+                PaletteRegisterComponents("Holes", withNull, 2);
               }).find("class 1 of page \"Holes\""),
               std::string::npos)
         << "a null class should be refused naming the page and its index";
-    EXPECT_EQ(PageLines("Holes"), std::vector<std::string>{"THookFirstOk"});
+    EXPECT_EQ(PageLines("Holes"), Lines{"THookBefore"});
+    EXPECT_EQ(rtl::GetClass("THookAfter"), nullptr) << "the rest is neither listed nor registered";
   });
 }
 
@@ -120,8 +137,8 @@ TEST(Hook, APageWithoutAStoredMemoGetsOneOnTheNextCall) {
     orphan->SetCaption("Orphan");
     PaletteRegisterComponents("Orphan", classes.Data(), 0);
     PaletteRegisterComponents("Orphan", classes.Data() + 1, 0);
-    EXPECT_EQ(PageCaptions(), std::vector<std::string>{"Orphan"}) << "the sheet should be reused";
-    EXPECT_EQ(PageLines("Orphan"), (std::vector<std::string>{"THookOrphan1", "THookOrphan2"}))
+    EXPECT_EQ(PageCaptions(), Lines{"Orphan"}) << "the sheet should be reused";
+    EXPECT_EQ(PageLines("Orphan"), (Lines{"THookOrphan1", "THookOrphan2"}))
         << "the sheet should have been given one memo, used by both calls";
     EXPECT_EQ(PageMemos[0]->Parent(), orphan) << "its memo should now be in its slot";
   });

@@ -1,173 +1,146 @@
 #include <gtest/gtest.h>
 
-#include "registration_test_support.h"
+#include <deque>
+
+#include "Registration.h"
+#include "workbench_test_support.h"
 
 namespace {
 
-using regtest::InWorkbench;
-using regtest::PageCaptions;
-using regtest::PageLines;
-using regtest::PaletteText;
 using testsupport::PackageFile;
 using testsupport::ScopedPackage;
-using wbtest::Press;
-using wbtest::ScopedDialogs;
+using namespace wbtest;
 using Lines = std::vector<std::string>;
 
-const Lines kStdregClasses = {"TColorSwatch", "TClickCounter", "TLedLabel", "TClockLabel"};
-const Lines kStdregPalette = {"[Samples]",    "TColorSwatch", "TClickCounter",
-                              "[Indicators]", "TLedLabel",    "TClockLabel"};
-
-void LoadIntoSlot(ScopedDialogs& dialogs, const std::string& package) {
-  dialogs->AnswerOpen(wbtest::PackageFile(package));
-  Press(Form1->LoadPack);
-  ASSERT_NE(LoadedPackage, 0u) << package << " should be in the slot";
+// After any run: the hook is installed, whatever else happened, and every class the
+// palette lists is registered.
+void ExpectHookAndListedClassesRegistered() {
+  EXPECT_EQ(rtl::RegisterComponentsProc, &PaletteRegisterComponents) << "the hook stays installed";
+  for (const std::string& line : PaletteText()) {
+    if (!line.starts_with('[')) {
+      EXPECT_NE(rtl::GetClass(line), nullptr) << line << " is listed";
+    }
+  }
 }
 
-void NamedRun(const std::string& name) {
-  Form1->Edit3->SetText(name);
-  Press(Form1->Button8);
-}
-
+// The road of a first use: stdreg into the slot, its procedure run twice by the name
+// the box starts with, one of its classes checked, and the package unloaded again.
 TEST(NamedRun, TheInitialNameRunsStdregAndUnloadingForgetsItsClassesButKeepsThePalette) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
-    LoadIntoSlot(dialogs, "stdreg");
+    LoadPack(dialogs, PackageFile("stdreg"));
     Press(Form1->Button8);
-    EXPECT_EQ(PaletteText(), kStdregPalette) << "two tabs listing stdreg's classes in order";
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "one message once the procedure returned";
-    for (const std::string& name : kStdregClasses) {
-      EXPECT_NE(rtl::GetClass(name), nullptr) << "GetClass should find " << name;
-    }
+    Press(Form1->Button8);
+    const Lines twice = {"[Samples]",     "TColorSwatch", "TClickCounter", "TColorSwatch",
+                         "TClickCounter", "[Indicators]", "TLedLabel",     "TClockLabel",
+                         "TLedLabel",     "TClockLabel"};
+    EXPECT_EQ(PaletteText(), twice) << "each run lists stdreg's classes again on its two tabs";
+    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "BRRRRR"})) << "one message per run";
+    ExpectHookAndListedClassesRegistered();
     Form1->Edit2->SetText("TClickCounter");
     Press(Form1->Button3);
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the class check should find it silently";
+    EXPECT_EQ(dialogs->Messages().size(), 2u) << "the class check should find it silently";
 
     Press(Form1->UnLoadPack);
-    EXPECT_EQ(PaletteText(), kStdregPalette) << "the palette's text should stay as it was";
-    for (const std::string& name : kStdregClasses) {
-      EXPECT_EQ(rtl::GetClass(name), nullptr) << name << " should be gone with its package";
+    EXPECT_EQ(PaletteText(), twice) << "the palette's text should stay as it was";
+    for (const std::string& line : twice) {
+      if (!line.starts_with('[')) {
+        EXPECT_EQ(rtl::GetClass(line), nullptr) << line << " should go with its package";
+      }
     }
-    Press(Form1->Button8);
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "the run with an empty slot shows nothing";
-    EXPECT_EQ(PaletteText(), kStdregPalette);
-    Press(Form1->Button3);
-    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "Класс не найден", "Класс не найден"}))
-        << "a class gone with its package should give the two boxes again";
     EXPECT_TRUE(dialogs->Exceptions().empty());
   });
 }
 
-TEST(NamedRun, TheSameRunTwiceListsEverythingTwice) {
-  ScopedDialogs dialogs;
-  InWorkbench([&] {
-    LoadIntoSlot(dialogs, "stdreg");
-    Press(Form1->Button8);
-    Press(Form1->Button8);
-    EXPECT_EQ(PageLines("Samples"),
-              (Lines{"TColorSwatch", "TClickCounter", "TColorSwatch", "TClickCounter"}));
-    EXPECT_EQ(PageCaptions(), (Lines{"Samples", "Indicators"})) << "no tab should be added";
-    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "BRRRRR"}));
-  });
+// Only an export of the slot's own package, by exactly the name typed, is run; what a
+// procedure raises is shown in place of "BRRRRR", and what it did before stays.
+TEST(NamedRun, RunsOnlyTheSlotPackagesOwnExportOfExactlyTheNameTyped) {
+  const Lines none;
+  const struct {
+    const char* slot;  // null: the slot stays empty
+    std::string name;
+    Lines palette;
+    Lines messages;
+    Lines exceptions;
+  } cases[] = {
+      {"stdreg",
+       "@Stdreg@Register$qqrv",
+       {"[Samples]", "TColorSwatch", "TClickCounter", "[Indicators]", "TLedLabel", "TClockLabel"},
+       {"BRRRRR"},
+       none},
+      {nullptr, "@Stdreg@Register$qqrv", none, none, none},
+      {"stdreg", "", none, none, none},
+      {"stdreg", "@Nothing@Register$qqrv", none, none, none},
+      {"stdreg", "@stdreg@Register$qqrv", none, none, none},
+      {"stdreg", "@Stdreg@Register$qqrv ", none, none, none},
+      {"stdreg", " @Stdreg@Register$qqrv", none, none, none},
+      {"stdreg", std::string("@Stdreg@Register$qqrv\0x", 23), none, none, none},
+      // extreg requires stdreg, which exports the name; the slot's package does not.
+      {"extreg", "@Stdreg@Register$qqrv", none, none, none},
+      {"raisereg",
+       "@RaiseReg@Register$qqrv",
+       {"[Raising]", "TRaiseFirst"},
+       none,
+       {"RaiseReg: the second page cannot be registered"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.slot != nullptr ? c.slot : "empty slot") + ", \"" + c.name + '"');
+    ScopedDialogs dialogs;
+    InWorkbench([&] {
+      if (c.slot != nullptr) LoadPack(dialogs, PackageFile(c.slot));
+      rtl::RegisterComponentsProc = nullptr;
+      NamedRun(c.name);
+      EXPECT_EQ(PaletteText(), c.palette);
+      EXPECT_EQ(dialogs->Messages(), c.messages);
+      EXPECT_EQ(dialogs->Exceptions(), c.exceptions);
+      ExpectHookAndListedClassesRegistered();
+    });
+  }
 }
 
-TEST(NamedRun, AnEmptySlotInstallsTheHookAndDoesNothingElse) {
-  ScopedDialogs dialogs;
-  InWorkbench([&] {
-    rtl::RegisterComponentsProc = nullptr;
-    Press(Form1->Button8);
-    EXPECT_EQ(rtl::RegisterComponentsProc, &PaletteRegisterComponents)
-        << "the hook should be installed even with nothing to run";
-    EXPECT_TRUE(dialogs->Boxes().empty()) << "no box should be shown";
-    EXPECT_TRUE(PageCaptions().empty());
-  });
-}
-
-TEST(NamedRun, ANameNotExportedByTheSlotsPackageCallsNothingAndShowsNothing) {
-  ScopedDialogs dialogs;
-  InWorkbench([&] {
-    LoadIntoSlot(dialogs, "stdreg");
-    // extreg (with its procedure) is loaded too, but not into the slot.
-    ScopedPackage extreg(PackageFile("extreg"));
-    for (const std::string& name :
-         {std::string(), std::string("@Nothing@Register$qqrv"),
-          std::string("@stdreg@Register$qqrv"), std::string("@Stdreg@Register$qqrv "),
-          std::string("@Stdreg@Register$qqrv\0x", 23), std::string("@Extreg@Register$qqrv")}) {
-      NamedRun(name);
-      EXPECT_TRUE(dialogs->Boxes().empty()) << "nothing should be shown for \"" << name << '"';
-      EXPECT_TRUE(PageCaptions().empty()) << "no procedure should have run for \"" << name << '"';
-    }
-    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr);
-  });
-}
-
-// The whole-process run's button stays disabled; its handler is pressed through a
-// button of the test's own, bound by name the way the window binds its handlers,
-// so that what it raises reaches the toolkit's exception display.
-void WholeProcessRun() {
-  EXPECT_FALSE(Form1->Button7->Enabled()) << "Button7 is disabled in the window";
-  toolkit::TButton runner(nullptr);
-  runner.OnClick = GetMethod(Form1, "Button7Click");
-  Press(&runner);
-}
-
-TEST(WholeProcessRun, RunsEveryDemoProcedureOnceSkippingTheExecutable) {
-  ScopedDialogs dialogs;
-  ScopedPackage extreg(PackageFile("extreg"));  // loads stdreg first
-  InWorkbench([&] {
-    EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 1) << "the executable is listed";
-    WholeProcessRun();
-    EXPECT_EQ(dialogs->Messages(), (Lines{"BRRRRR", "BRRRRR"})) << "one per procedure found";
-    EXPECT_TRUE(dialogs->Exceptions().empty()) << "the executable's turn should end silently";
-    // Newest module first: extreg's pages come before stdreg's.
-    EXPECT_EQ(PaletteText(),
-              (Lines{"[Indicators]", "TGauge", "TLedLabel", "TClockLabel", "[Extras]",
-                     "TRainbowSwatch", "[Samples]", "TColorSwatch", "TClickCounter"}));
-  });
-}
-
-TEST(WholeProcessRun, TriesEveryReportedNameLetterForLetter) {
-  ScopedDialogs dialogs;
-  ScopedPackage odd(PackageFile("oddnames"));
-  InWorkbench([&] {
-    WholeProcessRun();
-    // OddUnit is reported twice; CaseUnit's procedure is spelled Caseunit; the
-    // required package's and the artifact's names are tried as unit names too.
-    EXPECT_EQ(PageLines("Odd"), (Lines{"TOddUnit", "TOddUnit", "TOddRequired", "TOddArtifact"}));
-    EXPECT_EQ(dialogs->Messages().size(), 4u) << "one BRRRRR per procedure found";
-    EXPECT_EQ(rtl::GetClass("TOddCase"), nullptr) << "a name in another case is not found";
-  });
-}
-
-TEST(WholeProcessRun, AProcedureThatRaisesEndsTheWalk) {
-  ScopedDialogs dialogs;
-  ScopedPackage stdreg(PackageFile("stdreg"));
-  ScopedPackage raising(PackageFile("raisereg"));
-  ScopedPackage extreg(
-      PackageFile("extreg"));  // the module list now reads extreg, raisereg, stdreg
-  InWorkbench([&] {
-    WholeProcessRun();
-    EXPECT_EQ(dialogs->Exceptions(), Lines{"RaiseReg: the second page cannot be registered"});
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"}) << "only the procedure before it returned";
-    EXPECT_NE(rtl::GetClass("TGauge"), nullptr) << "the earlier procedure's classes stay";
-    EXPECT_NE(rtl::GetClass("TRaiseFirst"), nullptr) << "what it registered before raising stays";
-    EXPECT_EQ(PageLines("Raising"), Lines{"TRaiseFirst"});
-    EXPECT_EQ(rtl::GetClass("TColorSwatch"), nullptr) << "no later procedure should have run";
-    EXPECT_EQ(rtl::RegisterComponentsProc, &PaletteRegisterComponents) << "the hook stays";
-  });
-}
-
-// Same page again, case and blanks, the empty name twice, a page with no classes.
-TEST(WholeProcessRun, ManyCallsOfOneProcedureLandOnTheirPages) {
-  ScopedDialogs dialogs;
-  ScopedPackage multi(PackageFile("multireg"));
-  InWorkbench([&] {
-    WholeProcessRun();
-    EXPECT_EQ(PaletteText(), (Lines{"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]",
-                                    "TMultiC", "[]", "TMultiE", "TMultiI", "[Hollow]", "[multi]",
-                                    "TMultiF", "[ Multi]", "TMultiG", "[Multi ]", "TMultiH"}));
-    EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"});
-  });
+// Every module in the list, newest first; every name it reports tried letter for
+// letter as a unit's. A procedure that raises ends the walk, keeping what ran before.
+TEST(WholeProcessRun, RunsTheProcedureOfEveryReportedNameUntilOneRaises) {
+  const struct {
+    std::vector<const char*> loaded;  // in this order
+    Lines palette;
+    std::size_t messages;
+    Lines exceptions;
+  } cases[] = {
+      // extreg loads stdreg first.
+      {{"extreg"},
+       {"[Indicators]", "TGauge", "TLedLabel", "TClockLabel", "[Extras]", "TRainbowSwatch",
+        "[Samples]", "TColorSwatch", "TClickCounter"},
+       2,
+       {}},
+      // OddUnit is reported twice; CaseUnit's procedure is spelled Caseunit; the
+      // required package's and the artifact's names are tried as unit names too.
+      {{"oddnames"}, {"[Odd]", "TOddUnit", "TOddUnit", "TOddRequired", "TOddArtifact"}, 4, {}},
+      {{"stdreg", "raisereg", "extreg"},
+       {"[Indicators]", "TGauge", "[Extras]", "TRainbowSwatch", "[Raising]", "TRaiseFirst"},
+       1,
+       {"RaiseReg: the second page cannot be registered"}},
+      // Same page again, case and blanks, the empty name twice, a page with no classes.
+      {{"multireg"},
+       {"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]", "TMultiC", "[]", "TMultiE",
+        "TMultiI", "[Hollow]", "[multi]", "TMultiF", "[ Multi]", "TMultiG", "[Multi ]", "TMultiH"},
+       1,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.loaded.back());
+    ScopedDialogs dialogs;
+    std::deque<ScopedPackage> loaded;
+    for (const char* name : c.loaded) loaded.emplace_back(PackageFile(name));
+    InWorkbench([&] {
+      ASSERT_EQ(CountInModuleList(rtl::MainInstance()), 1) << "the executable's turn comes too";
+      WholeProcessRun();
+      EXPECT_EQ(PaletteText(), c.palette);
+      EXPECT_EQ(dialogs->Messages(), Lines(c.messages, "BRRRRR")) << "one per procedure run";
+      EXPECT_EQ(dialogs->Exceptions(), c.exceptions);
+      ExpectHookAndListedClassesRegistered();
+    });
+  }
 }
 
 }  // namespace

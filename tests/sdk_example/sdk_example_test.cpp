@@ -10,9 +10,9 @@
 #include <memory>
 #include <sstream>
 
-#include "registration_test_support.h"
 #include "rtl/package.h"
 #include "toolkit/controls.h"
+#include "workbench_test_support.h"
 
 namespace {
 
@@ -60,18 +60,16 @@ TEST(SdkExample, LoadsIntoTheSlotAndFillsThePalette) {
                                        [&](const Example& e) { return e.file == name; });
     ASSERT_NE(std::end(kExamples), example) << "not an example package";
     wbtest::ScopedDialogs dialogs;
-    regtest::InWorkbench([&] {
-      dialogs->AnswerOpen(file);
-      wbtest::Press(Form1->LoadPack);
+    wbtest::InWorkbench([&] {
+      wbtest::LoadPack(dialogs, file);
       ASSERT_NE(0u, LoadedPackage)
           << file
           << " should be in the slot; errors: " << testing::PrintToString(dialogs->Exceptions());
       EXPECT_EQ(example->description, rtl::GetPackageDescription(file.c_str()))
           << "the record the installed SDK wrote";
 
-      Form1->Edit3->SetText(example->procedure);
-      wbtest::Press(Form1->Button8);
-      EXPECT_EQ(Lines{example->className}, regtest::PageLines(example->page))
+      wbtest::NamedRun(example->procedure);
+      EXPECT_EQ(Lines{example->className}, wbtest::PageLines(example->page))
           << "the package's page lists its control";
       EXPECT_EQ(Lines{"BRRRRR"}, dialogs->Messages()) << "the procedure returned";
       EXPECT_TRUE(dialogs->Exceptions().empty()) << testing::PrintToString(dialogs->Exceptions());

@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <string_view>
-
 #include "workbench_test_support.h"
 
 namespace {
 
-using wbtest::CountInModuleList;
-using wbtest::PackageFile;
-using wbtest::ScopedDialogs;
-using wbtest::TraceFile;
+using namespace wbtest;
+using testsupport::RegisteredModuleNamed;
+using Lines = std::vector<std::string>;
 
 // A main window of its own for each test, with the slot empty before and after.
 class MainWindow : public testing::Test {
@@ -37,70 +34,54 @@ class MainWindow : public testing::Test {
   TForm1* form_ = nullptr;
 };
 
-const std::vector<std::string> kTwoUnitsLoad = {"twounits.TwoFirst init",
-                                                "twounits.TwoSecond init"};
-const std::vector<std::string> kTwoUnitsUnload = {"twounits.TwoSecond fini",
-                                                  "twounits.TwoFirst fini"};
+const Lines kLoad = {"twounits.TwoFirst init", "twounits.TwoSecond init"};
+const Lines kUnload = {"twounits.TwoSecond fini", "twounits.TwoFirst fini"};
 
-std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+Lines Joined(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 
-TEST_F(MainWindow, CancellingTheDialogKeepsTheSlot) {
+TEST_F(MainWindow, CancellingTheDialogOrUnloadingAnEmptySlotChangesNothing) {
   TraceFile trace;
+  const auto before = ModuleList();
   dialogs_->CancelOpen();
   form_->LoadPack->Click();
-  EXPECT_EQ(LoadedPackage, 0u) << "cancelling with an empty slot should leave it empty";
+  form_->UnLoadPack->Click();
+  EXPECT_EQ(LoadedPackage, 0u) << "the slot should stay empty";
+  EXPECT_EQ(ModuleList(), before) << "no module should have been loaded or unloaded";
 
   LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE loaded = LoadedPackage;
-  const auto modules = wbtest::ModuleList();
   dialogs_->CancelOpen();
   form_->LoadPack->Click();
   EXPECT_EQ(LoadedPackage, loaded) << "cancelling should keep the package in the slot";
-  EXPECT_EQ(wbtest::ModuleList(), modules) << "cancelling should load and unload nothing";
-  EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "no unit should have been finalised";
+  EXPECT_EQ(trace.Lines(), kLoad) << "no unit should have been finalised";
+  EXPECT_TRUE(dialogs_->Boxes().empty()) << "none of it should show a box";
 }
 
-TEST_F(MainWindow, LoadPackFillsTheSlotAndTheSameFileAgainReloadsIt) {
+TEST_F(MainWindow, LoadPackFillsTheSlotAndReloadsTheSameFileOrReplacesItWithAnother) {
   TraceFile trace;
   LoadPackWith(PackageFile("twounits"));
   ASSERT_NE(LoadedPackage, 0u) << "the slot should hold the loaded package";
-  EXPECT_EQ(trace.Lines(), kTwoUnitsLoad) << "its units should have been initialised in order";
+  EXPECT_EQ(trace.Lines(), kLoad) << "its units should have been initialised in order";
   LoadPackWith(PackageFile("twounits"));
   // The handle is the load address, so it may well be the same number again: what
   // shows the reload is that the units were finalised and initialised once more.
-  EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload, kTwoUnitsLoad}))
+  EXPECT_EQ(trace.Lines(), Joined({kLoad, kUnload, kLoad}))
       << "the first load should be undone before the second";
-  const rtl::HMODULE loaded = LoadedPackage;
-  EXPECT_EQ(CountInModuleList(loaded), 1)
-      << "the package should be in the module list once, not counted twice";
+  EXPECT_EQ(CountInModuleList(LoadedPackage), 1) << "the package should be listed once";
+  // The second package may well be mapped where the first one was, so each is
+  // looked for by its file, not by its address.
+  LoadPackWith(PackageFile("mark"));
+  EXPECT_EQ(RegisteredModuleNamed("twounits"), 0u)
+      << "the first package should have been unloaded fully: the slot held one reference";
+  EXPECT_EQ(LoadedPackage, RegisteredModuleNamed("mark")) << "the slot holds the second package";
+  const rtl::HMODULE mark = LoadedPackage;
   form_->UnLoadPack->Click();
   EXPECT_EQ(LoadedPackage, 0u) << "UnLoadPack should empty the slot";
-  EXPECT_EQ(CountInModuleList(loaded), 0)
-      << "one UnLoadPack should unload it fully: the slot held one reference";
-}
-
-TEST_F(MainWindow, LoadingAnotherPackageReplacesTheFirst) {
-  TraceFile trace;
-  LoadPackWith(PackageFile("twounits"));
-  LoadPackWith(PackageFile("mark"));
-  // The second package may well be mapped where the first one was, so the first is
-  // looked for by its file, not by its address.
-  const auto listed = [](const std::string& name) {
-    int count = 0;
-    char buffer[254];
-    for (rtl::HMODULE m : wbtest::ModuleList()) {
-      rtl::GetModuleFileNameA(m, buffer, sizeof buffer);
-      count += std::string_view(buffer).ends_with("/lib" + name + ".so") ? 1 : 0;
-    }
-    return count;
-  };
-  EXPECT_EQ(listed("twounits"), 0) << "the first package should have been unloaded";
-  EXPECT_EQ(listed("mark"), 1) << "the second package should be loaded";
-  EXPECT_EQ(CountInModuleList(LoadedPackage), 1) << "the slot should hold the second package";
+  EXPECT_EQ(CountInModuleList(mark), 0) << "and unload its package";
 }
 
 // The loader's own tests go through every bad file; here it matters that the slot is
@@ -112,14 +93,14 @@ TEST_F(MainWindow, AFailedLoadRaisesNamingTheFileAndLeavesTheSlotEmpty) {
   for (const auto& [path, expected] : cases) {
     TraceFile trace;
     LoadPackWith(PackageFile("twounits"));
-    auto expectedModules = wbtest::ModuleList();
+    auto expectedModules = ModuleList();
     std::erase(expectedModules, LoadedPackage);
 
     const std::string message = testsupport::MessageOf([&] { LoadPackWith(path); });
     EXPECT_NE(message.find(expected), std::string::npos)
         << "the message should contain \"" << expected << "\": " << message;
     EXPECT_EQ(LoadedPackage, 0u) << "a failed load of " << path << " should leave the slot empty";
-    EXPECT_EQ(wbtest::ModuleList(), expectedModules)
+    EXPECT_EQ(ModuleList(), expectedModules)
         << "the slot's package should be unloaded before loading " << path
         << ", and the failure should leave no module behind";
     const auto afterFailure = trace.Lines();
@@ -129,28 +110,15 @@ TEST_F(MainWindow, AFailedLoadRaisesNamingTheFileAndLeavesTheSlotEmpty) {
   }
 }
 
-TEST_F(MainWindow, UnLoadPackOnAnEmptySlotDoesNothing) {
-  const auto before = wbtest::ModuleList();
-  form_->UnLoadPack->Click();
-  form_->UnLoadPack->Click();
-  EXPECT_EQ(LoadedPackage, 0u) << "the slot should stay empty";
-  EXPECT_EQ(wbtest::ModuleList(), before) << "no module should have been unloaded";
-  EXPECT_TRUE(dialogs_->Boxes().empty()) << "UnLoadPack on an empty slot should show nothing";
-}
-
-TEST_F(MainWindow, ClosingUnloadsThePackageInTheSlot) {
+TEST_F(MainWindow, ClosingUnloadsThePackageInTheSlotAndUnitNamesGoesWithTheWindow) {
+  ASSERT_NE(UnitNames, nullptr) << "the constructor should create UnitNames";
+  EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
   TraceFile trace;
   LoadPackWith(PackageFile("twounits"));
   const rtl::HMODULE loaded = LoadedPackage;
   form_->Close();
   EXPECT_EQ(CountInModuleList(loaded), 0) << "closing should unload the slot's package";
-  EXPECT_EQ(trace.Lines(), Joined({kTwoUnitsLoad, kTwoUnitsUnload}));
-  LoadedPackage = 0;
-}
-
-TEST_F(MainWindow, UnitNamesIsMadeWithTheWindowAndFreedWithIt) {
-  ASSERT_NE(UnitNames, nullptr) << "the constructor should create UnitNames";
-  EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
+  EXPECT_EQ(trace.Lines(), Joined({kLoad, kUnload}));
   delete form_;
   form_ = nullptr;
   EXPECT_EQ(UnitNames, nullptr) << "UnitNames should not outlive the window that made it";

@@ -9,8 +9,7 @@
 
 namespace {
 
-using wbtest::LoopScript;
-using wbtest::ScopedDialogs;
+using namespace wbtest;
 
 TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
   ScopedDialogs dialogs;
@@ -26,45 +25,37 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
         << "the palette window should be shown from the start";
     EXPECT_EQ(Form3->pcPallete->PageCount(), 0) << "the palette should start without pages";
     EXPECT_EQ(Form2, nullptr) << "the inspector should not exist before it is asked for";
-    EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 1)
+    EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 1)
         << "the executable should be in the module list once while it runs";
     Form1->Widget()->close();
   }});
   EXPECT_EQ(RunWorkbench(), 0) << "a normal run should return 0";
   EXPECT_TRUE(checked) << "the message loop should have run";
   EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
-  EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 0)
+  EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 0)
       << "the executable's record should be removed at exit";
   EXPECT_EQ(Form1, nullptr) << "the main window should have been freed at the end of the run";
   EXPECT_EQ(Form3, nullptr) << "the palette window should have been freed at the end of the run";
   EXPECT_TRUE(dialogs->Boxes().empty()) << "a clean run should show no box";
 }
 
-std::vector<std::string> PaletteCaptions() {
-  std::vector<std::string> pages;
-  for (int i = 0; i < Form3->pcPallete->PageCount(); ++i) {
-    pages.push_back(Form3->pcPallete->GetPage(i)->Caption());
-  }
-  return pages;
-}
-
 // Neither closing the palette window nor a handler that raises may end the run, and
 // registration runs go on filling the closed palette without showing it again.
 TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
   ScopedDialogs dialogs;
-  const std::string missing = wbtest::PackageFile("doesnotexist");
+  const std::string missing = PackageFile("doesnotexist");
   dialogs->AnswerOpen(missing);
-  dialogs->AnswerOpen(wbtest::PackageFile("stdreg"));
+  dialogs->AnswerOpen(PackageFile("stdreg"));
   std::vector<std::string> pages;
-  LoopScript script({[] { Form3->Widget()->close(); }, [] { wbtest::Press(Form1->LoadPack); },
+  LoopScript script({[] { Form3->Widget()->close(); }, [] { Press(Form1->LoadPack); },
                      [] {
-                       wbtest::Press(Form1->LoadPack);
-                       wbtest::Press(Form1->Button8);
+                       Press(Form1->LoadPack);
+                       Press(Form1->Button8);
                      },
                      [&] {
                        EXPECT_FALSE(Form3->Widget()->isVisible()) << "the palette stays hidden";
                        EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window stays";
-                       pages = PaletteCaptions();
+                       pages = PageCaptions();
                        Form1->Widget()->close();
                      }});
   EXPECT_EQ(RunWorkbench(), 0);
@@ -81,23 +72,19 @@ TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
 // buttons work on and the next close of the main window ends the run.
 TEST(Startup, AFinalisationThatRaisesIsShownOnceAndTheRunStillEnds) {
   ScopedDialogs dialogs;
-  const std::string finifail = wbtest::PackageFile("finifail");
+  const std::string finifail = PackageFile("finifail");
   const auto shown = [&] { return dialogs->Exceptions().size(); };
   LoopScript script({[&] {
-                       dialogs->AnswerOpen(finifail);
-                       wbtest::Press(Form1->LoadPack);
-                       wbtest::Press(Form1->UnLoadPack);
+                       LoadPack(dialogs, finifail);
+                       Press(Form1->UnLoadPack);
                        EXPECT_EQ(shown(), 1u) << "UnLoadPack should show the failure";
-                       wbtest::Press(Form1->UnLoadPack);
-                       dialogs->AnswerOpen(finifail);
-                       wbtest::Press(Form1->LoadPack);
+                       Press(Form1->UnLoadPack);
+                       LoadPack(dialogs, finifail);
                        EXPECT_EQ(shown(), 1u) << "the slot should have been empty for both";
-                       dialogs->AnswerOpen(finifail);
-                       wbtest::Press(Form1->LoadPack);
+                       LoadPack(dialogs, finifail);
                        EXPECT_EQ(shown(), 2u) << "LoadPack's unload should show it once";
                        EXPECT_EQ(LoadedPackage, 0u) << "and leave the slot empty";
-                       dialogs->AnswerOpen(finifail);
-                       wbtest::Press(Form1->LoadPack);
+                       LoadPack(dialogs, finifail);
                        Form1->Widget()->close();
                      },
                      [&] {
@@ -129,7 +116,7 @@ TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
       << "the message should name the window: " << dialogs->Exceptions()[0];
   EXPECT_EQ(toolkit::Application->ComponentCount(), 0)
       << "the main window made before the failure should be freed";
-  EXPECT_EQ(wbtest::CountInModuleList(rtl::MainInstance()), 0)
+  EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 0)
       << "the executable's record should be removed after a failed start-up too";
 }
 
@@ -140,16 +127,13 @@ TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreU
     std::vector<std::string> messages;
     const char* exception;  // null: none shown
   } cases[] = {
-      {{wbtest::PackageFile("stdreg"), "@Stdreg@Register$qqrv"},
+      {{PackageFile("stdreg"), "@Stdreg@Register$qqrv"},
        {"Samples", "Indicators"},
        {"BRRRRR"},
        nullptr},
       // The box's default name is not run unless asked for.
-      {{wbtest::PackageFile("stdreg"), std::nullopt}, {}, {}, nullptr},
-      {{wbtest::PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
-       {},
-       {},
-       "libdoesnotexist.so"},
+      {{PackageFile("stdreg"), std::nullopt}, {}, {}, nullptr},
+      {{PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"}, {}, {}, "libdoesnotexist.so"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(*c.request.package + " " + c.request.procedure.value_or("(no procedure)"));
@@ -160,7 +144,7 @@ TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreU
     LoopScript script({[] {},
                        [&] {
                          slotFilled = LoadedPackage != 0;
-                         pages = PaletteCaptions();
+                         pages = PageCaptions();
                          Form1->Widget()->close();
                        }});
     EXPECT_EQ(RunWorkbench(c.request), 0);

@@ -1,12 +1,11 @@
 #include "workbench_test_support.h"
 
-namespace wbtest {
+#include <QAbstractButton>
 
-int CountInModuleList(rtl::HMODULE module) {
-  int count = 0;
-  for (rtl::HMODULE m : ModuleList()) count += m == module ? 1 : 0;
-  return count;
-}
+#include "Startup.h"
+#include "toolkit/comctrls.h"
+
+namespace wbtest {
 
 ScopedDialogs::ScopedDialogs() : previous_(toolkit::SetDialogService(&service_)) {}
 ScopedDialogs::~ScopedDialogs() {
@@ -44,6 +43,73 @@ void LoopScript::RunNext() {
   const std::size_t index = static_cast<std::size_t>(stepsRun_++);
   steps_[index]();
   if (stepsRun_ < static_cast<int>(steps_.size())) stepTimer_.start();
+}
+
+void InWorkbench(const std::function<void()>& body) {
+  bool ran = false;
+  LoopScript script({[&] {
+                       ran = true;
+                       body();
+                     },
+                     [] {
+                       if (Form1 != nullptr) Form1->Widget()->close();
+                     }});
+  EXPECT_EQ(RunWorkbench(), 0);
+  EXPECT_TRUE(ran) << "the test body should have run inside the message loop";
+  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+}
+
+void LoadPack(ScopedDialogs& dialogs, const std::string& file) {
+  dialogs->AnswerOpen(file);
+  Press(Form1->LoadPack);
+}
+
+void NamedRun(const std::string& name) {
+  Form1->Edit3->SetText(name);
+  Press(Form1->Button8);
+}
+
+void WholeProcessRun() {
+  EXPECT_FALSE(Form1->Button7->Enabled()) << "Button7 is disabled in the window";
+  toolkit::TButton runner(nullptr);
+  runner.OnClick = GetMethod(Form1, "Button7Click");
+  Press(&runner);
+}
+
+std::vector<std::string> PageCaptions() {
+  std::vector<std::string> captions;
+  for (int i = 0; i < Form3->pcPallete->PageCount(); ++i) {
+    captions.push_back(Form3->pcPallete->GetPage(i)->Caption());
+  }
+  return captions;
+}
+
+std::vector<std::string> PageLines(const std::string& caption) {
+  const toolkit::TPageControl* pages = Form3->pcPallete;
+  for (int i = 0; i < pages->PageCount(); ++i) {
+    toolkit::TTabSheet* sheet = pages->GetPage(i);
+    if (sheet->Caption() != caption) continue;
+    // The memo is whatever memo sits on the sheet: found through the sheet, not
+    // through the hook's table, so a wrong slot shows up as a mismatch.
+    for (int c = 0; c < sheet->ControlCount(); ++c) {
+      if (auto* memo = dynamic_cast<toolkit::TMemo*>(sheet->Controls(c))) {
+        return memo->Lines().ToVector();
+      }
+    }
+    ADD_FAILURE() << "page \"" << caption << "\" has no memo";
+    return {};
+  }
+  ADD_FAILURE() << "no page \"" << caption << "\" on the palette";
+  return {};
+}
+
+std::vector<std::string> PaletteText() {
+  std::vector<std::string> text;
+  for (const std::string& caption : PageCaptions()) {
+    text.push_back("[" + caption + "]");
+    for (std::string& line : PageLines(caption)) text.push_back(std::move(line));
+  }
+  return text;
 }
 
 }  // namespace wbtest

@@ -1,27 +1,25 @@
 #pragma once
 
-#include <QAbstractButton>
+// What the tests of the program's windows share: its boxes answered from a script,
+// buttons pressed as a user presses them, the program run with its message loop, and
+// the palette read back as the user sees it.
+
 #include <QTimer>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "Unit1.h"
 #include "Unit3.h"
-#include "rtl/package.h"
 #include "scripted_dialogs.h"
 #include "test_support.h"
-#include "toolkit/toolkit.h"
 
 namespace wbtest {
 
+using testsupport::CountInModuleList;
 using testsupport::ModuleList;
 using testsupport::PackageFile;
 using testsupport::TraceFile;
-
-// How many records of the module list hold this handle.
-int CountInModuleList(rtl::HMODULE module);
 
 // Answers every box of the program while the test lives.
 class ScopedDialogs {
@@ -61,5 +59,22 @@ class LoopScript {
   QTimer stepTimer_;
   QTimer watchdog_;
 };
+
+// Runs body inside the real program's message loop, with both windows up, then
+// closes the main window; the run must end by itself.
+void InWorkbench(const std::function<void()>& body);
+
+// In the running program: LoadPack with the open dialog answered by that file; the
+// named run with that text in Edit3; the whole-process run, whose button stays
+// disabled, through a button of the test's own bound as the window binds its own.
+void LoadPack(ScopedDialogs& dialogs, const std::string& file);
+void NamedRun(const std::string& name);
+void WholeProcessRun();
+
+// What the palette shows: the captions of its pages, and a page's memo lines; every
+// page's caption in brackets followed by its lines, for comparing whole palettes.
+std::vector<std::string> PageCaptions();
+std::vector<std::string> PageLines(const std::string& caption);
+std::vector<std::string> PaletteText();
 
 }  // namespace wbtest

@@ -1,3 +1,6 @@
+// The demo packages' controls, made through the class registry as a form reader
+// makes them once the packages' own registration procedures have registered them.
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -8,29 +11,32 @@
 #include <QMouseEvent>
 #include <QWidget>
 #include <memory>
+#include <utility>
 
-#include "registration_test_support.h"
+#include "test_support.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 
 using testsupport::PackageFile;
 using testsupport::ScopedPackage;
 
-// The demo packages loaded, their classes registered by their own procedures with
-// no main window (so nothing is listed), and instances made through the class
-// registry, as a form reader would make them.
+void RegisterAll(const std::string&, const rtl::TClass* classes, std::int32_t high) {
+  for (std::int32_t i = 0; i <= high; ++i) rtl::RegisterClass(classes[i]);
+}
+
 class DemoControls : public testing::Test {
  protected:
   void SetUp() override {
-    rtl::RegisterComponentsProc = &PaletteRegisterComponents;
-    const std::pair<const ScopedPackage*, const char*> units[] = {{&stdreg_, "Stdreg"},
-                                                                  {&extreg_, "Extreg"}};
-    for (const auto& [package, unit] : units) {
-      const std::string name = RegistrationProcName(unit);
-      void* proc = rtl::GetProcAddress(package->Module(), name.c_str());
-      ASSERT_NE(proc, nullptr) << name << " should be exported";
-      reinterpret_cast<void (*)()>(proc)();
+    const rtl::TRegisterComponentsProc previous =
+        std::exchange(rtl::RegisterComponentsProc, &RegisterAll);
+    for (const auto& [package, name] : {std::pair{&stdreg_, "@Stdreg@Register$qqrv"},
+                                        std::pair{&extreg_, "@Extreg@Register$qqrv"}}) {
+      void* proc = rtl::GetProcAddress(package->Module(), name);
+      if (proc != nullptr) reinterpret_cast<void (*)()>(proc)();
+      EXPECT_NE(proc, nullptr) << name << " should be exported";
     }
+    rtl::RegisterComponentsProc = previous;
   }
   void TearDown() override { made_.clear(); }
 
