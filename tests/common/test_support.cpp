@@ -75,9 +75,7 @@ std::string TempDir::CopyIn(const std::string& from, const std::string& name) co
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
   const std::string to = File(name);
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  if (!out) throw rtl::Exception("test: cannot write " + to);
+  WriteBytes(to, Bytes(bytes.begin(), bytes.end()));
   return to;
 }
 

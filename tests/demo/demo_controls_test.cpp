@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
-#include <QMouseEvent>
+#include <QTest>
 #include <QWidget>
 #include <memory>
 #include <utility>
@@ -60,22 +58,6 @@ QRgb PixelAt(toolkit::TControl* control, int x, int y) {
   return control->Widget()->grab().toImage().pixel(x, y) & 0xFFFFFF;
 }
 
-void ReleaseMouseOn(toolkit::TControl* control) {
-  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(control->Widget(), &release);
-}
-
-// Waits (handling events) until the condition holds or two seconds have passed.
-bool WaitFor(const std::function<bool()>& condition) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition() && clock.elapsed() < 2000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return condition();
-}
-
 TEST_F(DemoControls, TheSwatchPaintsTheColourItsCaptionNames) {
   toolkit::TControl* swatch = Make("TColorSwatch");
   EXPECT_EQ(swatch->Caption(), "#3366CC") << "the default colour";
@@ -99,7 +81,7 @@ TEST_F(DemoControls, TheRainbowSwatchStepsThroughItsColoursOnEachPress) {
                                              "#0000FF", "#4B0082", "#9400D3", "#FF0000"};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(rainbow->Caption(), expected[i]) << "after " << i << " presses";
-    ReleaseMouseOn(rainbow);
+    QTest::mouseClick(rainbow->Widget(), Qt::LeftButton);
   }
 }
 
@@ -121,7 +103,8 @@ TEST_F(DemoControls, TheLedBlinks) {
   auto* label = static_cast<QLabel*>(led->Widget());
   const QString first = label->text();
   EXPECT_TRUE(first.endsWith(QStringLiteral(" Ready"))) << first.toStdString();
-  EXPECT_TRUE(WaitFor([&] { return label->text() != first; })) << "the lamp should change";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() != first; }, 2000))
+      << "the lamp should change";
   EXPECT_TRUE(label->text().endsWith(QStringLiteral(" Ready"))) << "the text stays";
 }
 

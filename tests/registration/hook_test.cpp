@@ -40,23 +40,8 @@ void Register(const std::string& page, const TestClasses& classes) {
   PaletteRegisterComponents(page, classes.Data(), classes.High());
 }
 
-TEST(Hook, ANewPageListsItsClassesInOrderAndRegistersThem) {
-  TestClasses classes({"THookAlpha", "THookBeta", "THookGamma"});
-  InWorkbench([&] {
-    Register("Alpha", classes);
-    ASSERT_EQ(PageCaptions(), Lines{"Alpha"}) << "one tab named as the page";
-    EXPECT_EQ(PageLines("Alpha"), (Lines{"THookAlpha", "THookBeta", "THookGamma"}))
-        << "the memo should list the class names, one per line, in array order";
-    EXPECT_EQ(rtl::GetClass("THookGamma"), classes[2]) << "GetClass should find the last class";
-    ASSERT_FALSE(PageMemos.empty()) << "the page's memo should have a slot";
-    toolkit::TMemo* memo = PageMemos[0];
-    ASSERT_NE(memo, nullptr) << "slot 0 should hold the first page's memo";
-    EXPECT_EQ(memo->Owner(), Form1) << "the memo belongs to the main window";
-    EXPECT_EQ(memo->Parent(), Form3->pcPallete->GetPage(0)) << "the memo sits on the sheet";
-    EXPECT_EQ(memo->Align(), toolkit::alClient) << "the memo fills the tab";
-  });
-}
-
+// One tab per page, each with its memo in the slot of its tab index; the memo is the
+// main window's, fills its tab and lists the page's class, which is registered.
 TEST(Hook, EveryOneOfManyPagesHasItsMemoInItsSlot) {
   constexpr int kPages = 45;
   std::vector<std::string> names;
@@ -71,8 +56,11 @@ TEST(Hook, EveryOneOfManyPagesHasItsMemoInItsSlot) {
     for (int i = 0; i < kPages; ++i) {
       const std::string page = "Many" + std::to_string(i);
       EXPECT_EQ(PageLines(page), Lines{names[i]}) << "page " << page;
+      ASSERT_NE(PageMemos[i], nullptr) << "slot " << i;
       EXPECT_EQ(PageMemos[i]->Parent(), Form3->pcPallete->GetPage(i))
           << "slot " << i << " should hold the memo of tab " << i;
+      EXPECT_EQ(PageMemos[i]->Owner(), Form1) << "the memo belongs to the main window";
+      EXPECT_EQ(PageMemos[i]->Align(), toolkit::alClient) << "the memo fills the tab";
       EXPECT_NE(rtl::GetClass(names[i]), nullptr) << names[i] << " should be registered";
     }
   });

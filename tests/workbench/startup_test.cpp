@@ -13,9 +13,7 @@ using namespace wbtest;
 
 TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
   ScopedDialogs dialogs;
-  bool checked = false;
-  LoopScript script({[&] {
-    checked = true;
+  InWorkbench([] {
     ASSERT_NE(Form1, nullptr) << "start-up should have stored the main window";
     ASSERT_NE(Form3, nullptr) << "start-up should have stored the palette window";
     EXPECT_EQ(toolkit::Application->MainForm(), Form1)
@@ -27,11 +25,7 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
     EXPECT_EQ(Form2, nullptr) << "the inspector should not exist before it is asked for";
     EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 1)
         << "the executable should be in the module list once while it runs";
-    Form1->Widget()->close();
-  }});
-  EXPECT_EQ(RunWorkbench(), 0) << "a normal run should return 0";
-  EXPECT_TRUE(checked) << "the message loop should have run";
-  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+  });
   EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 0)
       << "the executable's record should be removed at exit";
   EXPECT_EQ(Form1, nullptr) << "the main window should have been freed at the end of the run";
@@ -44,24 +38,16 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
 TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
   ScopedDialogs dialogs;
   const std::string missing = PackageFile("doesnotexist");
-  dialogs->AnswerOpen(missing);
-  dialogs->AnswerOpen(PackageFile("stdreg"));
-  std::vector<std::string> pages;
-  LoopScript script({[] { Form3->Widget()->close(); }, [] { Press(Form1->LoadPack); },
-                     [] {
-                       Press(Form1->LoadPack);
-                       Press(Form1->Button8);
-                     },
-                     [&] {
-                       EXPECT_FALSE(Form3->Widget()->isVisible()) << "the palette stays hidden";
-                       EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window stays";
-                       pages = PageCaptions();
-                       Form1->Widget()->close();
-                     }});
-  EXPECT_EQ(RunWorkbench(), 0);
-  EXPECT_EQ(script.StepsRun(), 4) << "every step should have run inside the loop";
-  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
-  EXPECT_EQ(pages, (std::vector<std::string>{"Samples", "Indicators"})) << "the run filled it";
+  InWorkbench([&] {
+    Form3->Widget()->close();
+    LoadPack(dialogs, missing);
+    LoadPack(dialogs, PackageFile("stdreg"));
+    Press(Form1->Button8);
+    EXPECT_FALSE(Form3->Widget()->isVisible()) << "the palette stays hidden";
+    EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window stays";
+    EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"}))
+        << "the run filled it";
+  });
   EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
   ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the failed load should be shown once";
   EXPECT_NE(dialogs->Exceptions()[0].find(missing), std::string::npos)

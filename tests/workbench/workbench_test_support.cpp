@@ -56,6 +56,7 @@ void InWorkbench(const std::function<void()>& body) {
                      }});
   EXPECT_EQ(RunWorkbench(), 0);
   EXPECT_TRUE(ran) << "the test body should have run inside the message loop";
+  EXPECT_EQ(script.StepsRun(), 2) << "the run should have gone on after the body";
   EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
 }
 

@@ -61,7 +61,7 @@ class LoopScript {
 };
 
 // Runs body inside the real program's message loop, with both windows up, then
-// closes the main window; the run must end by itself.
+// closes the main window; the run must go on after the body and then end by itself.
 void InWorkbench(const std::function<void()>& body);
 
 // In the running program: LoadPack with the open dialog answered by that file; the
