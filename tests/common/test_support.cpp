@@ -80,11 +80,7 @@ std::string TempDir::Write(const std::string& name, const std::string& bytes) co
 }
 
 std::string RealPath(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) {
-    throw rtl::Exception("test: cannot resolve " + path + ": " + ErrnoText());
-  }
-  return resolved;
+  return std::filesystem::canonical(path).string();
 }
 
 std::string ExecutablePath() {

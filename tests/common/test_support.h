@@ -73,7 +73,7 @@ class TempDir {
   std::string path_;
 };
 
-// The canonical absolute path of an existing file.
+// The canonical absolute path of an existing file (std::filesystem's error if none).
 std::string RealPath(const std::string& path);
 std::string ExecutablePath();
 

@@ -34,10 +34,6 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-std::string Canonical(const std::string& path) {
-  return std::filesystem::canonical(path).string();
-}
-
 rtl::HMODULE RuntimeLibrary() {
   return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
 }
@@ -98,7 +94,7 @@ TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
     EXPECT_NE(baseModule, 0u) << "the required package should be in the module list";
     EXPECT_EQ(rtl::LibModuleList()->Instance, user.Module())
         << "the requiring package should head the list, added after what it requires";
-    EXPECT_EQ(ModulePath(user.Module()), Canonical(PackageFile("pkguser")));
+    EXPECT_EQ(ModulePath(user.Module()), RealPath(PackageFile("pkguser")));
 
     trace.Clear();
     user.Unload();
@@ -117,7 +113,7 @@ TEST(LoadPackage, FindsRequiredPackagesBesideTheRequiringOne) {
   const std::string user = dir.CopyIn(PackageFile("pkguser"), "libpkguser.so");
   const std::string base = dir.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
   ScopedPackage package(user);
-  EXPECT_EQ(ModulePath(RegisteredModuleNamed("pkgbase")), Canonical(base))
+  EXPECT_EQ(ModulePath(RegisteredModuleNamed("pkgbase")), RealPath(base))
       << "the required package should come from the requiring package's directory";
 }
 
@@ -125,7 +121,7 @@ TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
   TraceFile trace;
   TempDir dir;
   const std::string link = dir.Path() + "/alias.so";
-  std::filesystem::create_symlink(Canonical(PackageFile("twounits")), link);
+  std::filesystem::create_symlink(RealPath(PackageFile("twounits")), link);
 
   const rtl::HMODULE first = rtl::LoadPackage(PackageFile("twounits"));
   EXPECT_EQ(rtl::LoadPackage(link), first)
@@ -218,7 +214,7 @@ TEST(UnloadPackage, UnregistersTheClassesThePackageRegisteredAndOnlyThose) {
 TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
   TempDir dir;
   const std::string copy = dir.CopyIn(PackageFile("twounits"), "libtwounits.so");
-  ASSERT_EQ(ModulePath(ScopedPackage(copy).Module()), Canonical(copy))
+  ASSERT_EQ(ModulePath(ScopedPackage(copy).Module()), RealPath(copy))
       << "a copy loads while the original is not loaded";
   const std::string rtlCopy = dir.CopyIn(ModulePath(RuntimeLibrary()), "librtl.so");
   ScopedPackage original(PackageFile("twounits"));
@@ -235,7 +231,7 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
        {"required package pkgnowhere not found", "libpkgnowhere.so"},
        {}},
       {copy,
-       {"package twounits is already loaded from " + Canonical(PackageFile("twounits")) +
+       {"package twounits is already loaded from " + RealPath(PackageFile("twounits")) +
         "; refusing " + copy},
        {}},
       // A second run-time library must never be mapped.
@@ -291,7 +287,7 @@ TEST(GetPackageDescription, RunsNoneOfThePackagesCode) {
   const std::string file = PackageFile("mark");
   EXPECT_EQ(rtl::GetPackageDescription(file.c_str()), "Leaves a mark when its code runs");
   EXPECT_TRUE(trace.Lines().empty()) << "reading the description must not run the package";
-  EXPECT_FALSE(MappedFiles().contains(Canonical(file))) << "nor map it";
+  EXPECT_FALSE(MappedFiles().contains(RealPath(file))) << "nor map it";
   ScopedPackage mark(file);
   EXPECT_EQ(trace.Lines(), (Lines{"mark constructor", "mark.MarkUnit init"}))
       << "loading the same package does leave its marks (else the check above proves nothing)";

@@ -87,7 +87,6 @@ TEST_F(FormBuilderTest, VisibleShowsTheFormAndASecondOfItsClassGetsANameOfItsOwn
   Application->CreateForm(second);
   Process();
   EXPECT_TRUE(first->Widget()->isVisible()) << "Visible = true shows the form on creation";
-  EXPECT_EQ(first->Pages->Width(), first->ClientWidth()) << "alClient fills the client area";
   EXPECT_EQ(first->Name(), "PaletteForm");
   EXPECT_NE(second->Name(), first->Name());
 }
