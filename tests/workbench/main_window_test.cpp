@@ -1,5 +1,5 @@
-// The package slot: LoadPack, UnLoadPack and closing the main window, with twounits'
-// units tracing what runs.
+// The package slot: LoadPack and UnLoadPack, with twounits' units tracing what runs.
+// That closing the main window unloads it: the start-up tests.
 
 #include <gtest/gtest.h>
 
@@ -95,21 +95,6 @@ TEST(MainWindow, AFailedLoadIsShownNamingTheFileAndLeavesTheSlotEmpty) {
     });
     EXPECT_EQ(trace.Lines(), afterFailure) << "after a failed load nothing is left to unload";
   }
-}
-
-TEST(MainWindow, ClosingUnloadsThePackageInTheSlotAndUnitNamesGoesWithTheWindow) {
-  ScopedDialogs dialogs;
-  TraceFile trace;
-  rtl::HMODULE loaded = 0;
-  InWorkbench([&] {
-    ASSERT_NE(UnitNames, nullptr) << "the main window should create UnitNames";
-    EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
-    LoadPack(dialogs, PackageFile("twounits"));
-    loaded = LoadedPackage;
-  });
-  EXPECT_EQ(CountInModuleList(loaded), 0) << "closing should unload the slot's package";
-  EXPECT_EQ(trace.Lines(), Joined({kLoad, kUnload}));
-  EXPECT_EQ(UnitNames, nullptr) << "UnitNames should not outlive the window that made it";
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
         << "the palette window should be shown from the start";
     EXPECT_EQ(Form3->pcPallete->PageCount(), 0) << "the palette should start without pages";
     EXPECT_EQ(Form2, nullptr) << "the inspector should not exist before it is asked for";
+    ASSERT_NE(UnitNames, nullptr) << "the main window should have made UnitNames";
+    EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
     EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 1)
         << "the executable should be in the module list once while it runs";
   });
@@ -30,6 +32,7 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
       << "the executable's record should be removed at exit";
   EXPECT_EQ(Form1, nullptr) << "the main window should have been freed at the end of the run";
   EXPECT_EQ(Form3, nullptr) << "the palette window should have been freed at the end of the run";
+  EXPECT_EQ(UnitNames, nullptr) << "UnitNames should not outlive the window that made it";
   EXPECT_TRUE(dialogs->Boxes().empty()) << "a clean run should show no box";
 }
 
@@ -55,7 +58,8 @@ TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
 }
 
 // An unload that raises has still unloaded: the slot is empty after it, so the
-// buttons work on and the next close of the main window ends the run.
+// buttons work on, and closing the main window, which unloads the package in the
+// slot, ends the run the next time.
 TEST(Startup, AFinalisationThatRaisesIsShownOnceAndTheRunStillEnds) {
   ScopedDialogs dialogs;
   const std::string finifail = PackageFile("finifail");
