@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include "Registration.h"
 #include "toolkit/comctrls.h"
 #include "workbench_test_support.h"
@@ -17,11 +19,10 @@ using Lines = std::vector<std::string>;
 class TestClasses {
  public:
   explicit TestClasses(std::vector<std::string> names) : names_(std::move(names)) {
-    infos_.reserve(names_.size());
     for (const std::string& name : names_) {
-      infos_.push_back({name.c_str(), rtl::TComponent::StaticClass(), nullptr, 0, nullptr});
+      refs_.push_back(&infos_.emplace_back(
+          rtl::TClassInfo{name.c_str(), rtl::TComponent::StaticClass(), nullptr, 0, nullptr}));
     }
-    for (const rtl::TClassInfo& info : infos_) refs_.push_back(&info);
   }
   ~TestClasses() {
     for (rtl::TClass cls : refs_) rtl::UnRegisterClass(cls);
@@ -32,7 +33,7 @@ class TestClasses {
 
  private:
   std::vector<std::string> names_;
-  std::vector<rtl::TClassInfo> infos_;
+  std::deque<rtl::TClassInfo> infos_;  // never moved: the registry keeps their addresses
   std::vector<rtl::TClass> refs_;
 };
 

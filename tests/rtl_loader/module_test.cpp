@@ -99,13 +99,8 @@ TEST(GetProcAddress, FindsOnlyTheModulesOwnExportsByExactName) {
   ScopedPackage user(PackageFile("pkguser"));
   const rtl::HMODULE base = RegisteredModuleNamed("pkgbase");
   ASSERT_NE(base, 0u);
-  struct Case {
-    rtl::HMODULE module;
-    const char* name;
-    bool found;
-    const char* why;
-  };
-  const Case cases[] = {
+  // Module, name, whether it is found there, and why.
+  const std::tuple<rtl::HMODULE, const char*, bool, const char*> cases[] = {
       {exports.Module(), "pkgexports_add", true, "an exported function"},
       {exports.Module(), "pkgexports_Add", false, "case counts"},
       {exports.Module(), "pkgexports_add ", false, "a trailing blank counts"},
@@ -127,13 +122,13 @@ TEST(GetProcAddress, FindsOnlyTheModulesOwnExportsByExactName) {
       {RuntimeLibrary(), "_ZN3rtl22RegisterComponentsProcE", false, "a run-time library variable"},
       {0x1234, "pkgexports_add", false, "no module is at 0x1234"},
   };
-  for (const Case& c : cases) {
-    void* address = rtl::GetProcAddress(c.module, c.name);
-    EXPECT_EQ(address != nullptr, c.found)
-        << "'" << c.name << "' (" << c.why << ") should " << (c.found ? "" : "not ") << "be found";
+  for (const auto& [module, name, found, why] : cases) {
+    void* address = rtl::GetProcAddress(module, name);
+    EXPECT_EQ(address != nullptr, found)
+        << "'" << name << "' (" << why << ") should " << (found ? "" : "not ") << "be found";
     if (address != nullptr) {
-      EXPECT_EQ(rtl::ModuleFromAddress(address), c.module)
-          << "'" << c.name << "' should lie in the module it was asked of";
+      EXPECT_EQ(rtl::ModuleFromAddress(address), module)
+          << "'" << name << "' should lie in the module it was asked of";
     }
   }
   EXPECT_EQ(rtl::GetProcAddress(exports.Module(), nullptr), nullptr) << "no name finds nothing";
