@@ -26,7 +26,7 @@ class DemoControls : public testing::Test {
     const std::pair<const ScopedPackage*, const char*> units[] = {{&stdreg_, "Stdreg"},
                                                                   {&extreg_, "Extreg"}};
     for (const auto& [package, unit] : units) {
-      const std::string name = RegistrationProcName(unit);
+      const std::string name = rtl::RegistrationProcName(unit);
       void* proc = rtl::GetProcAddress(package->Module(), name.c_str());
       ASSERT_NE(proc, nullptr) << name << " should be exported";
       reinterpret_cast<void (*)()>(proc)();

@@ -76,17 +76,15 @@ void OnPackageStage(rtl::TPackageStage stage, const std::string& package, const 
   ReportStage(kind, package, unit);
 }
 
-// Registers as the workbench's palette hook does, so that a class the registry
-// refuses fails here too; each call is reported with the names listed before the
-// failure, as the palette lists them.
+// Registers as the workbench's palette hook does, by the same walk, so that a class
+// the registry refuses fails here too; each call is reported with the names listed
+// before the failure, as the palette lists them.
 void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
   trial::Message call(trial::kCall);
   call.Add(page);
   try {
-    for (std::int32_t i = 0; i <= high; ++i) {
-      call.Add(rtl::ClassName(classes[i]).View());
-      rtl::RegisterClass(classes[i]);
-    }
+    rtl::ListAndRegisterClasses("RecordingHook", page, classes, high,
+                                [&call](const rtl::ShortString& name) { call.Add(name.View()); });
   } catch (...) {
     Report(call);
     throw;

@@ -9,7 +9,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
+#include "package_record.h"
 #include "rtl/sysutils.h"
 
 namespace rtl::detail {
@@ -51,6 +53,11 @@ class FileByteSource : public ByteSource {
       return true;
     }
     return ReadFully(offset, buffer, n);
+  }
+
+  const std::uint8_t* Held(std::uint64_t offset, std::size_t n) const override {
+    if (offset > prefixSize_ || n > prefixSize_ - offset) return nullptr;
+    return prefix_.data() + offset;
   }
 
  private:
@@ -191,37 +198,47 @@ void ReadSegments(Elf& elf) {
   }
 }
 
-// The section table is not needed to load or to read the notes, but a table
-// pointing outside the file is a sign of damage that tools would trip over.
-void CheckSections(const Elf& elf) {
+struct SectionTable {
+  std::uint64_t count = 0;
+  std::uint64_t nameIndex = SHN_UNDEF;
+};
+
+// Where the section table is and how long, checked to lie inside the file; nothing
+// for a file stripped of its table, which still loads.
+std::optional<SectionTable> PlaceSections(const Elf& elf) {
   const Elf64_Ehdr& h = elf.header;
-  if (h.e_shoff == 0) return;  // stripped of its section table: still loadable
+  if (h.e_shoff == 0) return std::nullopt;
   if (h.e_shentsize != sizeof(Elf64_Shdr)) {
     throw Exception("section header entry size %d; expected %d",
                     {static_cast<int>(h.e_shentsize), static_cast<int>(sizeof(Elf64_Shdr))});
   }
   if (h.e_shoff >= elf.size) throw Exception("section table starts past the end of the file");
-  std::uint64_t count = h.e_shnum;
-  std::uint64_t nameIndex = h.e_shstrndx;
-  if (count == 0 || nameIndex == SHN_XINDEX) {
+  SectionTable table{h.e_shnum, h.e_shstrndx};
+  std::uint64_t end = 0;
+  if (table.count == 0 || table.nameIndex == SHN_XINDEX) {
     // Extended numbering: the real values are in section 0.
     Elf64_Shdr first{};
-    std::uint64_t end = 0;
     if (!End(h.e_shoff, sizeof first, end) || end > elf.size) {
       throw Exception("section table extends past the end of the file");
     }
     ReadExactly(elf.source, h.e_shoff, &first, sizeof first, "section header 0");
-    if (count == 0) count = first.sh_size;
-    if (nameIndex == SHN_XINDEX) nameIndex = first.sh_link;
+    if (table.count == 0) table.count = first.sh_size;
+    if (table.nameIndex == SHN_XINDEX) table.nameIndex = first.sh_link;
   }
-  std::uint64_t tableSize = 0, end = 0;
-  if (__builtin_mul_overflow(count, sizeof(Elf64_Shdr), &tableSize) ||
+  std::uint64_t tableSize = 0;
+  if (__builtin_mul_overflow(table.count, sizeof(Elf64_Shdr), &tableSize) ||
       !End(h.e_shoff, tableSize, end) || end > elf.size) {
     throw Exception("section table extends past the end of the file");
   }
-  std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(count));
-  ReadExactly(elf.source, h.e_shoff, sections.data(), static_cast<std::size_t>(tableSize),
+  return table;
+}
+
+// Every section inside the file, and the section names inside their table.
+void CheckSections(const Elf& elf, const SectionTable& table) {
+  std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(table.count));
+  ReadExactly(elf.source, elf.header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr),
               "the section headers");
+  std::uint64_t end = 0;
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const Elf64_Shdr& sh = sections[i];
     if (sh.sh_type == SHT_NOBITS || sh.sh_type == SHT_NULL || sh.sh_size == 0) continue;
@@ -229,14 +246,14 @@ void CheckSections(const Elf& elf) {
       throw Exception("section %d extends past the end of the file", {i});
     }
   }
-  if (nameIndex == SHN_UNDEF) return;
-  if (nameIndex >= count) {
+  if (table.nameIndex == SHN_UNDEF) return;
+  if (table.nameIndex >= table.count) {
     throw Exception("section name table index %d is past the section table (%d sections)",
-                    {nameIndex, count});
+                    {table.nameIndex, table.count});
   }
-  const Elf64_Shdr& names = sections[static_cast<std::size_t>(nameIndex)];
+  const Elf64_Shdr& names = sections[static_cast<std::size_t>(table.nameIndex)];
   if (names.sh_type != SHT_STRTAB) {
-    throw Exception("section name table (section %d) is not a string table", {nameIndex});
+    throw Exception("section name table (section %d) is not a string table", {table.nameIndex});
   }
   for (std::size_t i = 0; i < sections.size(); ++i) {
     if (sections[i].sh_name >= names.sh_size) {
@@ -245,82 +262,54 @@ void CheckSections(const Elf& elf) {
   }
 }
 
-// Notes laid out for one alignment and read with the other go wrong from the
-// first descriptor on, so whatever fails then is not the cause: when the notes
-// read cleanly with the other alignment, the segment's p_align is blamed.
-void BlameAlignment(std::span<const std::uint8_t> notes, std::size_t alignment,
-                    const Elf64_Phdr& ph, std::size_t index) {
-  if (alignment != 4 && alignment != 8) return;
-  const std::size_t other = alignment == 4 ? 8 : 4;
-  PackageRecord scratch;
-  try {
-    DecodeNotes(notes, other, {}, scratch);
-  } catch (const Exception&) {
-    return;
-  }
-  throw Exception("notes in segment %d are laid out for %d-byte alignment, but its p_align is %d",
-                  {index, other, ph.p_align});
-}
-
-// The segments' bytes, read one at a time as the walk needs them.
-template <typename Visit>
-void ForEachNoteSegment(const Elf& elf, Visit&& visit) {
-  std::vector<std::uint8_t> bytes;
+// The package notes of every note segment; those outside what the source holds in
+// memory are read into buffers of their own.
+std::optional<TPackageRecord> ReadNotes(const Elf& elf) {
+  std::vector<NoteSegment> segments;
+  std::vector<std::vector<std::uint8_t>> buffers;
   for (std::size_t i = 0; i < elf.segments.size(); ++i) {
     const Elf64_Phdr& ph = elf.segments[i];
     if (ph.p_type != PT_NOTE || ph.p_filesz == 0) continue;
     if (ph.p_filesz > kMaxNoteSegment) {
       throw Exception("note segment %d is too large (%d bytes)", {i, ph.p_filesz});
     }
-    const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
-    bytes.resize(static_cast<std::size_t>(ph.p_filesz));
-    ReadExactly(elf.source, ph.p_offset, bytes.data(), bytes.size(), "a note segment");
-    visit(std::span<const std::uint8_t>(bytes), alignment, Format("in segment %d", {i}), ph, i);
-  }
-}
-
-void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
-  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
-                              const std::string& where, const Elf64_Phdr& ph, std::size_t i) {
-    try {
-      if (DecodeNotes(notes, alignment, where, info.record)) info.hasRecord = true;
-    } catch (const Exception&) {
-      BlameAlignment(notes, alignment, ph, i);
-      throw;
+    const auto size = static_cast<std::size_t>(ph.p_filesz);
+    const std::uint8_t* bytes = elf.source.Held(ph.p_offset, size);
+    if (bytes == nullptr) {
+      std::vector<std::uint8_t>& buffer = buffers.emplace_back(size);
+      ReadExactly(elf.source, ph.p_offset, buffer.data(), size, "a note segment");
+      bytes = buffer.data();
     }
-  });
-  if (info.hasRecord || info.record.exports.empty()) return;
-  // Exports without a record belong to nothing the framework knows: the record
-  // was there and has been damaged out of recognition.
-  std::string stray;
-  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
-                              const std::string& where, const Elf64_Phdr&, std::size_t) {
-    if (stray.empty()) stray = FindStrayRecord(notes, alignment, where);
-  });
-  if (!stray.empty()) throw Exception("%s, so the package's exports have no record", {stray});
-  throw Exception("the notes hold %d package exports but no package record",
-                  {info.record.exports.size()});
+    const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
+    segments.push_back(NoteSegment{std::span<const std::uint8_t>(bytes, size), alignment, i});
+  }
+  return DecodePackageNotes(segments);
 }
 
 }  // namespace
 
 bool MemoryByteSource::Read(std::uint64_t offset, void* buffer, std::size_t n) const {
-  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
-  if (n > 0) std::memcpy(buffer, bytes_.data() + offset, n);
+  const std::uint8_t* bytes = Held(offset, n);
+  if (bytes == nullptr) return false;
+  if (n > 0) std::memcpy(buffer, bytes, n);
   return true;
 }
 
-ElfPackageInfo ReadElfPackage(const ByteSource& source) {
+const std::uint8_t* MemoryByteSource::Held(std::uint64_t offset, std::size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) return nullptr;
+  return bytes_.data() + offset;
+}
+
+std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check) {
   Elf elf{source, source.Size(), {}, {}};
   CheckHeader(elf);
   ReadSegments(elf);
-  CheckSections(elf);
-  ElfPackageInfo info;
-  ReadNotes(elf, info);
-  return info;
+  const std::optional<SectionTable> sections = PlaceSections(elf);
+  if (sections && check == ElfCheck::Complete) CheckSections(elf, *sections);
+  return ReadNotes(elf);
 }
 
-ElfPackageInfo ReadPackageFile(const std::string& fileName) {
+std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName, ElfCheck check) {
   try {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -330,10 +319,18 @@ ElfPackageInfo ReadPackageFile(const std::string& fileName) {
     if (S_ISDIR(st.st_mode)) throw Exception("is a directory");
     if (!S_ISREG(st.st_mode)) throw Exception("not a regular file");
     FileByteSource source(fd.get(), static_cast<std::uint64_t>(st.st_size));
-    return ReadElfPackage(source);
+    return ReadElfPackage(source, check);
   } catch (const Exception& e) {
     throw Exception("%s: %s", {fileName, e.Message()});
   }
 }
 
 }  // namespace rtl::detail
+
+namespace rtl {
+
+std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName) {
+  return detail::ReadPackageFile(fileName, detail::ElfCheck::Complete);
+}
+
+}  // namespace rtl

@@ -31,9 +31,9 @@ std::optional<MappedObject> FindMappedObject(HMODULE module);
 
 // The package record in the mapped module's PT_NOTE segments. Nothing when the
 // module carries none; throws Exception when a note is malformed.
-std::optional<PackageRecord> ReadMappedRecord(const MappedObject& object);
+std::optional<TPackageRecord> ReadMappedRecord(const MappedObject& object);
 // Same, for a handle; nothing as well when no such module is mapped.
-std::optional<PackageRecord> ReadModuleRecord(HMODULE module);
+std::optional<TPackageRecord> ReadModuleRecord(HMODULE module);
 
 // The absolute path of a mapped module: /proc/self/exe for the executable.
 std::string MappedObjectPath(const MappedObject& object);

@@ -1,4 +1,5 @@
-// GetProcAddress: a module's own exports, by exact name.
+// GetProcAddress: a module's own exports, by exact name; the names of registration
+// procedures.
 
 #include <dlfcn.h>
 #include <link.h>
@@ -64,6 +65,24 @@ class HandleFor {
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view kRegistrationSuffix = "@Register$qqrv";
+
+}  // namespace
+
+std::string RegistrationProcName(std::string_view unit) {
+  std::string name;
+  name.reserve(1 + unit.size() + kRegistrationSuffix.size());
+  return name.append("@").append(unit).append(kRegistrationSuffix);
+}
+
+bool IsRegistrationProcName(std::string_view name) {
+  if (name.size() <= 1 + kRegistrationSuffix.size() || name.front() != '@') return false;
+  if (!name.ends_with(kRegistrationSuffix)) return false;
+  return name.find('@', 1) == name.size() - kRegistrationSuffix.size();
+}
+
 void* GetProcAddress(HMODULE module, const char* name) {
   if (name == nullptr) return nullptr;
   const auto object = detail::FindMappedObject(module);
@@ -71,7 +90,7 @@ void* GetProcAddress(HMODULE module, const char* name) {
   HandleFor handle(*object);
   if (handle.get() == nullptr) return nullptr;
 
-  std::optional<detail::PackageRecord> record;
+  std::optional<TPackageRecord> record;
   try {
     record = detail::ReadMappedRecord(*object);
   } catch (const Exception&) {
@@ -79,7 +98,7 @@ void* GetProcAddress(HMODULE module, const char* name) {
     // function symbols still count.
   }
   if (record) {
-    for (const detail::PackageExport& entry : record->exports) {
+    for (const TPackageExport& entry : record->exports) {
       if (entry.name == name) {
         return detail::FindOwnFunction(handle.get(), module, entry.symbol.c_str());
       }
