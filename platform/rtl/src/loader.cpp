@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "elf_reader.h"
@@ -121,9 +122,19 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-UnitProc FindUnitProc(void* handle, HMODULE module, const char* prefix, const std::string& unit) {
-  const std::string symbol = prefix + unit;
-  return reinterpret_cast<UnitProc>(detail::FindOwnFunction(handle, module, symbol.c_str()));
+// The unit's procedure of that kind ("init" or "fini"), null when it has none.
+UnitProc FindUnitProc(const detail::OwnSymbols& symbols, std::string_view kind,
+                      const std::string& unit) {
+  constexpr std::string_view kPrefix = "rtl_unit_";
+  // Unit names are at most 255 bytes (the reader takes no other): no allocation.
+  char symbol[64 + 256];
+  if (unit.size() > 255) return nullptr;
+  char* end = std::copy(kPrefix.begin(), kPrefix.end(), symbol);
+  end = std::copy(kind.begin(), kind.end(), end);
+  *end++ = '_';
+  end = std::copy(unit.begin(), unit.end(), end);
+  *end = '\0';
+  return reinterpret_cast<UnitProc>(symbols.Function(symbol));
 }
 
 // Runs one unit procedure; the exception's text when it throws, nothing otherwise.
@@ -297,18 +308,18 @@ class PendingLoad {
       const char* error = dlerror();
       throw Exception("%s: %s", {fileName_, error ? error : "dlopen failed"});
     }
-    package_->module = detail::ModuleOfHandle(package_->handle);
   }
 
-  // Each unit once, however often the record names it, with its procedures: they
-  // are looked up here only, and kept for the unload.
-  void FindUnits() {
+  // The module handle, and each unit once, however often the record names it, with
+  // its procedures: they are looked up here only, and kept for the unload.
+  void FindModuleAndUnits() {
+    const detail::OwnSymbols symbols(package_->handle);
+    package_->module = symbols.Module();
     for (const std::string& name : package_->record.units) {
       const auto same = [&](const Unit& unit) { return unit.name == name; };
       if (std::any_of(package_->units.begin(), package_->units.end(), same)) continue;
       package_->units.push_back(
-          Unit{name, FindUnitProc(package_->handle, package_->module, "rtl_unit_init_", name),
-               FindUnitProc(package_->handle, package_->module, "rtl_unit_fini_", name)});
+          Unit{name, FindUnitProc(symbols, "init", name), FindUnitProc(symbols, "fini", name)});
     }
   }
 
@@ -380,7 +391,7 @@ HMODULE LoadNew(const std::string& fileName, TPackageRecord record) {
   PendingLoad load(fileName, std::move(record));
   load.AcquireRequired();
   load.Open();
-  load.FindUnits();
+  load.FindModuleAndUnits();
   load.InitialiseUnits();
   return load.Commit();
 }

@@ -10,30 +10,6 @@
 
 namespace rtl {
 
-namespace detail {
-
-HMODULE ModuleOfHandle(void* handle) {
-  link_map* map = nullptr;
-  if (handle == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
-  return ModuleFromAddress(map->l_ld);
-}
-
-void* FindOwnFunction(void* handle, HMODULE module, const char* name) {
-  // dlsym on a handle also searches the module's dependencies, and finds data as
-  // readily as code; what it returns is only ours when the module defines it as code.
-  void* address = dlsym(handle, name);
-  if (address == nullptr) return nullptr;
-  Dl_info info{};
-  void* entry = nullptr;
-  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) == 0) return nullptr;
-  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
-  if (reinterpret_cast<HMODULE>(info.dli_fbase) != module || symbol == nullptr) return nullptr;
-  const unsigned type = ELF64_ST_TYPE(symbol->st_info);
-  return type == STT_FUNC || type == STT_GNU_IFUNC ? address : nullptr;
-}
-
-}  // namespace detail
-
 namespace {
 
 // A dlopen handle for a module that is already mapped, without loading anything.
@@ -97,14 +73,13 @@ void* GetProcAddress(HMODULE module, const char* name) {
     // A module whose notes cannot be read has no usable export table; its own
     // function symbols still count.
   }
+  const detail::OwnSymbols symbols(handle.get());
   if (record) {
     for (const TPackageExport& entry : record->exports) {
-      if (entry.name == name) {
-        return detail::FindOwnFunction(handle.get(), module, entry.symbol.c_str());
-      }
+      if (entry.name == name) return symbols.Function(entry.symbol.c_str());
     }
   }
-  return detail::FindOwnFunction(handle.get(), module, name);
+  return symbols.Function(name);
 }
 
 }  // namespace rtl
