@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "elf_test_support.h"
 #include "package_record.h"
@@ -321,6 +323,23 @@ TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) 
 
 INSTANTIATE_TEST_SUITE_P(Victim, DamagedPackage, testing::ValuesIn(DamageCases()),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// What the loader keeps of a file it read is used only while the file is unchanged:
+// damaged in place, even at the same size, it is read again and refused, not mapped.
+TEST(PackageFile, ChangedSinceItLoadedIsReadAgain) {
+  TempDir dir;
+  const std::string path = dir.File("libelfvictim.so");
+  Bytes file = TheVictim().file;
+  WriteBytes(path, file);
+  // Older than file times are coarse: the loader keeps what it reads of it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_NO_THROW(rtl::UnloadPackage(rtl::LoadPackage(path)));
+  PatchHeader<Elf64_Off>(file, &Elf64_Ehdr::e_phoff, file.size() + 100);
+  WriteBytes(path, file);
+  EXPECT_NE(std::string::npos, MessageOf([&] {
+                                 rtl::LoadPackage(path);
+                               }).find("program header table starts past the end of the file"));
+}
 
 // The SDK's record as written (Cyrillic included), and a library without one.
 TEST(PackageFile, DescriptionIsTheSdksOrEmpty) {

@@ -309,7 +309,26 @@ std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck 
   return ReadNotes(elf);
 }
 
-std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName, ElfCheck check) {
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+  const auto nanoseconds = [](const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim),
+                      nanoseconds(st.st_ctim)};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOfFile(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return IdentityOf(st);
+}
+
+PackageFile ReadPackageFile(const std::string& fileName, ElfCheck check) {
   try {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -319,7 +338,7 @@ std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName, ElfCh
     if (S_ISDIR(st.st_mode)) throw Exception("is a directory");
     if (!S_ISREG(st.st_mode)) throw Exception("not a regular file");
     FileByteSource source(fd.get(), static_cast<std::uint64_t>(st.st_size));
-    return ReadElfPackage(source, check);
+    return PackageFile{IdentityOf(st), ReadElfPackage(source, check)};
   } catch (const Exception& e) {
     throw Exception("%s: %s", {fileName, e.Message()});
   }
@@ -330,7 +349,7 @@ std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName, ElfCh
 namespace rtl {
 
 std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName) {
-  return detail::ReadPackageFile(fileName, detail::ElfCheck::Complete);
+  return detail::ReadPackageFile(fileName, detail::ElfCheck::Complete).record;
 }
 
 }  // namespace rtl

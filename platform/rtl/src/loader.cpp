@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,11 +43,14 @@ struct Unit {
   UnitProc fini = nullptr;
 };
 
+// Shared with the record of checked files below, which outlives the load.
+using Record = std::shared_ptr<const TPackageRecord>;
+
 struct LoadedPackage {
   HMODULE module = 0;
   void* handle = nullptr;
   std::string path;  // absolute, as opened
-  TPackageRecord record;
+  Record record;
   int references = 1;
   // Mapped and registered before LoadPackage saw it (the framework's own
   // libraries): its units were never run by us, so they are not finalised either.
@@ -86,7 +90,7 @@ struct RegisteredPackage {
 std::optional<RegisteredPackage> FindRegisteredPackage(const std::string& name) {
   for (TLibModule* m = LibModuleList(); m != nullptr; m = m->Next) {
     if (LoadedPackage* package = FindByModule(m->Instance)) {
-      if (package->record.name == name) return RegisteredPackage{m->Instance, package};
+      if (package->record->name == name) return RegisteredPackage{m->Instance, package};
       continue;
     }
     if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m->Instance, nullptr};
@@ -161,7 +165,7 @@ std::optional<std::pair<std::string, std::string>> FinaliseUnits(const LoadedPac
   for (std::size_t i = count; i-- > 0;) {
     const Unit& unit = package.units[i];
     if (unit.fini == nullptr) continue;
-    EnterStage(TPackageStage::UnitFinalization, package.record.name, unit.name);
+    EnterStage(TPackageStage::UnitFinalization, package.record->name, unit.name);
     if (auto message = RunUnitProc(unit.fini)) {
       if (!failure) failure.emplace(unit.name, *message);
     }
@@ -186,21 +190,72 @@ std::optional<std::string> Release(const std::vector<HMODULE>& modules) {
 
 HMODULE LoadFile(const std::string& fileName, const std::string& wanted);
 
+// The records of the package files read before, by the identity of each file as it
+// was read, the latest first. Loading a package again while its file is unchanged
+// then costs a stat instead of opening and reading it; any change to the file (a
+// write, a cut, another file in its place) has it read and checked anew.
+//
+// Only a file that has not changed for a while is kept. File times are coarse (a
+// clock tick, on some file systems a second or two): a file written in the same
+// tick as the one read, in its place, could look the same. Once the times are
+// older than that, whatever changes the file later gives it later times.
+class CheckedFiles {
+ public:
+  static constexpr std::size_t kKept = 16;
+  static constexpr std::int64_t kSettledNanoseconds = 2'000'000'000;
+
+  static bool Settled(const detail::FileIdentity& identity) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t settled =
+        static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec - kSettledNanoseconds;
+    return identity.modified < settled && identity.changed < settled;
+  }
+
+  Record Find(const detail::FileIdentity& identity) {
+    for (auto it = files_.begin(); it != files_.end(); ++it) {
+      if (it->first == identity) {
+        std::rotate(files_.begin(), it, it + 1);
+        return files_.front().second;
+      }
+    }
+    return nullptr;
+  }
+  void Keep(const detail::FileIdentity& identity, Record record) {
+    if (files_.size() == kKept) files_.pop_back();
+    files_.emplace(files_.begin(), identity, std::move(record));
+  }
+
+ private:
+  std::vector<std::pair<detail::FileIdentity, Record>> files_;
+};
+
+// Never destroyed, as the table of packages.
+CheckedFiles& Checked() {
+  static auto* files = new CheckedFiles();
+  return *files;
+}
+
 // The record of the file, which must be a package, and the one wanted when a
 // required package is looked for. Never hand dlopen a file the reader refused: a
 // truncated file is mapped all the same and the process dies of SIGBUS when the
 // dynamic linker touches the missing pages.
-TPackageRecord ReadRecord(const std::string& fileName, const std::string& wanted) {
+Record ReadRecord(const std::string& fileName, const std::string& wanted) {
   if (fileName.empty()) throw Exception("LoadPackage: no file name given");
-  std::optional<TPackageRecord> record =
-      detail::ReadPackageFile(fileName, detail::ElfCheck::Loading);
+  Record record;
+  if (const auto identity = detail::IdentityOfFile(fileName)) record = Checked().Find(*identity);
   if (!record) {
-    throw Exception("%s: not a package (the file carries no package information)", {fileName});
+    detail::PackageFile file = detail::ReadPackageFile(fileName, detail::ElfCheck::Loading);
+    if (!file.record) {
+      throw Exception("%s: not a package (the file carries no package information)", {fileName});
+    }
+    record = std::make_shared<const TPackageRecord>(std::move(*file.record));
+    if (CheckedFiles::Settled(file.identity)) Checked().Keep(file.identity, record);
   }
   if (!wanted.empty() && record->name != wanted) {
     throw Exception("%s holds package %s, not %s", {fileName, record->name, wanted});
   }
-  return std::move(*record);
+  return record;
 }
 
 // A package met again among the packages it requires, directly or not, requires
@@ -224,8 +279,8 @@ class LoadingName {
 
 // A module that was registered before LoadPackage met it, asked for by its own
 // path: hand out counted references to it, but never run or finalise its units.
-HMODULE AdoptForeign(const std::string& fileName, const std::string& canonical,
-                     TPackageRecord record, HMODULE module) {
+HMODULE AdoptForeign(const std::string& fileName, const std::string& canonical, Record record,
+                     HMODULE module) {
   void* handle = dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
   if (handle == nullptr) {
     const char* error = dlerror();
@@ -243,13 +298,12 @@ HMODULE AdoptForeign(const std::string& fileName, const std::string& canonical,
 
 // One package of a name: the same file again counts a reference, another file of
 // that name is refused.
-HMODULE Reuse(const std::string& fileName, TPackageRecord record,
-              const RegisteredPackage& registered) {
+HMODULE Reuse(const std::string& fileName, Record record, const RegisteredPackage& registered) {
   const std::string loadedFrom = CanonicalPathOf(registered);
   const std::string canonical = CanonicalPath(fileName);
   if (loadedFrom != canonical) {
     throw Exception("package %s is already loaded from %s; refusing %s",
-                    {record.name, loadedFrom, fileName});
+                    {record->name, loadedFrom, fileName});
   }
   if (registered.loaded != nullptr) {
     ++registered.loaded->references;
@@ -262,7 +316,7 @@ HMODULE Reuse(const std::string& fileName, TPackageRecord record,
 // is undone as far as it got: the process is left as it was before.
 class PendingLoad {
  public:
-  PendingLoad(const std::string& fileName, TPackageRecord record)
+  PendingLoad(const std::string& fileName, Record record)
       : fileName_(fileName), package_(std::make_unique<LoadedPackage>()) {
     package_->path = AbsolutePath(fileName);
     package_->record = std::move(record);
@@ -276,7 +330,7 @@ class PendingLoad {
   // Takes a reference on every package the record requires, loading those not
   // loaded yet.
   void AcquireRequired() {
-    const TPackageRecord& record = package_->record;
+    const TPackageRecord& record = *package_->record;
     for (const std::string& name : record.requiredPackages) {
       if (name == record.name) {
         throw Exception("%s: package %s requires itself", {fileName_, record.name});
@@ -302,7 +356,7 @@ class PendingLoad {
   // Maps the file, which runs its static constructors. RTLD_NOW: a symbol that cannot
   // be bound fails the load here, instead of ending the process at its first call.
   void Open() {
-    EnterStage(TPackageStage::StaticConstructors, package_->record.name);
+    EnterStage(TPackageStage::StaticConstructors, package_->record->name);
     package_->handle = dlopen(package_->path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (package_->handle == nullptr) {
       const char* error = dlerror();
@@ -315,7 +369,7 @@ class PendingLoad {
   void FindModuleAndUnits() {
     const detail::OwnSymbols symbols(package_->handle);
     package_->module = symbols.Module();
-    for (const std::string& name : package_->record.units) {
+    for (const std::string& name : package_->record->units) {
       const auto same = [&](const Unit& unit) { return unit.name == name; };
       if (std::any_of(package_->units.begin(), package_->units.end(), same)) continue;
       package_->units.push_back(
@@ -327,10 +381,10 @@ class PendingLoad {
     for (; initialised_ < package_->units.size(); ++initialised_) {
       const Unit& unit = package_->units[initialised_];
       if (unit.init == nullptr) continue;
-      EnterStage(TPackageStage::UnitInitialization, package_->record.name, unit.name);
+      EnterStage(TPackageStage::UnitInitialization, package_->record->name, unit.name);
       if (const auto failure = RunUnitProc(unit.init)) {
         throw Exception("%s: initialisation of unit %s in package %s failed: %s",
-                        {fileName_, unit.name, package_->record.name, *failure});
+                        {fileName_, unit.name, package_->record->name, *failure});
       }
     }
   }
@@ -373,7 +427,7 @@ class PendingLoad {
       if (package_->handle != nullptr) {
         FinaliseUnits(*package_, initialised_);
         UnRegisterModuleClasses(package_->module);
-        EnterStage(TPackageStage::StaticDestructors, package_->record.name);
+        EnterStage(TPackageStage::StaticDestructors, package_->record->name);
         dlclose(package_->handle);
       }
       Release(package_->required);
@@ -386,8 +440,8 @@ class PendingLoad {
   std::size_t initialised_ = 0;             // units whose initialisation has returned
 };
 
-HMODULE LoadNew(const std::string& fileName, TPackageRecord record) {
-  const LoadingName loading(record.name);
+HMODULE LoadNew(const std::string& fileName, Record record) {
+  const LoadingName loading(record->name);
   PendingLoad load(fileName, std::move(record));
   load.AcquireRequired();
   load.Open();
@@ -398,9 +452,9 @@ HMODULE LoadNew(const std::string& fileName, TPackageRecord record) {
 
 // LoadPackage; a file found for a required package must hold the package wanted.
 HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
-  TPackageRecord record = ReadRecord(fileName, wanted);
-  RefuseCycle(fileName, record.name);
-  if (const auto registered = FindRegisteredPackage(record.name)) {
+  Record record = ReadRecord(fileName, wanted);
+  RefuseCycle(fileName, record->name);
+  if (const auto registered = FindRegisteredPackage(record->name)) {
     return Reuse(fileName, std::move(record), *registered);
   }
   return LoadNew(fileName, std::move(record));
@@ -443,13 +497,13 @@ void UnloadPackage(HMODULE module) {
     UnRegisterModuleClasses(package->module);
   }
   if (package->entry) UnregisterModule(package->entry.get());
-  if (!package->foreign) EnterStage(TPackageStage::StaticDestructors, package->record.name);
+  if (!package->foreign) EnterStage(TPackageStage::StaticDestructors, package->record->name);
   dlclose(package->handle);
   const auto releaseFailure = Release(package->required);
 
   if (failure) {
     throw Exception("%s: finalisation of unit %s in package %s failed: %s",
-                    {package->path, failure->first, package->record.name, failure->second});
+                    {package->path, failure->first, package->record->name, failure->second});
   }
   if (releaseFailure) throw Exception(*releaseFailure);
 }
