@@ -20,12 +20,10 @@
 
 #include "pkginfo_test_support.h"
 #include "preflight.h"
-#include "rtl/package_file.h"
 
 namespace {
 
 using testsupport::Bytes;
-using testsupport::PackageFile;
 using testsupport::TempDir;
 
 // The builds of the provider library a row puts into its folders: as built, the
@@ -196,28 +194,5 @@ TEST_P(Resolver, AgreesWithTheLoader) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Resolver, testing::ValuesIn(ResolverCases()),
                          [](const auto& info) { return std::string(info.param.label); });
-
-TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
-  TempDir requirer, runtime;
-  const auto find = [&] {
-    return rtl::FindRequiredPackage("pkgbase", requirer.Path(), runtime.Path());
-  };
-  const std::vector<std::string> places{requirer.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so.0")};
-  EXPECT_EQ(places, find().looked) << "the places, in order";
-  EXPECT_EQ("", find().path) << "in none";
-  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so.0");
-  EXPECT_EQ(runtime.File("libpkgbase.so.0"), find().path)
-      << "a run-time install has the framework's libraries by their soname alone";
-  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(runtime.File("libpkgbase.so"), find().path);
-  EXPECT_EQ("beside the run-time library", find().how);
-  requirer.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(requirer.File("libpkgbase.so"), find().path) << "beside the requiring package wins";
-  EXPECT_EQ("beside the requiring package", find().how);
-  EXPECT_THROW(rtl::FindRequiredPackage("../x", requirer.Path(), runtime.Path()), rtl::Exception)
-      << "a name that is no package name never becomes part of a path";
-}
 
 }  // namespace
