@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "rtl/sysutils.h"
@@ -43,17 +44,17 @@ std::string_view WithoutNamespace(std::string_view text) {
   return bracket == std::string_view::npos ? text : text.substr(0, bracket);
 }
 
-// A line of the linker's debugging output: "  1234:\t<payload>". Sets the payload
-// without its leading blanks.
-bool DebugPayload(std::string_view line, std::string_view& payload) {
+// The payload of a line of the linker's debugging output ("  1234:\t<payload>")
+// without its leading blanks; nothing for another line.
+std::optional<std::string_view> DebugPayload(std::string_view line) {
   std::size_t i = 0;
   while (i < line.size() && line[i] == ' ') ++i;
   const std::size_t digits = i;
   while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-  if (i == digits || line.substr(i, 2) != ":\t") return false;
-  payload = line.substr(i + 2);
+  if (i == digits || line.substr(i, 2) != ":\t") return std::nullopt;
+  std::string_view payload = line.substr(i + 2);
   while (!payload.empty() && payload.front() == ' ') payload.remove_prefix(1);
-  return true;
+  return payload;
 }
 
 // "(RUNPATH from file x)" and the like, as a report names the place.
@@ -75,45 +76,6 @@ struct Lookup {
   bool searched = false;
   bool mapped = false;
 };
-
-void ReadDebugLine(std::string_view payload, std::vector<Lookup>& lookups, std::string& place) {
-  if (StartsWith(payload, "file=")) {
-    const std::string_view rest = payload.substr(5);
-    if (const std::size_t by = rest.find(";  needed by "); by != std::string_view::npos) {
-      Lookup lookup;
-      lookup.library.name = WithoutNamespace(rest.substr(0, by));
-      lookup.library.neededBy = WithoutNamespace(rest.substr(by + 13));
-      lookups.push_back(std::move(lookup));
-      place.clear();
-    } else if (const std::size_t end = rest.find(";  generating link map");
-               end != std::string_view::npos && !lookups.empty() &&
-               lookups.back().library.name == WithoutNamespace(rest.substr(0, end))) {
-      Lookup& lookup = lookups.back();
-      lookup.mapped = true;
-      lookup.library.path = lookup.searched ? lookup.tried : lookup.library.name;
-      lookup.library.how = lookup.searched ? lookup.place : "named by its path";
-    }
-    return;
-  }
-  if (lookups.empty()) return;
-  Lookup& lookup = lookups.back();
-  std::vector<std::string>& looked = lookup.library.looked;
-  if (StartsWith(payload, "find library=")) {
-    lookup.searched = true;
-  } else if (StartsWith(payload, "search path=")) {
-    const std::size_t open = payload.rfind("\t(");
-    place = open == std::string_view::npos
-                ? std::string("search path")
-                : PlaceName(payload.substr(open + 2, payload.size() - open - 3));
-    if (looked.empty() || looked.back() != place) looked.push_back(place);
-  } else if (StartsWith(payload, "search cache=")) {
-    place = "ld.so.cache";
-    looked.push_back(place);
-  } else if (StartsWith(payload, "trying file=")) {
-    lookup.tried = payload.substr(12);
-    lookup.place = place;
-  }
-}
 
 // "undefined symbol: name[, version V]\t(object)"
 UnresolvedSymbol ReadUndefined(std::string_view rest) {
@@ -202,9 +164,8 @@ class OutputReader {
   explicit OutputReader(std::string_view program) : own_(std::string(program) + ": ") {}
 
   void Read(std::string_view line) {
-    std::string_view payload;
-    if (DebugPayload(line, payload)) {
-      ReadDebugLine(payload, lookups_, place_);
+    if (const auto payload = DebugPayload(line)) {
+      ReadDebugLine(*payload);
     } else if (StartsWith(line, "\t")) {
       // The list of loaded objects: only what it could not find is news.
       listed_ = true;
@@ -241,6 +202,46 @@ class OutputReader {
   }
 
  private:
+  // A line of the linker's debugging output: what it looks for, where, what it tries.
+  void ReadDebugLine(std::string_view payload) {
+    if (StartsWith(payload, "file=")) {
+      const std::string_view rest = payload.substr(5);
+      if (const std::size_t by = rest.find(";  needed by "); by != std::string_view::npos) {
+        Lookup lookup;
+        lookup.library.name = WithoutNamespace(rest.substr(0, by));
+        lookup.library.neededBy = WithoutNamespace(rest.substr(by + 13));
+        lookups_.push_back(std::move(lookup));
+        place_.clear();
+      } else if (const std::size_t end = rest.find(";  generating link map");
+                 end != std::string_view::npos && !lookups_.empty() &&
+                 lookups_.back().library.name == WithoutNamespace(rest.substr(0, end))) {
+        Lookup& lookup = lookups_.back();
+        lookup.mapped = true;
+        lookup.library.path = lookup.searched ? lookup.tried : lookup.library.name;
+        lookup.library.how = lookup.searched ? lookup.place : "named by its path";
+      }
+      return;
+    }
+    if (lookups_.empty()) return;
+    Lookup& lookup = lookups_.back();
+    std::vector<std::string>& looked = lookup.library.looked;
+    if (StartsWith(payload, "find library=")) {
+      lookup.searched = true;
+    } else if (StartsWith(payload, "search path=")) {
+      const std::size_t open = payload.rfind("\t(");
+      place_ = open == std::string_view::npos
+                   ? std::string("search path")
+                   : PlaceName(payload.substr(open + 2, payload.size() - open - 3));
+      if (looked.empty() || looked.back() != place_) looked.push_back(place_);
+    } else if (StartsWith(payload, "search cache=")) {
+      place_ = "ld.so.cache";
+      looked.push_back(place_);
+    } else if (StartsWith(payload, "trying file=")) {
+      lookup.tried = payload.substr(12);
+      lookup.place = place_;
+    }
+  }
+
   // "ERROR: ld.so: object 'x' from LD_PRELOAD cannot be preloaded (why): ignored."
   void ReadPreloadRefusal(std::string_view line) {
     const std::string_view rest = line.substr(22);

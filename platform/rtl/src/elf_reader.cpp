@@ -94,9 +94,17 @@ class FileDescriptor {
   int fd_;
 };
 
-// The end of [offset, offset + size), or false when it wraps around.
-bool End(std::uint64_t offset, std::uint64_t size, std::uint64_t& end) {
-  return !__builtin_add_overflow(offset, size, &end);
+// The end of [offset, offset + size), or nothing when it wraps around.
+std::optional<std::uint64_t> End(std::uint64_t offset, std::uint64_t size) {
+  std::uint64_t end = 0;
+  if (__builtin_add_overflow(offset, size, &end)) return std::nullopt;
+  return end;
+}
+
+// Whether [offset, offset + size) lies inside the first `limit` bytes.
+bool Inside(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
+  const auto end = End(offset, size);
+  return end && *end <= limit;
 }
 
 void ReadExactly(const ByteSource& source, std::uint64_t offset, void* buffer, std::size_t n,
@@ -109,16 +117,13 @@ void ReadExactly(const ByteSource& source, std::uint64_t offset, void* buffer, s
 struct Elf {
   const ByteSource& source;
   std::uint64_t size;
-  Elf64_Ehdr header{};
+  Elf64_Ehdr header;
   std::vector<Elf64_Phdr> segments;
 };
 
-void CheckHeader(Elf& elf) {
-  if (elf.size == 0) throw Exception("empty file");
-  std::array<std::uint8_t, sizeof(Elf64_Ehdr)> bytes{};
-  const std::size_t have =
-      elf.size < bytes.size() ? static_cast<std::size_t>(elf.size) : bytes.size();
-  ReadExactly(elf.source, 0, bytes.data(), have, "the ELF header");
+// The identification bytes: an ELF file of the class and byte order this process
+// maps.
+void CheckIdent(const std::array<std::uint8_t, sizeof(Elf64_Ehdr)>& bytes, std::size_t have) {
   if (have < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
     throw Exception("not an ELF file (bad magic)");
   }
@@ -142,11 +147,19 @@ void CheckHeader(Elf& elf) {
   if (bytes[EI_VERSION] != EV_CURRENT) {
     throw Exception("unknown ELF version %d (expected 1)", {static_cast<int>(bytes[EI_VERSION])});
   }
+}
+
+Elf64_Ehdr ReadHeader(const ByteSource& source, std::uint64_t size) {
+  if (size == 0) throw Exception("empty file");
+  std::array<std::uint8_t, sizeof(Elf64_Ehdr)> bytes{};
+  const std::size_t have = size < bytes.size() ? static_cast<std::size_t>(size) : bytes.size();
+  ReadExactly(source, 0, bytes.data(), have, "the ELF header");
+  CheckIdent(bytes, have);
   if (have < sizeof(Elf64_Ehdr)) {
     throw Exception("file ends inside the ELF header (%d bytes)", {have});
   }
-  std::memcpy(&elf.header, bytes.data(), sizeof elf.header);
-  const Elf64_Ehdr& h = elf.header;
+  Elf64_Ehdr h{};
+  std::memcpy(&h, bytes.data(), sizeof h);
   if (h.e_machine != kHostMachine) {
     throw Exception("ELF file for another machine (machine %d, expected %d)",
                     {static_cast<int>(h.e_machine), kHostMachine});
@@ -162,10 +175,11 @@ void CheckHeader(Elf& elf) {
     throw Exception("ELF header size %d; expected %d",
                     {static_cast<int>(h.e_ehsize), static_cast<int>(sizeof(Elf64_Ehdr))});
   }
+  return h;
 }
 
-void ReadSegments(Elf& elf) {
-  const Elf64_Ehdr& h = elf.header;
+std::vector<Elf64_Phdr> ReadSegments(const ByteSource& source, std::uint64_t size,
+                                     const Elf64_Ehdr& h) {
   if (h.e_phnum == 0) throw Exception("no program headers");
   // PN_XNUM would put the real count into section 0; no linker does that for a
   // shared object, and glibc would not load it.
@@ -174,28 +188,30 @@ void ReadSegments(Elf& elf) {
     throw Exception("program header entry size %d; expected %d",
                     {static_cast<int>(h.e_phentsize), static_cast<int>(sizeof(Elf64_Phdr))});
   }
-  if (h.e_phoff >= elf.size) {
+  if (h.e_phoff >= size) {
     throw Exception("program header table starts past the end of the file");
   }
   const std::uint64_t tableSize = std::uint64_t{h.e_phnum} * sizeof(Elf64_Phdr);
-  std::uint64_t end = 0;
-  if (!End(h.e_phoff, tableSize, end) || end > elf.size) {
+  if (!Inside(h.e_phoff, tableSize, size)) {
     throw Exception("program header table extends past the end of the file");
   }
-  elf.segments.resize(h.e_phnum);
-  ReadExactly(elf.source, h.e_phoff, elf.segments.data(), tableSize, "the program headers");
-  for (std::size_t i = 0; i < elf.segments.size(); ++i) {
-    const Elf64_Phdr& ph = elf.segments[i];
+  std::vector<Elf64_Phdr> segments(h.e_phnum);
+  ReadExactly(source, h.e_phoff, segments.data(), tableSize, "the program headers");
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const Elf64_Phdr& ph = segments[i];
     // These are the segments the dynamic loader maps or reads: each must be in
     // the file, or mapping it faults (SIGBUS) instead of failing cleanly.
     if (ph.p_type != PT_LOAD && ph.p_type != PT_NOTE && ph.p_type != PT_DYNAMIC) continue;
     if (ph.p_filesz == 0) continue;
-    if (ph.p_offset >= elf.size) throw Exception("segment %d starts past the end of the file", {i});
-    if (!End(ph.p_offset, ph.p_filesz, end)) {
+    if (ph.p_offset >= size) throw Exception("segment %d starts past the end of the file", {i});
+    if (!End(ph.p_offset, ph.p_filesz)) {
       throw Exception("segment %d: offset plus size overflows", {i});
     }
-    if (end > elf.size) throw Exception("segment %d extends past the end of the file", {i});
+    if (!Inside(ph.p_offset, ph.p_filesz, size)) {
+      throw Exception("segment %d extends past the end of the file", {i});
+    }
   }
+  return segments;
 }
 
 struct SectionTable {
@@ -214,11 +230,10 @@ std::optional<SectionTable> PlaceSections(const Elf& elf) {
   }
   if (h.e_shoff >= elf.size) throw Exception("section table starts past the end of the file");
   SectionTable table{h.e_shnum, h.e_shstrndx};
-  std::uint64_t end = 0;
   if (table.count == 0 || table.nameIndex == SHN_XINDEX) {
     // Extended numbering: the real values are in section 0.
     Elf64_Shdr first{};
-    if (!End(h.e_shoff, sizeof first, end) || end > elf.size) {
+    if (!Inside(h.e_shoff, sizeof first, elf.size)) {
       throw Exception("section table extends past the end of the file");
     }
     ReadExactly(elf.source, h.e_shoff, &first, sizeof first, "section header 0");
@@ -227,7 +242,7 @@ std::optional<SectionTable> PlaceSections(const Elf& elf) {
   }
   std::uint64_t tableSize = 0;
   if (__builtin_mul_overflow(table.count, sizeof(Elf64_Shdr), &tableSize) ||
-      !End(h.e_shoff, tableSize, end) || end > elf.size) {
+      !Inside(h.e_shoff, tableSize, elf.size)) {
     throw Exception("section table extends past the end of the file");
   }
   return table;
@@ -238,11 +253,10 @@ void CheckSections(const Elf& elf, const SectionTable& table) {
   std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(table.count));
   ReadExactly(elf.source, elf.header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr),
               "the section headers");
-  std::uint64_t end = 0;
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const Elf64_Shdr& sh = sections[i];
     if (sh.sh_type == SHT_NOBITS || sh.sh_type == SHT_NULL || sh.sh_size == 0) continue;
-    if (!End(sh.sh_offset, sh.sh_size, end) || end > elf.size) {
+    if (!Inside(sh.sh_offset, sh.sh_size, elf.size)) {
       throw Exception("section %d extends past the end of the file", {i});
     }
   }
@@ -301,9 +315,9 @@ const std::uint8_t* MemoryByteSource::Held(std::uint64_t offset, std::size_t n) 
 }
 
 std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check) {
-  Elf elf{source, source.Size(), {}, {}};
-  CheckHeader(elf);
-  ReadSegments(elf);
+  const std::uint64_t size = source.Size();
+  const Elf64_Ehdr header = ReadHeader(source, size);
+  const Elf elf{source, size, header, ReadSegments(source, size, header)};
   const std::optional<SectionTable> sections = PlaceSections(elf);
   if (sections && check == ElfCheck::Complete) CheckSections(elf, *sections);
   return ReadNotes(elf);
