@@ -42,8 +42,8 @@ class MemoryByteSource : public ByteSource {
 enum class ElfCheck {
   // What mapping it takes: the headers, every segment the dynamic linker maps or
   // reads, and the place of the section table; not the sections themselves, which
-  // the dynamic linker never reads. A file cut short anywhere still fails, since
-  // the section table comes last.
+  // the dynamic linker never reads. The section table comes last in a file, so a
+  // file cut short still fails.
   Loading,
   // That and every section: a section outside the file is damage that tools trip over.
   Complete,
