@@ -14,6 +14,7 @@ PATHs default to the product's folders. --all lists every function, longest firs
 import argparse
 import pathlib
 import re
+import signal
 import sys
 
 PRODUCT = ["platform", "tools", "app", "workbench", "inspector", "palette"]
@@ -152,6 +153,8 @@ def functions(path):
 
 
 def main():
+    # Piped into head, end quietly when the reader has had enough.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--limit", type=int, default=70)
     parser.add_argument("--all", action="store_true")
