@@ -10,22 +10,12 @@
 #include "package_record.h"
 #include "rtl/sysutils.h"
 
-namespace {
-
-bool SameRecord(const rtl::detail::PackageRecord& a, const rtl::detail::PackageRecord& b) {
-  return a.version == b.version && a.flags == b.flags && a.name == b.name &&
-         a.description == b.description && a.units == b.units &&
-         a.requiredPackages == b.requiredPackages && a.buildArtifact == b.buildArtifact;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   try {
-    const rtl::detail::PackageRecord record = rtl::detail::DecodeRecord(bytes);
+    const rtl::TPackageRecord record = rtl::detail::DecodeRecord(bytes);
     const std::vector<std::uint8_t> again = rtl::detail::EncodeRecord(record);
-    if (!SameRecord(record, rtl::detail::DecodeRecord(again))) __builtin_trap();
+    if (record != rtl::detail::DecodeRecord(again)) __builtin_trap();
   } catch (const rtl::Exception&) {
   }
   try {
@@ -34,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t alignment : {4u, 8u}) {
     try {
-      rtl::detail::PackageRecord out;
-      rtl::detail::DecodeNotes(bytes, alignment, "in segment 1", out);
+      const rtl::detail::NoteSegment segment{bytes, alignment, 1};
+      rtl::detail::DecodePackageNotes({&segment, 1});
     } catch (const rtl::Exception&) {
     }
   }

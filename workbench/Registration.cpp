@@ -78,21 +78,11 @@ toolkit::TMemo* PageMemo(const std::string& name) {
 
 void PaletteRegisterComponents(const std::string& page, const rtl::TClass* classes,
                                std::int32_t high) {
-  if (high >= 0 && classes == nullptr) {
-    throw rtl::Exception("PaletteRegisterComponents: page \"%s\" was given %d classes but no array",
-                         {page, high + 1});
-  }
   toolkit::TMemo* memo = Form1 != nullptr ? PageMemo(page) : nullptr;
-  for (std::int32_t index = 0; index <= high; ++index) {
-    const rtl::TClass cls = classes[index];
-    if (cls == nullptr) {
-      throw rtl::Exception("PaletteRegisterComponents: class %d of page \"%s\" is null",
-                           {index, page});
-    }
-    // Listed before it is registered: a class the registry refuses stays listed.
-    if (memo != nullptr) memo->Lines().Add(rtl::ClassName(cls).ToString());
-    rtl::RegisterClass(cls);
-  }
+  rtl::ListAndRegisterClasses("PaletteRegisterComponents", page, classes, high,
+                              [memo](const rtl::ShortString& name) {
+                                if (memo != nullptr) memo->Lines().Add(name.ToString());
+                              });
 }
 
 void CollectUnitName(const std::string& name, rtl::TNameType, std::uint8_t, void*) {
@@ -101,10 +91,6 @@ void CollectUnitName(const std::string& name, rtl::TNameType, std::uint8_t, void
                          {name});
   }
   UnitNames->Add(name);
-}
-
-std::string RegistrationProcName(const std::string& unitName) {
-  return "@" + unitName + "@Register$qqrv";
 }
 
 void TForm1::Button8Click(rtl::TObject*) {
@@ -144,7 +130,7 @@ std::vector<TrialProcedure> WholeProcessProcedures() {
       continue;
     }
     for (const std::string& unit : names) {
-      const std::string procName = RegistrationProcName(unit);
+      const std::string procName = rtl::RegistrationProcName(unit);
       if (procName.find('\0') != std::string::npos) continue;
       if (rtl::GetProcAddress(module->Instance, procName.c_str()) != nullptr) {
         procedures.push_back({module->Instance, procName});
@@ -172,7 +158,7 @@ void TForm1::Button7Click(rtl::TObject*) {
     }
     // The count is read before every step, so nothing past the list's end is read.
     for (int index = 0; index < UnitNames->Count(); ++index) {
-      const std::string procName = RegistrationProcName(UnitNames->Strings(index));
+      const std::string procName = rtl::RegistrationProcName(UnitNames->Strings(index));
       if (procName.find('\0') != std::string::npos) continue;
       void* proc = rtl::GetProcAddress(module->Instance, procName.c_str());
       if (proc == nullptr) continue;

@@ -25,6 +25,3 @@ void PaletteRegisterComponents(const std::string& page, const rtl::TClass* class
 // reported name, whatever its kind, goes into UnitNames.
 void CollectUnitName(const std::string& name, rtl::TNameType nameType, std::uint8_t flags,
                      void* param);
-
-// The name under which a package exports the registration procedure of a unit.
-std::string RegistrationProcName(const std::string& unitName);

@@ -15,55 +15,21 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
+#include <regex>
 #include <set>
 
 #include "pkginfo_test_support.h"
 #include "preflight.h"
-#include "required_package.h"
 
 namespace {
 
 using testsupport::Bytes;
-using testsupport::PackageFile;
 using testsupport::TempDir;
 
-struct CaseSetup {
-  std::string file;  // the package to check, by its absolute path
-  std::vector<std::string> environment = {};
-  std::string workingDirectory = {};
-};
-
-// A case folder and the ways rows fill it.
-class Case {
- public:
-  std::string Folder(const std::string& name) const {
-    const std::string path = dir_.File(name);
-    std::filesystem::create_directories(path);
-    return path;
-  }
-  std::string Put(const std::string& from, const std::string& folder, const std::string& name) {
-    if (folder.empty()) return dir_.CopyIn(from, name);
-    Folder(folder);
-    return dir_.CopyIn(from, folder + "/" + name);
-  }
-  std::string Provider(const std::string& folder, const std::string& from = PROVIDER) {
-    return Put(from, folder, "libpkprovider.so");
-  }
-  std::string Needy(const std::string& folder = "") {
-    return Put(NEEDY_PACKAGE, folder, "libpkneedy.so");
-  }
-  // The provider's bytes changed by `edit`, as libpkprovider.so in that folder.
-  void Damaged(const std::string& folder, const std::function<void(Bytes&)>& edit) {
-    Bytes bytes = testsupport::ReadBytes(PROVIDER);
-    edit(bytes);
-    testsupport::WriteBytes(Folder(folder) + "/libpkprovider.so", bytes);
-  }
-  std::string Path() const { return dir_.Path(); }
-
- private:
-  TempDir dir_;
-};
+// The builds of the provider library a row puts into its folders: as built, the
+// older one without the symbol version the package needs, the same code as a
+// position-independent executable, and copies damaged one way each.
+enum class Build { Full, Old, Pie, Text, Empty, Truncated, Executable, OtherMachine };
 
 template <typename T>
 void Patch(Bytes& bytes, T Elf64_Ehdr::*field, T value) {
@@ -72,8 +38,20 @@ void Patch(Bytes& bytes, T Elf64_Ehdr::*field, T value) {
   testsupport::Put(bytes, 0, header);
 }
 
+Bytes Provider(Build build) {
+  if (build == Build::Old) return testsupport::ReadBytes(OLD_PROVIDER);
+  if (build == Build::Pie) return testsupport::ReadBytes(PIE_PROVIDER);
+  Bytes bytes = testsupport::ReadBytes(PROVIDER);
+  if (build == Build::Text) bytes.assign(200, 'x');
+  if (build == Build::Empty) bytes.clear();
+  if (build == Build::Truncated) bytes.resize(bytes.size() / 2);
+  if (build == Build::Executable) Patch<Elf64_Half>(bytes, &Elf64_Ehdr::e_type, ET_EXEC);
+  if (build == Build::OtherMachine) Patch<Elf64_Half>(bytes, &Elf64_Ehdr::e_machine, EM_AARCH64);
+  return bytes;
+}
+
 // The package with its RUNPATH "$ORIGIN" rewritten in place to `runpath` (no longer).
-std::string NeedyWithRunpath(Case& c, const std::string& runpath) {
+Bytes NeedyWithRunpath(const std::string& runpath) {
   Bytes bytes = testsupport::ReadBytes(NEEDY_PACKAGE);
   const std::string origin("$ORIGIN", 8);  // with its terminating zero
   const auto at = std::search(bytes.begin(), bytes.end(), origin.begin(), origin.end());
@@ -81,117 +59,107 @@ std::string NeedyWithRunpath(Case& c, const std::string& runpath) {
   EXPECT_EQ(bytes.end(), std::search(at + 1, bytes.end(), origin.begin(), origin.end()))
       << "and nothing else of it reads $ORIGIN";
   if (at != bytes.end()) std::copy_n(runpath.c_str(), runpath.size() + 1, at);
-  const std::string path = c.Folder("pkg") + "/libpkneedy.so";
-  testsupport::WriteBytes(path, bytes);
-  return path;
+  return bytes;
 }
 
+// A row's folder: files put into its subfolders ("" for itself), the package to
+// check, and the environment and working folder both runs get. In the library path,
+// "@" stands for the row's folder.
 struct ResolverCase {
   const char* label;
-  std::function<CaseSetup(Case&)> setUp;
+  std::vector<std::pair<std::string, Build>> libraries;
+  std::string libraryPath = {};
+  std::string workingFolder = {};
+  std::string package = "pkg/libpkneedy.so";
+  std::vector<std::pair<std::string, Bytes>> files = {};  // none: pkneedy as built
 };
 
-const ResolverCase kResolverCases[] = {
-    {"BesideThroughRunpath",
-     [](Case& c) {
-       c.Provider("");
-       return CaseSetup{c.Needy()};
-     }},
-    {"LdLibraryPathBeforeRunpath",
-     [](Case& c) {
-       c.Provider("", OLD_PROVIDER);
-       c.Provider("ld");
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"NotFoundAnywhere", [](Case& c) { return CaseSetup{c.Needy()}; }},
-    {"EmptyLdLibraryPathEntryIsTheWorkingFolder",
-     [](Case& c) {
-       const std::string work = c.Folder("work");
-       c.Provider("work");
-       return CaseSetup{
-           c.Needy("pkg"), {"LD_LIBRARY_PATH=" + c.Path() + "/none::" + c.Path() + "/no"}, work};
-     }},
-    {"LeadingColonInRunpathIsTheWorkingFolder",
-     [](Case& c) {
-       c.Provider("work");
-       return CaseSetup{NeedyWithRunpath(c, ":/none"), {}, c.Folder("work")};
-     }},
-    {"HwcapsSubfolder",
-     [](Case& c) {
-       c.Provider("glibc-hwcaps/x86-64-v2");
-       return CaseSetup{c.Needy()};
-     }},
-    {"LegacyTlsSubfolder",
-     [](Case& c) {
-       c.Provider("tls");
-       return CaseSetup{c.Needy()};
-     }},
-    {"TextFileEarlierInThePath",
-     [](Case& c) {
-       c.Provider("");
-       c.Damaged("ld", [](Bytes& b) {
-         const std::string text(200, 'x');
-         b.assign(text.begin(), text.end());
-       });
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"EmptyFileEarlierInThePath",
-     [](Case& c) {
-       c.Provider("");
-       c.Damaged("ld", [](Bytes& b) { b.clear(); });
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"TruncatedElfEarlierInThePath",
-     [](Case& c) {
-       c.Provider("");
-       c.Damaged("ld", [](Bytes& b) { b.resize(b.size() / 2); });
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"ExecutableEarlierInThePath",
-     [](Case& c) {
-       c.Provider("");
-       c.Damaged("ld", [](Bytes& b) { Patch<Elf64_Half>(b, &Elf64_Ehdr::e_type, ET_EXEC); });
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"OtherMachineEarlierIsPassedOver",
-     [](Case& c) {
-       c.Provider("");
-       c.Damaged("ld", [](Bytes& b) { Patch<Elf64_Half>(b, &Elf64_Ehdr::e_machine, EM_AARCH64); });
-       return CaseSetup{c.Needy(), {"LD_LIBRARY_PATH=" + c.Folder("ld")}, {}};
-     }},
-    {"PositionIndependentExecutableOnlyCandidate",
-     [](Case& c) {
-       c.Provider("", PIE_PROVIDER);
-       return CaseSetup{c.Needy()};
-     }},
-    {"SymbolVersionTheLibraryLacks",
-     [](Case& c) {
-       c.Provider("", OLD_PROVIDER);
-       return CaseSetup{c.Needy()};
-     }},
-    {"RequiredPackageBeside",
-     [](Case& c) {
-       c.Put(PackageFile("pkgbase"), "", "libpkgbase.so");
-       return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")};
-     }},
-    {"RequiredPackageMissing",
-     [](Case& c) { return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")}; }},
-    {"RequiredPackageFileHoldsAnother",
-     [](Case& c) {
-       c.Put(PackageFile("mark"), "", "libpkgbase.so");
-       return CaseSetup{c.Put(PackageFile("pkguser"), "", "libpkguser.so")};
-     }},
-};
+Bytes Package(const std::string& name) {
+  return testsupport::ReadBytes(testsupport::PackageFile(name));
+}
+
+std::vector<ResolverCase> ResolverCases() {
+  const auto packages = [](std::vector<std::pair<std::string, std::string>> named) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const auto& [file, package] : named) files.emplace_back(file, Package(package));
+    return files;
+  };
+  return {
+      {"BesideThroughRunpath", {{"pkg", Build::Full}}},
+      {"LdLibraryPathBeforeRunpath", {{"pkg", Build::Old}, {"ld", Build::Full}}, "@/ld"},
+      {"NotFoundAnywhere", {}},
+      {"EmptyLdLibraryPathEntryIsTheWorkingFolder",
+       {{"work", Build::Full}},
+       "@/none::@/no",
+       "work"},
+      {"LeadingColonInRunpathIsTheWorkingFolder",
+       {{"work", Build::Full}},
+       "",
+       "work",
+       "pkg/libpkneedy.so",
+       {{"pkg/libpkneedy.so", NeedyWithRunpath(":/none")}}},
+      {"HwcapsSubfolder", {{"pkg/glibc-hwcaps/x86-64-v2", Build::Full}}},
+      {"LegacyTlsSubfolder", {{"pkg/tls", Build::Full}}},
+      {"TextFileEarlierInThePath", {{"pkg", Build::Full}, {"ld", Build::Text}}, "@/ld"},
+      {"EmptyFileEarlierInThePath", {{"pkg", Build::Full}, {"ld", Build::Empty}}, "@/ld"},
+      {"TruncatedElfEarlierInThePath", {{"pkg", Build::Full}, {"ld", Build::Truncated}}, "@/ld"},
+      {"ExecutableEarlierInThePath", {{"pkg", Build::Full}, {"ld", Build::Executable}}, "@/ld"},
+      {"OtherMachineEarlierIsPassedOver",
+       {{"pkg", Build::Full}, {"ld", Build::OtherMachine}},
+       "@/ld"},
+      {"PositionIndependentExecutableOnlyCandidate", {{"pkg", Build::Pie}}},
+      {"SymbolVersionTheLibraryLacks", {{"pkg", Build::Old}}},
+      {"RequiredPackageBeside",
+       {},
+       "",
+       "",
+       "libpkguser.so",
+       packages({{"libpkguser.so", "pkguser"}, {"libpkgbase.so", "pkgbase"}})},
+      {"RequiredPackageMissing",
+       {},
+       "",
+       "",
+       "libpkguser.so",
+       packages({{"libpkguser.so", "pkguser"}})},
+      {"RequiredPackageFileHoldsAnother",
+       {},
+       "",
+       "",
+       "libpkguser.so",
+       packages({{"libpkguser.so", "pkguser"}, {"libpkgbase.so", "mark"}})},
+  };
+}
+
+// Writes the row's files into a fresh folder.
+void Fill(const TempDir& dir, const ResolverCase& row) {
+  std::vector<std::pair<std::string, Bytes>> files = row.files;
+  if (files.empty()) files.emplace_back(row.package, testsupport::ReadBytes(NEEDY_PACKAGE));
+  for (const auto& [folder, build] : row.libraries) {
+    files.emplace_back(folder + "/libpkprovider.so", Provider(build));
+  }
+  std::filesystem::create_directories(dir.File("work"));
+  for (const auto& [name, bytes] : files) {
+    std::filesystem::create_directories(std::filesystem::path(dir.File(name)).parent_path());
+    testsupport::WriteBytes(dir.File(name), bytes);
+  }
+}
 
 class Resolver : public testing::TestWithParam<ResolverCase> {};
 
 TEST_P(Resolver, AgreesWithTheLoader) {
-  Case c;
-  const CaseSetup setup = GetParam().setUp(c);
-  const auto probe =
-      testsupport::RunTool(LOAD_PROBE, {setup.file}, setup.environment, setup.workingDirectory);
-  const auto check = testsupport::RunTool(PKGINFO_TOOL, {"--check", "--json", setup.file},
-                                          setup.environment, setup.workingDirectory);
+  const ResolverCase& row = GetParam();
+  TempDir dir;
+  Fill(dir, row);
+  std::vector<std::string> environment;
+  if (!row.libraryPath.empty()) {
+    environment.push_back("LD_LIBRARY_PATH=" +
+                          std::regex_replace(row.libraryPath, std::regex("@"), dir.Path()));
+  }
+  const std::string work = row.workingFolder.empty() ? "" : dir.File(row.workingFolder);
+  const std::string file = dir.File(row.package);
+  const auto probe = testsupport::RunTool(LOAD_PROBE, {file}, environment, work);
+  const auto check =
+      testsupport::RunTool(PKGINFO_TOOL, {"--check", "--json", file}, environment, work);
   const nlohmann::json report = pktest::ParseJson(check.out);
   const std::vector<std::string> lines = pktest::Lines(probe.out);
   const bool loads = probe.status == 0 && !lines.empty() && lines[0] == "loaded";
@@ -205,16 +173,16 @@ TEST_P(Resolver, AgreesWithTheLoader) {
     // What the load brought in besides the package, and what the check says it would.
     const std::set<std::string> mapped(lines.begin() + 1, lines.end());
     std::set<std::string> expected = mapped, named;
-    expected.erase(setup.file);
+    expected.erase(file);
     for (const auto& library : report.at("neededLibraries")) {
       if (library.at("how") != pkginfo::kLoadedWithTheProgram) named.insert(library.at("path"));
     }
     EXPECT_EQ(expected, named) << context;
-  } else if (lines.size() == 1 && lines[0].rfind("refused: " + setup.file + ": ", 0) == 0) {
+  } else if (lines.size() == 1 && lines[0].rfind("refused: " + file + ": ", 0) == 0) {
     // The loader's reason, "<object>: <why>" from the linker or its own sentence:
     // the check names the same, and in the same words unless the linker only said
     // it found nothing.
-    const std::string reason = lines[0].substr(9 + setup.file.size() + 2);
+    const std::string reason = lines[0].substr(9 + file.size() + 2);
     const std::string blamed = reason.substr(0, reason.find(": "));
     EXPECT_NE(std::string::npos, problems.find(blamed)) << context;
     if (reason.find("cannot open shared object file") == std::string::npos) {
@@ -224,31 +192,7 @@ TEST_P(Resolver, AgreesWithTheLoader) {
   // else the linker ended the probe by a signal, as it would end the workbench.
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Resolver, testing::ValuesIn(kResolverCases),
+INSTANTIATE_TEST_SUITE_P(Cases, Resolver, testing::ValuesIn(ResolverCases()),
                          [](const auto& info) { return std::string(info.param.label); });
-
-TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
-  TempDir requirer, runtime;
-  const auto find = [&] {
-    return rtl::detail::FindRequiredPackage("pkgbase", requirer.Path(), runtime.Path());
-  };
-  const std::vector<std::string> places{requirer.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so.0")};
-  EXPECT_EQ(places, find().looked) << "the places, in order";
-  EXPECT_EQ("", find().path) << "in none";
-  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so.0");
-  EXPECT_EQ(runtime.File("libpkgbase.so.0"), find().path)
-      << "a run-time install has the framework's libraries by their soname alone";
-  runtime.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(runtime.File("libpkgbase.so"), find().path);
-  EXPECT_EQ("beside the run-time library", find().how);
-  requirer.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(requirer.File("libpkgbase.so"), find().path) << "beside the requiring package wins";
-  EXPECT_EQ("beside the requiring package", find().how);
-  EXPECT_THROW(rtl::detail::FindRequiredPackage("../x", requirer.Path(), runtime.Path()),
-               rtl::Exception)
-      << "a name that is no package name never becomes part of a path";
-}
 
 }  // namespace

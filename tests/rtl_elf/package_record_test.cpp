@@ -1,6 +1,10 @@
+// The package record codec and the walk over note segments, on hand-made bytes:
+// what it takes, and every refusal with the reason and place it must give.
+
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,18 +16,16 @@ using elftest::Bytes;
 using elftest::Concat;
 using elftest::MakeExportDesc;
 using elftest::MakeNote;
-using rtl::detail::DecodeExport;
-using rtl::detail::DecodeNotes;
+using rtl::TPackageRecord;
 using rtl::detail::DecodeRecord;
 using rtl::detail::EncodeRecord;
-using rtl::detail::PackageRecord;
+using rtl::detail::NoteSegment;
+using testsupport::MessageOf;
 
 namespace {
 
-using testsupport::MessageOf;
-
-PackageRecord FullRecord() {
-  PackageRecord r;
+TPackageRecord FullRecord() {
+  TPackageRecord r;
   r.flags = 0x81;
   r.name = "stdreg";
   r.description = "Стандартные компоненты: \"quoted\", ✓ 😀";
@@ -33,42 +35,20 @@ PackageRecord FullRecord() {
   return r;
 }
 
-void ExpectSameRecord(const PackageRecord& want, const PackageRecord& got) {
-  EXPECT_EQ(want.version, got.version) << "version should survive the round trip";
-  EXPECT_EQ(want.flags, got.flags) << "flags should survive the round trip";
-  EXPECT_EQ(want.name, got.name) << "name should survive the round trip";
-  EXPECT_EQ(want.description, got.description) << "description should survive byte for byte";
-  EXPECT_EQ(want.units, got.units) << "units should keep their order";
-  EXPECT_EQ(want.requiredPackages, got.requiredPackages) << "required packages should keep order";
-  EXPECT_EQ(want.buildArtifact, got.buildArtifact) << "build-artifact name should survive";
-}
-
 TEST(Record, DecodeGivesBackWhatWasEncoded) {
-  PackageRecord minimal;
+  TPackageRecord minimal;
   minimal.name = "p";
-  PackageRecord longest = FullRecord();
+  TPackageRecord longest = FullRecord();
   longest.description.assign(65535, 'd');  // the largest an entry can hold
   longest.name.assign(255, 'n');           // the longest name there is
-  for (const PackageRecord& want : {minimal, FullRecord(), longest}) {
-    SCOPED_TRACE("record " + want.name + ", description of " +
-                 std::to_string(want.description.size()) + " bytes");
-    ExpectSameRecord(want, DecodeRecord(EncodeRecord(want)));
+  for (const TPackageRecord& want : {minimal, FullRecord(), longest}) {
+    EXPECT_TRUE(want == DecodeRecord(EncodeRecord(want)))
+        << "record " << want.name << " with a description of " << want.description.size()
+        << " bytes should survive the round trip";
   }
 }
 
-TEST(RecordEncode, EntryLengthsAndCountAreLittleEndian) {
-  PackageRecord r;
-  r.name = std::string(0x0102, 'n');
-  const Bytes encoded = EncodeRecord(r);
-  ASSERT_GE(encoded.size(), 7u);
-  EXPECT_EQ(1, encoded[0]) << "the first byte should be the version";
-  EXPECT_EQ(3, encoded[2] | (encoded[3] << 8)) << "name, description, artifact: 3 entries";
-  EXPECT_EQ(1, encoded[4]) << "the first entry should be the package name";
-  EXPECT_EQ(0x02, encoded[5]) << "the low byte of the length should come first";
-  EXPECT_EQ(0x01, encoded[6]) << "the high byte of the length should come second";
-}
-
-TEST(DamagedRecord, EveryCutShortEncodingIsRefused) {
+TEST(Record, EveryCutShortEncodingIsRefused) {
   const Bytes full = EncodeRecord(FullRecord());
   for (std::size_t length = 0; length < full.size(); ++length) {
     const Bytes cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
@@ -77,7 +57,7 @@ TEST(DamagedRecord, EveryCutShortEncodingIsRefused) {
   }
 }
 
-Bytes RecordNote(const PackageRecord& r, std::size_t alignment = 4) {
+Bytes RecordNote(const TPackageRecord& r, std::size_t alignment = 4) {
   return MakeNote("RTLPKG", 1, EncodeRecord(r), alignment);
 }
 Bytes ExportNote(const std::string& name, const std::string& symbol, std::size_t alignment = 4) {
@@ -87,72 +67,30 @@ Bytes GnuNote(std::size_t alignment = 4) {
   return MakeNote("GNU", 3, Bytes(20, 0xab), alignment);
 }
 
-TEST(NoteWalk, FindsTheRecordAndEveryExportWhereverTheyStand) {
-  const Bytes segment = Concat({ExportNote("@A@Register$qqrv", "reg_a"), GnuNote(),
-                                RecordNote(FullRecord()), ExportNote("Other", "other_sym")});
-  PackageRecord got;
-  ASSERT_TRUE(DecodeNotes(segment, got)) << "a segment with a record note should report it";
-  ExpectSameRecord(FullRecord(), got);
-  ASSERT_EQ(2u, got.exports.size()) << "both exports should be collected";
-  EXPECT_EQ("@A@Register$qqrv", got.exports[0].name) << "exports should keep note order";
-  EXPECT_EQ("reg_a", got.exports[0].symbol);
-  EXPECT_EQ("Other", got.exports[1].name) << "an export after the record should be kept too";
-}
-
-TEST(NoteWalk, WithoutARecordReportsNoneAndLeavesTheOutputAlone) {
-  const std::vector<Bytes> segments = {
-      {},
-      GnuNote(),
-      ExportNote("Lonely", "sym"),
-      MakeNote("RTLPKGX", 1, EncodeRecord(FullRecord())),
-      MakeNote("rtlpkg", 1, EncodeRecord(FullRecord())),
-  };
-  for (std::size_t i = 0; i < segments.size(); ++i) {
-    PackageRecord out;
-    out.name = "untouched";
-    EXPECT_FALSE(DecodeNotes(segments[i], out)) << "segment " << i << " holds no package record";
-    EXPECT_EQ("untouched", out.name) << "segment " << i << ": output should be left as it was";
-    EXPECT_TRUE(out.exports.empty()) << "segment " << i << ": no exports without a record";
+// Segments by their bytes and alignment, numbered from 1.
+std::optional<TPackageRecord> Decode(const std::vector<std::pair<Bytes, std::size_t>>& segments) {
+  std::vector<NoteSegment> spans;
+  for (const auto& [bytes, alignment] : segments) {
+    spans.push_back(NoteSegment{bytes, alignment, spans.size() + 1});
   }
+  return rtl::detail::DecodePackageNotes(spans);
 }
 
-TEST(NoteWalk, LastNoteMayEndWithoutPadding) {
-  Bytes segment = Concat({GnuNote(), ExportNote("Odd", "s")});  // desc is 5 bytes: 3 pad bytes
-  segment = Concat({RecordNote(FullRecord()), segment});
-  segment.resize(segment.size() - 3);
-  PackageRecord out;
-  ASSERT_TRUE(DecodeNotes(segment, out)) << "a segment cut right after the last descriptor is fine";
-  ASSERT_EQ(1u, out.exports.size());
-  EXPECT_EQ("s", out.exports[0].symbol) << "the unpadded last descriptor should be read whole";
-}
-
-TEST(NoteWalk, EightByteAlignedSegmentsAreWalkedWithTheirOwnPadding) {
-  // A GNU property note (4-byte name) is the usual company in an 8-aligned segment:
-  // read with 4-byte padding, the record note after it would be missed or misread.
-  const Bytes segment = Concat({GnuNote(8), RecordNote(FullRecord(), 8), ExportNote("E", "e", 8)});
-  PackageRecord out;
-  ASSERT_TRUE(DecodeNotes(segment, 8, "in segment 5", out)) << "the record should be found";
-  ExpectSameRecord(FullRecord(), out);
-  ASSERT_EQ(1u, out.exports.size()) << "the export after the record should be found";
-  EXPECT_EQ("e", out.exports[0].symbol);
-}
-
-TEST(NoteWalk, SegmentsAddUpButASecondRecordIsRefused) {
-  PackageRecord out;
-  ASSERT_FALSE(DecodeNotes(ExportNote("First", "f"), 4, "in segment 1", out));
-  ASSERT_TRUE(DecodeNotes(RecordNote(FullRecord()), 4, "in segment 2", out));
-  EXPECT_EQ("stdreg", out.name) << "the record of the second segment should be taken";
-  ASSERT_EQ(1u, out.exports.size()) << "an export of an earlier segment should be kept";
-  EXPECT_EQ("First", out.exports[0].name);
-
-  const std::string second =
-      MessageOf([&] { DecodeNotes(RecordNote(FullRecord()), 4, "in segment 3", out); });
-  EXPECT_EQ("note 1 in segment 3: second package record", second)
-      << "a record in a later segment should be refused as a second one";
-  const std::string duplicate =
-      MessageOf([&] { DecodeNotes(ExportNote("First", "g"), 4, "in segment 4", out); });
-  EXPECT_EQ("export 'First' appears twice in the notes in segment 4", duplicate)
-      << "an export name seen in an earlier segment should be refused";
+// One record and every export across segments (the file-level rows of the damage
+// table try single segments of other layouts); no package notes, no record.
+TEST(Notes, RecordAndExportsAreCollectedAcrossSegments) {
+  auto record = Decode({{GnuNote(8), 8},
+                        {Concat({ExportNote("First", "f"), GnuNote()}), 4},
+                        {Concat({RecordNote(FullRecord()), ExportNote("Second", "s")}), 4}});
+  ASSERT_TRUE(record.has_value()) << "the record in the third segment should be found";
+  EXPECT_EQ((std::vector<rtl::TPackageExport>{{"First", "f"}, {"Second", "s"}}), record->exports)
+      << "every export, in note order";
+  record->exports.clear();
+  EXPECT_TRUE(FullRecord() == *record) << "the record as encoded";
+  for (const Bytes& none : {Bytes{}, GnuNote(), MakeNote("RTLPKGX", 1, EncodeRecord(FullRecord())),
+                            MakeNote("rtlpkg", 1, EncodeRecord(FullRecord()))}) {
+    EXPECT_FALSE(Decode({{none, 4}}).has_value()) << "no package notes, no record";
+  }
 }
 
 Bytes Text(const std::string& text) {
@@ -164,7 +102,6 @@ Bytes WithU32(Bytes bytes, std::size_t offset, std::uint32_t value) {
   return bytes;
 }
 
-// Every refusal of the codec, each with the reason and place it must give.
 struct RefusalCase {
   const char* label;
   std::function<void()> run;
@@ -183,37 +120,31 @@ RefusalCase Record(const char* label, Bytes bytes, const char* expected) {
   return {label, [bytes] { DecodeRecord(bytes); }, expected};
 }
 RefusalCase Export(const char* label, Bytes bytes, const char* expected) {
-  return {label, [bytes] { DecodeExport(bytes); }, expected};
+  return {label, [bytes] { rtl::detail::DecodeExport(bytes); }, expected};
 }
-RefusalCase Notes(const char* label, Bytes segment, const char* expected) {
+RefusalCase Notes(const char* label, std::vector<Bytes> segments, const char* expected,
+                  std::size_t alignment = 4) {
   return {label,
-          [segment] {
-            PackageRecord out;
-            DecodeNotes(segment, out);
+          [segments, alignment] {
+            std::vector<std::pair<Bytes, std::size_t>> all;
+            for (const Bytes& bytes : segments) all.emplace_back(bytes, alignment);
+            Decode(all);
           },
           expected};
 }
 
 std::vector<RefusalCase> RefusalCases() {
-  PackageRecord tooLong;
-  tooLong.name = "p";
-  tooLong.description.assign(65536, 'd');
-  PackageRecord tooMany;
-  tooMany.name = "p";
-  tooMany.units.assign(65534, "U");  // with name, description and artifact: 65537
   const Bytes good = RecordNote(FullRecord());
   const Bytes gnu = GnuNote();
-  const auto with = [](const std::function<void(PackageRecord&)>& edit) {
-    PackageRecord r = FullRecord();
+  const auto with = [](const std::function<void(TPackageRecord&)>& edit) {
+    TPackageRecord r = FullRecord();
     edit(r);
     return EncodeRecord(r);
   };
   const auto described = [&](const std::string& text) {
-    return with([&](PackageRecord& r) { r.description = text; });
+    return with([&](TPackageRecord& r) { r.description = text; });
   };
   return {
-      {"EntryTooLong", [tooLong] { EncodeRecord(tooLong); }, "65536 bytes long"},
-      {"TooManyEntries", [tooMany] { EncodeRecord(tooMany); }, "65537 entries"},
       Record("Empty", {}, "package record is 0 bytes long, shorter than its 4-byte"),
       Record("UnknownVersion", {7, 0, 0, 0}, "unknown package record version 7 (expected 1)"),
       Record("CountWithoutEntries", {1, 0, 1, 0},
@@ -231,10 +162,18 @@ std::vector<RefusalCase> RefusalCases() {
       Record("NoName", {1, 0, 1, 0, 2, 1, 0, 'd'}, "package record has no package name"),
       Record("NulInsideText", {1, 0, 1, 0, 1, 3, 0, 'a', 0, 'b'},
              "record entry 1 at offset 4: text holds a NUL byte"),
-      Record("NameStartsWithADigit", with([](PackageRecord& r) { r.name = "9lives"; }),
+      Record("NameStartsWithADigit", with([](TPackageRecord& r) { r.name = "9lives"; }),
              "record entry 1 at offset 4: package name '9lives' is not an identifier"),
-      Record("NameOf256Bytes", with([](PackageRecord& r) { r.name.assign(256, 'n'); }),
+      Record("NameOf256Bytes", with([](TPackageRecord& r) { r.name.assign(256, 'n'); }),
              "package name is 256 bytes long; at most 255"),
+      // Every kind of name is held to the rule, and every text.
+      Record("UnitNameOf300Bytes", with([](TPackageRecord& r) { r.units[1].assign(300, 'u'); }),
+             "record entry 4 at offset 88: unit name is 300 bytes long; at most 255"),
+      Record("RequiredPackageNameEmpty",
+             with([](TPackageRecord& r) { r.requiredPackages[0].clear(); }),
+             "required package name is empty"),
+      Record("BuildArtifactNotUtf8", with([](TPackageRecord& r) { r.buildArtifact = "l\xc0\xaf"; }),
+             "build-artifact name is not valid UTF-8 (byte 0xc0 at 1)"),
       Record("DescriptionOverlong", described("a\xc0\xaf"),
              "description is not valid UTF-8 (byte 0xc0 at 1)"),
       Record("DescriptionSurrogate", described("\xed\xa0\x80"),
@@ -254,26 +193,25 @@ std::vector<RefusalCase> RefusalCases() {
              "export entry 'Name' has an empty symbol name"),
       Export("NulInSymbol", MakeExportDesc("Name", std::string("s\0t", 3)),
              "export entry 'Name': symbol name holds a NUL byte"),
-      Notes("HeaderCutAfterGoodNote", Concat({good, Bytes(11, 0)}),
-            "header of note 2 runs past the end of its segment"),
-      Notes("NameSizeHuge", WithU32(good, 0, 0xffffffff),
-            "name of note 1 runs past the end of its segment"),
-      Notes("DescSizeHuge", Concat({gnu, WithU32(good, 4, 0xfffffffd)}),
-            "descriptor of note 2 runs past the end of its segment"),
-      Notes("TwoRecords", Concat({good, gnu, good}), "note 3: second package record"),
+      Notes("HeaderCutAfterGoodNote", {Concat({good, Bytes(11, 0)})},
+            "header of note 2 in segment 1 runs past the end of its segment"),
+      Notes("NameSizeHuge", {WithU32(good, 0, 0xffffffff)},
+            "name of note 1 in segment 1 runs past the end of its segment"),
+      Notes("DescSizeHuge", {Concat({gnu, WithU32(good, 4, 0xfffffffd)})},
+            "descriptor of note 2 in segment 1 runs past the end of its segment"),
+      Notes("TwoRecords", {Concat({good, gnu, good})},
+            "note 3 in segment 1: second package record"),
+      Notes("RecordsInTwoSegments", {good, good}, "note 1 in segment 2: second package record"),
       Notes("OwnerWithoutItsZero",
-            Concat({gnu, MakeNote("RTLPKG", 1, EncodeRecord(FullRecord()), 4, false)}),
-            "note 2: name size 6 does not fit its owner name RTLPKG (expected 7)"),
-      Notes(
-          "SameExportTwice",
-          Concat({good, ExportNote("@A@Register$qqrv", "a"), ExportNote("@A@Register$qqrv", "b")}),
-          "export '@A@Register$qqrv' appears twice"),
-      {"NoteAlignment",
-       [good] {
-         PackageRecord out;
-         DecodeNotes(good, 16, "in segment 2", out);
-       },
-       "notes in segment 2: alignment 16; expected 4 or 8"},
+            {Concat({gnu, MakeNote("RTLPKG", 1, EncodeRecord(FullRecord()), 4, false)})},
+            "note 2 in segment 1: name size 6 does not fit its owner name RTLPKG (expected 7)"),
+      Notes("SameExportTwice",
+            {Concat({good, ExportNote("@A@Register$qqrv", "a")}),
+             ExportNote("@A@Register$qqrv", "b")},
+            "export '@A@Register$qqrv' appears twice in the notes in segment 2"),
+      Notes("ExportsWithoutRecord", {ExportNote("Lonely", "sym")},
+            "the notes hold 1 package exports but no package record"),
+      Notes("NoteAlignment", {good}, "notes in segment 1: alignment 16; expected 4 or 8", 16),
   };
 }
 

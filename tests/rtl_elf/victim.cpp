@@ -1,5 +1,5 @@
-// A package that the ELF reader tests read, copy and damage. Nothing loads it
-// except the loader rows of those tests, which expect the load to fail first.
+// A package that the ELF reader tests read, copy and damage. The loader rows of
+// those tests load it only where its sections alone are damaged: it runs no code.
 
 #include "rtl/package_sdk.h"
 

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "rtl/package.h"
+
 namespace pkginfo {
 
 namespace {
@@ -32,10 +34,10 @@ Json Resolutions(const std::vector<Resolution>& list) {
 
 }  // namespace
 
-std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
-  Json json = {{"file", file}, {"packageInformation", info.hasRecord}};
-  if (info.hasRecord) {
-    const rtl::detail::PackageRecord& r = info.record;
+std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record) {
+  Json json = {{"file", file}, {"packageInformation", record.has_value()}};
+  if (record) {
+    const rtl::TPackageRecord& r = *record;
     json["package"] = r.name;
     json["description"] = r.description;
     json["flags"] = r.flags;
@@ -43,8 +45,8 @@ std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo&
     json["contains"] = r.units;
     json["buildArtifact"] = r.buildArtifact;
     Json registration = Json::array(), other = Json::array();
-    for (const rtl::detail::PackageExport& e : r.exports) {
-      (IsRegistrationProcedure(e.name) ? registration : other)
+    for (const rtl::TPackageExport& e : r.exports) {
+      (rtl::IsRegistrationProcName(e.name) ? registration : other)
           .push_back({{"name", e.name}, {"symbol", e.symbol}});
     }
     json["registrationProcedures"] = std::move(registration);

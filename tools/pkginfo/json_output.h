@@ -4,17 +4,19 @@
 // own. Texts from package files are arbitrary bytes: valid UTF-8 passes through,
 // anything else becomes U+FFFD, so that every line parses.
 
+#include <optional>
 #include <string>
 
-#include "elf_reader.h"
+#include "rtl/package_file.h"
+
 #include "preflight.h"
 #include "registration.h"
 
 namespace pkginfo {
 
 // What the file says about itself; "packageInformation" is false for an ordinary
-// shared library, and then nothing else but the file name follows.
-std::string InfoJson(const std::string& file, const rtl::detail::ElfPackageInfo& info);
+// shared library (no record), and then nothing else but the file name follows.
+std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record);
 // A file that could not be read at all.
 std::string ErrorJson(const std::string& file, const std::string& message);
 // What was not checked is null, what was checked and found empty is [].

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "rtl/sysutils.h"
@@ -43,17 +44,17 @@ std::string_view WithoutNamespace(std::string_view text) {
   return bracket == std::string_view::npos ? text : text.substr(0, bracket);
 }
 
-// A line of the linker's debugging output: "  1234:\t<payload>". Sets the payload
-// without its leading blanks.
-bool DebugPayload(std::string_view line, std::string_view& payload) {
+// The payload of a line of the linker's debugging output ("  1234:\t<payload>")
+// without its leading blanks; nothing for another line.
+std::optional<std::string_view> DebugPayload(std::string_view line) {
   std::size_t i = 0;
   while (i < line.size() && line[i] == ' ') ++i;
   const std::size_t digits = i;
   while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-  if (i == digits || line.substr(i, 2) != ":\t") return false;
-  payload = line.substr(i + 2);
+  if (i == digits || line.substr(i, 2) != ":\t") return std::nullopt;
+  std::string_view payload = line.substr(i + 2);
   while (!payload.empty() && payload.front() == ' ') payload.remove_prefix(1);
-  return true;
+  return payload;
 }
 
 // "(RUNPATH from file x)" and the like, as a report names the place.
@@ -75,45 +76,6 @@ struct Lookup {
   bool searched = false;
   bool mapped = false;
 };
-
-void ReadDebugLine(std::string_view payload, std::vector<Lookup>& lookups, std::string& place) {
-  if (StartsWith(payload, "file=")) {
-    const std::string_view rest = payload.substr(5);
-    if (const std::size_t by = rest.find(";  needed by "); by != std::string_view::npos) {
-      Lookup lookup;
-      lookup.library.name = WithoutNamespace(rest.substr(0, by));
-      lookup.library.neededBy = WithoutNamespace(rest.substr(by + 13));
-      lookups.push_back(std::move(lookup));
-      place.clear();
-    } else if (const std::size_t end = rest.find(";  generating link map");
-               end != std::string_view::npos && !lookups.empty() &&
-               lookups.back().library.name == WithoutNamespace(rest.substr(0, end))) {
-      Lookup& lookup = lookups.back();
-      lookup.mapped = true;
-      lookup.library.path = lookup.searched ? lookup.tried : lookup.library.name;
-      lookup.library.how = lookup.searched ? lookup.place : "named by its path";
-    }
-    return;
-  }
-  if (lookups.empty()) return;
-  Lookup& lookup = lookups.back();
-  std::vector<std::string>& looked = lookup.library.looked;
-  if (StartsWith(payload, "find library=")) {
-    lookup.searched = true;
-  } else if (StartsWith(payload, "search path=")) {
-    const std::size_t open = payload.rfind("\t(");
-    place = open == std::string_view::npos
-                ? std::string("search path")
-                : PlaceName(payload.substr(open + 2, payload.size() - open - 3));
-    if (looked.empty() || looked.back() != place) looked.push_back(place);
-  } else if (StartsWith(payload, "search cache=")) {
-    place = "ld.so.cache";
-    looked.push_back(place);
-  } else if (StartsWith(payload, "trying file=")) {
-    lookup.tried = payload.substr(12);
-    lookup.place = place;
-  }
-}
 
 // "undefined symbol: name[, version V]\t(object)"
 UnresolvedSymbol ReadUndefined(std::string_view rest) {
@@ -143,6 +105,7 @@ struct ChildOutput {
   int status = 0;
   bool timedOut = false;
   bool tooLong = false;
+  std::string failure;  // it could not be run at all
 };
 
 ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
@@ -195,92 +158,138 @@ std::vector<std::string> LinkerEnvironment(const std::string& preload) {
   return environment;
 }
 
-// A folder held open for the child, where the child finds it as /proc/self/fd/N.
-struct OpenFolder {
-  std::string path;
-  std::string alias;  // "/proc/self/fd/N"
-  int fd = -1;
-  int childFd = -1;
-};
+// What the linker says, read line by line.
+class OutputReader {
+ public:
+  explicit OutputReader(std::string_view program) : own_(std::string(program) + ": ") {}
 
-}  // namespace
-
-LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view program) {
-  LinkerVerdict verdict;
-  std::vector<Lookup> lookups;
-  std::set<std::string, std::less<>> notFound;
-  std::map<std::string, std::string> refused;  // preloaded objects it would not load: why
-  std::string place, fatal;
-  bool listed = false;  // the list of loaded objects came: the linker got to the end
-  const std::string own = std::string(program) + ": ";
-  for (std::size_t start = 0; start < output.size();) {
-    std::size_t end = output.find('\n', start);
-    if (end == std::string_view::npos) end = output.size();
-    const std::string_view line = output.substr(start, end - start);
-    start = end + 1;
-    std::string_view payload;
-    if (DebugPayload(line, payload)) {
-      ReadDebugLine(payload, lookups, place);
+  void Read(std::string_view line) {
+    if (const auto payload = DebugPayload(line)) {
+      ReadDebugLine(*payload);
     } else if (StartsWith(line, "\t")) {
       // The list of loaded objects: only what it could not find is news.
-      listed = true;
+      listed_ = true;
       if (const std::size_t arrow = line.find(" => not found"); arrow != std::string_view::npos) {
-        notFound.emplace(line.substr(1, arrow - 1));
+        notFound_.emplace(line.substr(1, arrow - 1));
       }
     } else if (StartsWith(line, "undefined symbol: ")) {
-      verdict.symbols.push_back(ReadUndefined(line.substr(18)));
+      verdict_.symbols.push_back(ReadUndefined(line.substr(18)));
     } else if (StartsWith(line, "ERROR: ld.so: object '")) {
-      // "ERROR: ld.so: object 'x' from LD_PRELOAD cannot be preloaded (why): ignored."
-      const std::string_view rest = line.substr(22);
-      const std::size_t quote = rest.find("' from ");
-      const std::size_t open = rest.find("cannot be preloaded (");
-      const std::size_t close = rest.rfind("): ignored.");
-      if (quote != std::string_view::npos && open != std::string_view::npos &&
-          close != std::string_view::npos && close > open) {
-        refused[std::string(rest.substr(0, quote))] = rest.substr(open + 21, close - open - 21);
-      } else {
-        verdict.errors.emplace_back(line);
-      }
-    } else if (StartsWith(line, own)) {
-      const std::string_view rest = line.substr(own.size());
-      constexpr std::string_view kFatal = "error while loading shared libraries: ";
-      if (StartsWith(rest, kFatal)) {
-        fatal = rest.substr(kFatal.size());
-      } else if (rest.find("weak version `") == std::string_view::npos &&
-                 rest.find("no version information available") == std::string_view::npos) {
-        // A missing version; the other two are warnings that do not stop a load.
-        verdict.errors.emplace_back(rest);
-      }
+      ReadPreloadRefusal(line);
+    } else if (StartsWith(line, own_)) {
+      ReadOwnMessage(line.substr(own_.size()));
     } else if (!line.empty()) {
-      verdict.errors.emplace_back(line);
+      verdict_.errors.emplace_back(line);
     }
   }
-  for (std::size_t i = 0; i < lookups.size(); ++i) {
-    Lookup& lookup = lookups[i];
+
+  LinkerVerdict Verdict() && {
+    for (std::size_t i = 0; i < lookups_.size(); ++i) {
+      verdict_.libraries.push_back(Conclude(lookups_[i], i + 1 == lookups_.size()));
+    }
+    // Its list is what it stands by: a name it lists as not found that no lookup
+    // accounts for is missing all the same.
+    for (const std::string& name : notFound_) {
+      if (std::none_of(verdict_.libraries.begin(), verdict_.libraries.end(),
+                       [&](const Resolution& r) { return r.name == name && r.path.empty(); })) {
+        verdict_.libraries.push_back(
+            {name, "", "", "", {}, "needed library " + name + " not found"});
+      }
+    }
+    for (const auto& [name, why] : refused_) verdict_.errors.push_back(name + ": " + why);
+    if (!fatal_.empty()) verdict_.errors.insert(verdict_.errors.begin(), fatal_);
+    return std::move(verdict_);
+  }
+
+ private:
+  // A line of the linker's debugging output: what it looks for, where, what it tries.
+  void ReadDebugLine(std::string_view payload) {
+    if (StartsWith(payload, "file=")) {
+      const std::string_view rest = payload.substr(5);
+      if (const std::size_t by = rest.find(";  needed by "); by != std::string_view::npos) {
+        Lookup lookup;
+        lookup.library.name = WithoutNamespace(rest.substr(0, by));
+        lookup.library.neededBy = WithoutNamespace(rest.substr(by + 13));
+        lookups_.push_back(std::move(lookup));
+        place_.clear();
+      } else if (const std::size_t end = rest.find(";  generating link map");
+                 end != std::string_view::npos && !lookups_.empty() &&
+                 lookups_.back().library.name == WithoutNamespace(rest.substr(0, end))) {
+        Lookup& lookup = lookups_.back();
+        lookup.mapped = true;
+        lookup.library.path = lookup.searched ? lookup.tried : lookup.library.name;
+        lookup.library.how = lookup.searched ? lookup.place : "named by its path";
+      }
+      return;
+    }
+    if (lookups_.empty()) return;
+    Lookup& lookup = lookups_.back();
+    std::vector<std::string>& looked = lookup.library.looked;
+    if (StartsWith(payload, "find library=")) {
+      lookup.searched = true;
+    } else if (StartsWith(payload, "search path=")) {
+      const std::size_t open = payload.rfind("\t(");
+      place_ = open == std::string_view::npos
+                   ? std::string("search path")
+                   : PlaceName(payload.substr(open + 2, payload.size() - open - 3));
+      if (looked.empty() || looked.back() != place_) looked.push_back(place_);
+    } else if (StartsWith(payload, "search cache=")) {
+      place_ = "ld.so.cache";
+      looked.push_back(place_);
+    } else if (StartsWith(payload, "trying file=")) {
+      lookup.tried = payload.substr(12);
+      lookup.place = place_;
+    }
+  }
+
+  // "ERROR: ld.so: object 'x' from LD_PRELOAD cannot be preloaded (why): ignored."
+  void ReadPreloadRefusal(std::string_view line) {
+    const std::string_view rest = line.substr(22);
+    const std::size_t quote = rest.find("' from ");
+    const std::size_t open = rest.find("cannot be preloaded (");
+    const std::size_t close = rest.rfind("): ignored.");
+    if (quote != std::string_view::npos && open != std::string_view::npos &&
+        close != std::string_view::npos && close > open) {
+      refused_[std::string(rest.substr(0, quote))] = rest.substr(open + 21, close - open - 21);
+    } else {
+      verdict_.errors.emplace_back(line);
+    }
+  }
+
+  // What the linker says as the program: the error it stopped at, or a missing
+  // version; the other two are warnings that do not stop a load.
+  void ReadOwnMessage(std::string_view rest) {
+    constexpr std::string_view kFatal = "error while loading shared libraries: ";
+    if (StartsWith(rest, kFatal)) {
+      fatal_ = rest.substr(kFatal.size());
+    } else if (rest.find("weak version `") == std::string_view::npos &&
+               rest.find("no version information available") == std::string_view::npos) {
+      verdict_.errors.emplace_back(rest);
+    }
+  }
+
+  // What became of one lookup; `last` is the one the linker may have stopped at.
+  Resolution Conclude(Lookup& lookup, bool last) {
     Resolution& library = lookup.library;
-    const bool last = i + 1 == lookups.size();
-    if (const auto why = refused.find(library.name); why != refused.end()) {
+    if (const auto why = refused_.find(library.name); why != refused_.end()) {
       library.problem = library.name + ": " + why->second;
       if (library.path.empty()) library.path = library.name;
-      refused.erase(why);
-    } else if (last && !fatal.empty() &&
-               (StartsWith(fatal, library.name + ": ") ||
-                (!lookup.tried.empty() && StartsWith(fatal, lookup.tried + ": ")))) {
+      refused_.erase(why);
+    } else if (last && !fatal_.empty() &&
+               (StartsWith(fatal_, library.name + ": ") ||
+                (!lookup.tried.empty() && StartsWith(fatal_, lookup.tried + ": ")))) {
       // The linker stopped at this one and names it in its message ("<name or
       // path>: <why>"): it is the file it could not load.
       if (library.path.empty()) library.path = lookup.tried;
-      library.problem = fatal;
-      fatal.clear();
+      library.problem = fatal_;
+      fatal_.clear();
     } else if (!lookup.mapped) {
       // Not found, or found to be the very file of an object it had already. Its
       // list says which; when it stopped before the list, a search that tried no
       // file found nothing.
       const bool missing =
-          listed ? notFound.count(library.name) > 0 : lookup.searched && lookup.tried.empty();
-      if (missing) {
-        library.problem =
-            "needed library " + library.name + " not found (needed by " + library.neededBy + ")";
-      } else {
+          listed_ ? notFound_.count(library.name) > 0 : lookup.searched && lookup.tried.empty();
+      if (!missing) {
         library.path = lookup.searched ? lookup.tried : library.name;
         library.how = (lookup.searched ? lookup.place + ", " : "") + "already loaded";
       }
@@ -290,78 +299,111 @@ LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view progra
           "needed library " + library.name + " not found (needed by " + library.neededBy + ")";
     }
     if (library.problem.empty()) library.looked.clear();
-    verdict.libraries.push_back(std::move(library));
-  }
-  // Its list is what it stands by: a name it lists as not found that no lookup
-  // accounts for is missing all the same.
-  for (const std::string& name : notFound) {
-    if (std::none_of(verdict.libraries.begin(), verdict.libraries.end(),
-                     [&](const Resolution& r) { return r.name == name && r.path.empty(); })) {
-      verdict.libraries.push_back({name, "", "", "", {}, "needed library " + name + " not found"});
-    }
-  }
-  for (const auto& [name, why] : refused) verdict.errors.push_back(name + ": " + why);
-  if (!fatal.empty()) verdict.errors.insert(verdict.errors.begin(), fatal);
-  return verdict;
-}
-
-LinkerVerdict RunLinker(const LinkerRun& run) {
-  // LD_PRELOAD splits at blanks and colons: a path holding one is named through
-  // its folder, held open for the child. $ORIGIN of the object is then that
-  // alias, which names the same folder.
-  std::vector<OpenFolder> folders;
-  struct Closer {
-    std::vector<OpenFolder>& folders;
-    ~Closer() {
-      for (const OpenFolder& f : folders) ::close(f.fd);
-    }
-  } closer{folders};
-  LinkerVerdict failed;
-  std::string preload;
-  for (const std::string& path : run.preload) {
-    std::string name = path;
-    if (path.find_first_of(" \t:") != std::string::npos) {
-      const std::size_t slash = path.rfind('/');
-      const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-      const std::string file = path.substr(slash + 1);
-      if (slash == std::string::npos || file.find_first_of(" \t:") != std::string::npos) {
-        failed.errors.push_back(path +
-                                ": cannot be handed to the dynamic linker: its name holds a "
-                                "blank or a colon");
-        return failed;
-      }
-      const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0) {
-        failed.errors.push_back(folder + ": cannot open: " + std::strerror(errno));
-        return failed;
-      }
-      // Above every descriptor the child is given, so no dup2 overwrites another.
-      const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 100);
-      ::close(fd);
-      if (high < 0) {
-        failed.errors.push_back(folder + ": cannot hold open: " + std::strerror(errno));
-        return failed;
-      }
-      OpenFolder open{folder, "", high, 3 + static_cast<int>(folders.size())};
-      open.alias = "/proc/self/fd/" + std::to_string(open.childFd);
-      name = open.alias + "/" + file;
-      folders.push_back(std::move(open));
-    }
-    preload += (preload.empty() ? "" : " ") + name;
+    return std::move(library);
   }
 
+  const std::string own_;
+  LinkerVerdict verdict_;
+  std::vector<Lookup> lookups_;
+  std::set<std::string, std::less<>> notFound_;
+  std::map<std::string, std::string> refused_;  // preloaded objects it would not load: why
+  std::string place_, fatal_;
+  bool listed_ = false;  // the list of loaded objects came: the linker got to the end
+};
+
+// The objects to preload, as LD_PRELOAD names them. It splits at blanks and colons:
+// a path holding one is named through its folder, held open for the child while
+// this lives. $ORIGIN of the object is then that alias, which names the same
+// folder.
+class Preload {
+ public:
+  explicit Preload(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+      const std::string name = Name(path);
+      if (!error_.empty()) return;
+      list_ += (list_.empty() ? "" : " ") + name;
+    }
+  }
+  ~Preload() {
+    for (const Folder& f : folders_) ::close(f.fd);
+  }
+  Preload(const Preload&) = delete;
+  Preload& operator=(const Preload&) = delete;
+
+  const std::string& List() const { return list_; }
+  const std::string& Error() const { return error_; }  // empty when every path could be named
+
+  void HandTo(posix_spawn_file_actions_t& actions) const {
+    for (const Folder& f : folders_) posix_spawn_file_actions_adddup2(&actions, f.fd, f.childFd);
+  }
+  // The linker's words about the aliases, put back in terms of the folders.
+  void Restore(std::string& text) const {
+    for (const Folder& f : folders_) {
+      const std::string alias = f.alias + "/";
+      for (std::size_t at = 0; (at = text.find(alias, at)) != std::string::npos;) {
+        text.replace(at, alias.size(), f.path + "/");
+        at += f.path.size() + 1;
+      }
+    }
+  }
+
+ private:
+  // A folder held open for the child, where the child finds it as /proc/self/fd/N.
+  struct Folder {
+    std::string path;
+    std::string alias;  // "/proc/self/fd/N"
+    int fd = -1;
+    int childFd = -1;
+  };
+
+  std::string Name(const std::string& path) {
+    if (path.find_first_of(" \t:") == std::string::npos) return path;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    const std::string file = path.substr(slash + 1);
+    if (slash == std::string::npos || file.find_first_of(" \t:") != std::string::npos) {
+      error_ = path + ": cannot be handed to the dynamic linker: its name holds a blank or a colon";
+      return {};
+    }
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      error_ = folder + ": cannot open: " + std::strerror(errno);
+      return {};
+    }
+    // Above every descriptor the child is given, so no dup2 overwrites another.
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 100);
+    ::close(fd);
+    if (high < 0) {
+      error_ = folder + ": cannot hold open: " + std::strerror(errno);
+      return {};
+    }
+    const int childFd = 3 + static_cast<int>(folders_.size());
+    const std::string alias = "/proc/self/fd/" + std::to_string(childFd);
+    folders_.push_back(Folder{folder, alias, high, childFd});
+    return alias + "/" + file;
+  }
+
+  std::vector<Folder> folders_;
+  std::string list_;
+  std::string error_;
+};
+
+// Runs the linker in trace mode on the program with the objects preloaded and
+// collects what it says, or why it could not be run.
+ChildOutput Trace(const LinkerRun& run, const Preload& preload) {
+  ChildOutput child;
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0) {
-    failed.errors.push_back(std::string("cannot make a pipe: ") + std::strerror(errno));
-    return failed;
+    child.failure = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return child;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, pipe[1], 2);
-  for (const OpenFolder& f : folders) posix_spawn_file_actions_adddup2(&actions, f.fd, f.childFd);
-  std::vector<std::string> environment = LinkerEnvironment(preload);
+  preload.HandTo(actions);
+  std::vector<std::string> environment = LinkerEnvironment(preload.List());
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -373,47 +415,74 @@ LinkerVerdict RunLinker(const LinkerRun& run) {
   ::close(pipe[1]);
   if (spawned != 0) {
     ::close(pipe[0]);
-    failed.errors.push_back("cannot run the dynamic linker " + interpreter + ": " +
-                            std::strerror(spawned));
-    return failed;
+    child.failure = "cannot run the dynamic linker " + interpreter + ": " + std::strerror(spawned);
+    return child;
   }
-  ChildOutput child = Collect(pid, pipe[0], run.timeoutMilliseconds);
+  child = Collect(pid, pipe[0], run.timeoutMilliseconds);
   ::close(pipe[0]);
+  preload.Restore(child.text);
+  return child;
+}
 
-  for (const OpenFolder& f : folders) {
-    const std::string alias = f.alias + "/";
-    for (std::size_t at = 0; (at = child.text.find(alias, at)) != std::string::npos;) {
-      child.text.replace(at, alias.size(), f.path + "/");
-      at += f.path.size() + 1;
-    }
-  }
-  LinkerVerdict verdict = ParseLinkerOutput(child.text, run.program);
+// How the linker ended when it did not finish of its own accord, or exited with a
+// status nothing it said accounts for; empty otherwise.
+std::string HowItEnded(const ChildOutput& child, const LinkerVerdict& verdict, int timeout) {
   // Where it stopped, for a message about a linker that did not finish.
   const std::string at = verdict.libraries.empty()
                              ? std::string()
                              : " while loading " + (verdict.libraries.back().path.empty()
                                                         ? verdict.libraries.back().name
                                                         : verdict.libraries.back().path);
-  std::string ended;
   if (child.timedOut) {
-    ended = rtl::Format("the dynamic linker did not finish within %d ms%s",
-                        {run.timeoutMilliseconds, at});
-  } else if (child.tooLong) {
-    ended = "the dynamic linker printed more than " + std::to_string(kMaxOutput) + " bytes";
-  } else if (WIFSIGNALED(child.status)) {
-    // What a workbench loading the file would die of, too.
-    ended = "the dynamic linker died of " + SignalText(WTERMSIG(child.status)) + at;
-  } else if (WEXITSTATUS(child.status) != 0 && verdict.errors.empty() &&
-             std::none_of(verdict.libraries.begin(), verdict.libraries.end(),
-                          [](const Resolution& r) { return !r.problem.empty(); })) {
-    ended = rtl::Format("the dynamic linker exited with status %d", {WEXITSTATUS(child.status)});
+    return rtl::Format("the dynamic linker did not finish within %d ms%s", {timeout, at});
   }
-  if (!ended.empty()) {
-    if (!verdict.libraries.empty() && verdict.libraries.back().problem.empty() && !child.tooLong) {
-      verdict.libraries.back().problem = ended;
-    } else {
-      verdict.errors.push_back(ended);
-    }
+  if (child.tooLong) {
+    return "the dynamic linker printed more than " + std::to_string(kMaxOutput) + " bytes";
+  }
+  // What a workbench loading the file would die of, too.
+  if (WIFSIGNALED(child.status)) {
+    return "the dynamic linker died of " + SignalText(WTERMSIG(child.status)) + at;
+  }
+  if (WEXITSTATUS(child.status) != 0 && verdict.errors.empty() &&
+      std::none_of(verdict.libraries.begin(), verdict.libraries.end(),
+                   [](const Resolution& r) { return !r.problem.empty(); })) {
+    return rtl::Format("the dynamic linker exited with status %d", {WEXITSTATUS(child.status)});
+  }
+  return {};
+}
+
+}  // namespace
+
+LinkerVerdict ParseLinkerOutput(std::string_view output, std::string_view program) {
+  OutputReader reader(program);
+  for (std::size_t start = 0; start < output.size();) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string_view::npos) end = output.size();
+    reader.Read(output.substr(start, end - start));
+    start = end + 1;
+  }
+  return std::move(reader).Verdict();
+}
+
+LinkerVerdict RunLinker(const LinkerRun& run) {
+  LinkerVerdict failed;
+  const Preload preload(run.preload);
+  if (!preload.Error().empty()) {
+    failed.errors.push_back(preload.Error());
+    return failed;
+  }
+  const ChildOutput child = Trace(run, preload);
+  if (!child.failure.empty()) {
+    failed.errors.push_back(child.failure);
+    return failed;
+  }
+  LinkerVerdict verdict = ParseLinkerOutput(child.text, run.program);
+  const std::string ended = HowItEnded(child, verdict, run.timeoutMilliseconds);
+  if (ended.empty()) return verdict;
+  if (!verdict.libraries.empty() && verdict.libraries.back().problem.empty() && !child.tooLong) {
+    verdict.libraries.back().problem = ended;
+  } else {
+    verdict.errors.push_back(ended);
   }
   return verdict;
 }

@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "elf_reader.h"
 #include "json_output.h"
 #include "preflight.h"
 #include "registration.h"
+#include "rtl/package.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 
 namespace {
@@ -73,38 +74,32 @@ std::string ErrorOf(const std::string& file, const std::exception& e) {
 
 // --- the record ----------------------------------------------------------
 
-void SplitExports(const rtl::detail::PackageRecord& r,
-                  std::vector<const rtl::detail::PackageExport*>& registration,
-                  std::vector<const rtl::detail::PackageExport*>& other) {
-  for (const rtl::detail::PackageExport& e : r.exports) {
-    (pkginfo::IsRegistrationProcedure(e.name) ? registration : other).push_back(&e);
+// The registration procedures among the exports, or the others.
+void PrintExports(const char* title, const rtl::TPackageRecord& r, bool registration) {
+  std::string lines;
+  for (const rtl::TPackageExport& e : r.exports) {
+    if (rtl::IsRegistrationProcName(e.name) == registration) {
+      lines += "  " + e.name + " -> " + e.symbol + "\n";
+    }
   }
+  std::printf("%s:%s\n%s", title, lines.empty() ? " (none)" : "", lines.c_str());
 }
 
-void PrintExports(const char* title, const std::vector<const rtl::detail::PackageExport*>& list) {
-  std::printf("%s:%s\n", title, list.empty() ? " (none)" : "");
-  for (const rtl::detail::PackageExport* e : list) {
-    std::printf("  %s -> %s\n", e->name.c_str(), e->symbol.c_str());
-  }
-}
-
-void PrintInfo(const std::string& file, const rtl::detail::ElfPackageInfo& info) {
+void PrintInfo(const std::string& file, const std::optional<rtl::TPackageRecord>& record) {
   std::printf("file: %s\n", file.c_str());
-  if (!info.hasRecord) {
+  if (!record) {
     std::printf("no package information (an ordinary shared library)\n");
     return;
   }
-  const rtl::detail::PackageRecord& r = info.record;
+  const rtl::TPackageRecord& r = *record;
   std::printf("package: %s\n", r.name.c_str());
   std::printf("description: %s\n", r.description.c_str());
   std::printf("flags: %d\n", static_cast<int>(r.flags));
   std::printf("requires: %s\n", Join(r.requiredPackages).c_str());
   std::printf("contains: %s\n", Join(r.units).c_str());
   std::printf("build artifact: %s\n", r.buildArtifact.c_str());
-  std::vector<const rtl::detail::PackageExport*> registration, other;
-  SplitExports(r, registration, other);
-  PrintExports("registration procedures", registration);
-  PrintExports("other exports", other);
+  PrintExports("registration procedures", r, true);
+  PrintExports("other exports", r, false);
 }
 
 int ShowInfo(const std::vector<std::string>& files, bool asJson) {
@@ -112,14 +107,14 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
   bool first = true;
   for (const std::string& file : files) {
     try {
-      const rtl::detail::ElfPackageInfo info = rtl::detail::ReadPackageFile(file);
+      const std::optional<rtl::TPackageRecord> record = rtl::ReadPackageFile(file);
       if (asJson) {
-        PrintLine(pkginfo::InfoJson(file, info));
+        PrintLine(pkginfo::InfoJson(file, record));
         continue;
       }
       if (!first) std::printf("\n");
       first = false;
-      PrintInfo(file, info);
+      PrintInfo(file, record);
     } catch (const std::exception& e) {
       status = 1;
       if (asJson) {

@@ -8,8 +8,7 @@
 #include <map>
 #include <set>
 
-#include "elf_reader.h"
-#include "required_package.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 
 namespace pkginfo {
@@ -45,27 +44,27 @@ class Checker {
       : settings_(settings), report_(report) {}
 
   void Run(const std::string& file) {
-    rtl::detail::ElfPackageInfo info;
+    std::optional<rtl::TPackageRecord> record;
     try {
-      info = rtl::detail::ReadPackageFile(file);
+      record = rtl::ReadPackageFile(file);
     } catch (const rtl::Exception& e) {
       report_.problem = e.Message();
       return;  // LoadPackage would not go further either
     }
     FindFramework();
     const std::string absolute = Absolute(file);
-    if (!info.hasRecord) {
+    if (!record) {
       report_.problem = "not a package (the file carries no package information)";
     } else {
-      report_.package = info.record.name;
-      if (const auto framework = framework_.find(info.record.name);
+      report_.package = record->name;
+      if (const auto framework = framework_.find(record->name);
           framework != framework_.end() && Canonical(framework->second) != Canonical(file)) {
-        report_.problem = "package " + info.record.name + " is already loaded from " +
+        report_.problem = "package " + record->name + " is already loaded from " +
                           Canonical(framework->second) + "; refusing " + file;
       }
       report_.packages.emplace();
-      std::vector<std::string> chain{info.record.name};
-      ResolveRequired(absolute, info.record, chain);
+      std::vector<std::string> chain{record->name};
+      ResolveRequired(absolute, *record, chain);
     }
     AskTheLinker(absolute);
   }
@@ -75,11 +74,11 @@ class Checker {
     const std::string& directory = settings_.runtimeDirectory;
     if (directory.empty()) return;
     for (const char* name : kFrameworkPackages) {
-      const auto found = rtl::detail::FindRequiredPackage(name, directory, directory);
+      const auto found = rtl::FindRequiredPackage(name, directory, directory);
       if (found.path.empty()) continue;
       try {
-        const auto info = rtl::detail::ReadPackageFile(found.path);
-        if (info.hasRecord && info.record.name == name) {
+        const auto record = rtl::ReadPackageFile(found.path);
+        if (record && record->name == name) {
           framework_.emplace(name, found.path);
           frameworkFiles_.push_back(found.path);
         }
@@ -92,7 +91,7 @@ class Checker {
   // As LoadPackage does: a package already loaded counts; otherwise the loader's
   // rule finds the file, which must hold that package. Each usable one joins the
   // load order after the packages it requires itself.
-  void ResolveRequired(const std::string& requirer, const rtl::detail::PackageRecord& record,
+  void ResolveRequired(const std::string& requirer, const rtl::TPackageRecord& record,
                        std::vector<std::string>& chain) {
     for (const std::string& name : record.requiredPackages) {
       Resolution r;
@@ -123,20 +122,20 @@ class Checker {
   void Locate(Resolution& r, std::vector<std::string>& chain) {
     const std::string name = r.name;
     const auto found =
-        rtl::detail::FindRequiredPackage(name, DirectoryOf(r.neededBy), settings_.runtimeDirectory);
+        rtl::FindRequiredPackage(name, DirectoryOf(r.neededBy), settings_.runtimeDirectory);
     r.path = found.path;
     r.how = found.how;
-    rtl::detail::ElfPackageInfo info;
+    std::optional<rtl::TPackageRecord> record;
     if (found.path.empty()) {
       r.looked = found.looked;
-      r.problem = rtl::detail::RequiredPackageNotFound(name, found);
+      r.problem = rtl::RequiredPackageNotFound(name, found);
     } else {
       try {
-        info = rtl::detail::ReadPackageFile(r.path);
-        if (!info.hasRecord) {
+        record = rtl::ReadPackageFile(r.path);
+        if (!record) {
           r.problem = r.path + ": not a package (the file carries no package information)";
-        } else if (info.record.name != name) {
-          r.problem = r.path + " holds package " + info.record.name + ", not " + name;
+        } else if (record->name != name) {
+          r.problem = r.path + " holds package " + record->name + ", not " + name;
         }
       } catch (const rtl::Exception& e) {
         r.problem = e.Message();
@@ -149,7 +148,7 @@ class Checker {
     if (!usable) return;
     resolved_.emplace(name, path);
     chain.push_back(name);
-    ResolveRequired(path, info.record, chain);
+    ResolveRequired(path, *record, chain);
     chain.pop_back();
     loadOrder_.push_back(path);
   }
@@ -203,7 +202,7 @@ class Checker {
 }  // namespace
 
 std::string FrameworkDirectory() {
-  return rtl::detail::RuntimeLibraryDirectory();
+  return rtl::RuntimeLibraryDirectory();
 }
 
 CheckSettings CheckSettings::FromProcess() {

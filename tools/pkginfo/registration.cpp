@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "elf_reader.h"
+#include "rtl/package.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 #include "trial_client.h"
 
@@ -11,7 +12,9 @@ namespace pkginfo {
 
 namespace {
 
-std::vector<std::string> ProceduresOf(const rtl::detail::PackageRecord& record) {
+// The registration procedures a package exports: the one of each of its units that
+// has one, in unit order, then any others.
+std::vector<std::string> ProceduresOf(const rtl::TPackageRecord& record) {
   std::vector<std::string> procedures;
   const auto add = [&](const std::string& name) {
     if (std::find(procedures.begin(), procedures.end(), name) == procedures.end()) {
@@ -19,14 +22,13 @@ std::vector<std::string> ProceduresOf(const rtl::detail::PackageRecord& record) 
     }
   };
   for (const std::string& unit : record.units) {
-    const std::string name = "@" + unit + "@Register$qqrv";
-    const bool exported =
-        std::any_of(record.exports.begin(), record.exports.end(),
-                    [&](const rtl::detail::PackageExport& e) { return e.name == name; });
+    const std::string name = rtl::RegistrationProcName(unit);
+    const bool exported = std::any_of(record.exports.begin(), record.exports.end(),
+                                      [&](const rtl::TPackageExport& e) { return e.name == name; });
     if (exported) add(name);
   }
-  for (const rtl::detail::PackageExport& e : record.exports) {
-    if (IsRegistrationProcedure(e.name)) add(e.name);
+  for (const rtl::TPackageExport& e : record.exports) {
+    if (rtl::IsRegistrationProcName(e.name)) add(e.name);
   }
   return procedures;
 }
@@ -65,26 +67,21 @@ bool RegistrationRun::Ok() const {
                       [](const ProcedureRun& p) { return !p.error.empty(); });
 }
 
-bool IsRegistrationProcedure(const std::string& name) {
-  constexpr std::string_view kSuffix = "@Register$qqrv";
-  if (name.size() <= 1 + kSuffix.size() || name.front() != '@') return false;
-  if (std::string_view(name).substr(name.size() - kSuffix.size()) != kSuffix) return false;
-  return name.find('@', 1) == name.size() - kSuffix.size();
-}
-
 RegistrationRun RunRegistration(const std::string& file, const std::string& procedure) {
   RegistrationRun run;
   run.file = file;
-  rtl::detail::ElfPackageInfo info;
+  std::optional<rtl::TPackageRecord> record;
   try {
     // The names of the procedures come from the record, read without running code.
-    info = rtl::detail::ReadPackageFile(file);
+    record = rtl::ReadPackageFile(file);
   } catch (const rtl::Exception& e) {
     run.error = e.Message();
     return run;
   }
+  // A file without a record is refused by the load, which says so.
+  if (!record) record.emplace();
   const std::vector<std::string> names =
-      procedure.empty() ? ProceduresOf(info.record) : std::vector<std::string>{procedure};
+      procedure.empty() ? ProceduresOf(*record) : std::vector<std::string>{procedure};
   trial::Request request;
   request.files = {file};
   request.unload = true;
@@ -101,11 +98,11 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
     run.error = outcome.loadError;
     return run;
   }
-  if (!outcome.Died() || LoadedBefore(outcome.stage)) run.package = info.record.name;
+  if (!outcome.Died() || LoadedBefore(outcome.stage)) run.package = record->name;
   for (const trial::ProcedureRun& ran : outcome.procedures) {
     if (ran.missing) {
       run.error =
-          rtl::Format("%s: package %s exports no procedure %s", {file, info.record.name, ran.name});
+          rtl::Format("%s: package %s exports no procedure %s", {file, record->name, ran.name});
       break;
     }
     ProcedureRun& into = run.procedures.emplace_back(ProcedureRun{ran.name, {}, ran.error});

@@ -41,10 +41,6 @@ struct RegistrationRun {
   bool Ok() const;
 };
 
-// Names of the registration procedures a package exports: "@<Unit>@Register$qqrv"
-// for each of its units that has one, in unit order, then any others.
-bool IsRegistrationProcedure(const std::string& name);
-
 // Loads the file (its code runs) and runs the procedure of that name, or, when the
 // name is empty, every registration procedure it exports, stopping at the first
 // that raises, then unloads it. Each class is also put into the class registry, as

@@ -280,36 +280,34 @@ Outcome Host::Run(const Request& request, milliseconds limit) {
   }
 }
 
+Received Host::Receive(milliseconds wait, const char* waitingFor) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (auto message = TakeMessage(buffer_)) return *message;
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      throw HostLost("the trial host did not answer within " + SecondsText(wait) + " s (" +
+                     waitingFor + ")");
+    }
+    pollfd ready{fd_, POLLIN, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+    if (polled < 0 && errno != EINTR)
+      throw HostLost("cannot wait for the trial host: " + ErrnoText(errno));
+    if (polled <= 0) continue;
+    char chunk[4096];
+    const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) throw HostLost(std::string("the trial host ended (") + waitingFor + ")");
+    buffer_.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
 Outcome Host::RunOnce(const Request& request, milliseconds limit) {
   Start();
   if (fd_ < 0) throw std::runtime_error(startError_);
-
-  // Reads until one whole message is there, or the time is up.
-  const auto receive = [this](milliseconds wait, const char* waitingFor) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-      if (auto message = TakeMessage(buffer_)) return *message;
-      const auto left =
-          std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        throw HostLost("the trial host did not answer within " + SecondsText(wait) + " s (" +
-                       waitingFor + ")");
-      }
-      pollfd ready{fd_, POLLIN, 0};
-      const int polled = poll(&ready, 1, static_cast<int>(left.count()));
-      if (polled < 0 && errno != EINTR)
-        throw HostLost("cannot wait for the trial host: " + ErrnoText(errno));
-      if (polled <= 0) continue;
-      char chunk[4096];
-      const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) throw HostLost(std::string("the trial host ended (") + waitingFor + ")");
-      buffer_.append(chunk, static_cast<std::size_t>(got));
-    }
-  };
-
   if (!ready_) {
-    const Received hello = receive(kStartTime, "while starting");
+    const Received hello = Receive(kStartTime, "while starting");
     if (hello.kind != kHello) throw HostLost("the trial host did not greet");
     ready_ = true;
   }
@@ -329,7 +327,7 @@ Outcome Host::RunOnce(const Request& request, milliseconds limit) {
   outcome.limit = limit;
   bool done = false;
   for (;;) {
-    const Received event = receive(limit + kAnswerMargin, "during the trial");
+    const Received event = Receive(limit + kAnswerMargin, "during the trial");
     if (event.kind != kEnd) {
       Apply(event, outcome, done);
       continue;

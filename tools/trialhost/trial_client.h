@@ -20,6 +20,8 @@
 
 namespace trial {
 
+struct Received;
+
 enum class StageKind : std::uint8_t {
   Starting,  // before any package's code
   StaticConstructors,
@@ -119,6 +121,8 @@ class Host {
 
  private:
   Outcome RunOnce(const Request& request, std::chrono::milliseconds limit);
+  // Reads until one whole message is there, or the time is up.
+  Received Receive(std::chrono::milliseconds wait, const char* waitingFor);
   void Stop() noexcept;
 
   pid_t pid_ = -1;

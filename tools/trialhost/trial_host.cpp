@@ -76,17 +76,15 @@ void OnPackageStage(rtl::TPackageStage stage, const std::string& package, const 
   ReportStage(kind, package, unit);
 }
 
-// Registers as the workbench's palette hook does, so that a class the registry
-// refuses fails here too; each call is reported with the names listed before the
-// failure, as the palette lists them.
+// Registers as the workbench's palette hook does, by the same walk, so that a class
+// the registry refuses fails here too; each call is reported with the names listed
+// before the failure, as the palette lists them.
 void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
   trial::Message call(trial::kCall);
   call.Add(page);
   try {
-    for (std::int32_t i = 0; i <= high; ++i) {
-      call.Add(rtl::ClassName(classes[i]).View());
-      rtl::RegisterClass(classes[i]);
-    }
+    rtl::ListAndRegisterClasses("RecordingHook", page, classes, high,
+                                [&call](const rtl::ShortString& name) { call.Add(name.View()); });
   } catch (...) {
     Report(call);
     throw;
@@ -322,97 +320,116 @@ bool EndsWithDone(std::string_view received) {
 
 std::optional<Child> spare;
 
-// Runs one trial in the spare child and answers the client.
-bool Serve(const trial::Received& message, int client) {
-  const auto refuse = [client](const char* what) {
-    const std::string reason = std::string(what) + ": " + std::strerror(errno);
-    return trial::WriteAll(client,
-                           trial::Message(trial::kEnd).Add("error").Add(0).Add(reason).Bytes());
-  };
-  const Request request = ParseRequest(message);
-  trial::Message forwarded(trial::kRequest);
-  for (const std::string& field : message.fields) forwarded.Add(field);
-  // A spare that has died since (killed from outside) is replaced once.
+// Hands the request to the spare child, which is then the trial's; a spare that
+// has died since (killed from outside) is replaced once. Nothing when no child
+// takes it.
+std::optional<Child> HandOver(const trial::Message& request) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!spare) spare = ForkChild();
-    if (!spare) return refuse("cannot fork");
-    if (trial::WriteAll(spare->requests, forwarded.Bytes())) break;
+    if (!spare) return std::nullopt;
+    if (trial::WriteAll(spare->requests, request.Bytes())) break;
     spare->Finish();
     spare.reset();
   }
-  if (!spare) return refuse("cannot hand the request to its child");
-  Child child = *spare;
+  std::optional<Child> child = spare;
   spare.reset();
-  close(child.requests);
-  child.requests = -1;
+  if (child) {
+    close(child->requests);
+    child->requests = -1;
+  }
+  return child;
+}
 
+// What a trial child reported and how it went.
+struct Watched {
   std::string received;
-  const auto deadline = std::chrono::steady_clock::now() + request.limit;
-  bool pipeOpen = true;
-  bool done = false;
-  bool ended = false;
-  bool timedOut = false;
+  bool done = false;      // it reported that all it was asked to do returned
+  bool ended = false;     // it ended before that
+  bool timedOut = false;  // it overran the limit and was killed
   int status = 0;
-  while (!done && !ended) {
+};
+
+// Collects the child's reports until it reports all done, ends or overruns the
+// limit. A client gone away ends the host: nobody waits for this trial any more.
+Watched Watch(const Child& child, std::chrono::milliseconds limit, int client) {
+  Watched watched;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool pipeOpen = true;
+  while (!watched.done && !watched.ended) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
-      timedOut = true;
+      watched.timedOut = true;
       kill(-child.pid, SIGKILL);
       kill(child.pid, SIGKILL);
-      WaitFor(child.pid, &status);
+      WaitFor(child.pid, &watched.status);
       break;
     }
-    pollfd watched[3] = {{pipeOpen ? child.reports : -1, POLLIN, 0},
-                         {child.ended, POLLIN, 0},
-                         {client, POLLRDHUP, 0}};
-    const int polled = poll(watched, 3, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    pollfd fds[3] = {{pipeOpen ? child.reports : -1, POLLIN, 0},
+                     {child.ended, POLLIN, 0},
+                     {client, POLLRDHUP, 0}};
+    const int polled = poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 60000)));
     if (polled < 0 && errno != EINTR) break;
-    // The client has gone: nobody waits for this trial any more.
-    if ((watched[2].revents & (POLLRDHUP | POLLHUP)) != 0) {
+    if ((fds[2].revents & (POLLRDHUP | POLLHUP)) != 0) {
       kill(-child.pid, SIGKILL);
       kill(child.pid, SIGKILL);
       _exit(0);
     }
-    if (pipeOpen && (watched[0].revents & (POLLIN | POLLHUP)) != 0) {
-      if (ReadSome(child.reports, received) == 0) pipeOpen = false;
+    if (pipeOpen && (fds[0].revents & (POLLIN | POLLHUP)) != 0) {
+      if (ReadSome(child.reports, watched.received) == 0) pipeOpen = false;
       // All it was asked to do has returned: the answer need not wait for its exit.
-      done = EndsWithDone(received);
+      watched.done = EndsWithDone(watched.received);
     }
-    const bool childEnded = child.ended >= 0 && (watched[1].revents & POLLIN) != 0;
+    const bool childEnded = child.ended >= 0 && (fds[1].revents & POLLIN) != 0;
     // Without a pidfd the end of the pipe stands for the end of the child.
-    if (!done && (childEnded || (child.ended < 0 && !pipeOpen))) {
-      WaitFor(child.pid, &status);
-      ended = true;
+    if (!watched.done && (childEnded || (child.ended < 0 && !pipeOpen))) {
+      WaitFor(child.pid, &watched.status);
+      watched.ended = true;
     }
   }
-  if (ended || timedOut) {
+  if (watched.ended || watched.timedOut) {
     // What it wrote just before it ended; something it started may hold the pipe
     // open, so only what is there now.
     fcntl(child.reports, F_SETFL, O_NONBLOCK);
-    while (ReadSome(child.reports, received) > 0) {
+    while (ReadSome(child.reports, watched.received) > 0) {
     }
   }
+  watched.received.resize(trial::CompleteLength(watched.received));
+  return watched;
+}
 
-  received.resize(trial::CompleteLength(received));
+trial::Message EndOf(const Watched& watched) {
   trial::Message end(trial::kEnd);
-  if (timedOut) {
-    end.Add("time").Add(0);
-  } else if (!done && WIFSIGNALED(status)) {
-    end.Add("signal").Add(static_cast<std::uint64_t>(WTERMSIG(status)));
-  } else {
-    end.Add("exit").Add(static_cast<std::uint64_t>(WIFEXITED(status) ? WEXITSTATUS(status) : 0));
+  if (watched.timedOut) return end.Add("time").Add(0);
+  if (!watched.done && WIFSIGNALED(watched.status)) {
+    return end.Add("signal").Add(static_cast<std::uint64_t>(WTERMSIG(watched.status)));
   }
-  const bool answered = trial::WriteAll(client, received) && trial::WriteAll(client, end.Bytes());
+  const int status = WIFEXITED(watched.status) ? WEXITSTATUS(watched.status) : 0;
+  return end.Add("exit").Add(static_cast<std::uint64_t>(status));
+}
 
-  // Off the client's path: a child that reported all done is ending by itself.
-  if (done) {
-    pollfd exiting{child.ended, POLLIN, 0};
-    if (child.ended >= 0) poll(&exiting, 1, 2000);
-    kill(child.pid, SIGKILL);
-    WaitFor(child.pid, nullptr);
+// Runs one trial in the spare child and answers the client.
+bool Serve(const trial::Received& message, int client) {
+  const Request request = ParseRequest(message);
+  trial::Message forwarded(trial::kRequest);
+  for (const std::string& field : message.fields) forwarded.Add(field);
+  std::optional<Child> child = HandOver(forwarded);
+  if (!child) {
+    const std::string reason = std::string("cannot start its child: ") + std::strerror(errno);
+    return trial::WriteAll(client,
+                           trial::Message(trial::kEnd).Add("error").Add(0).Add(reason).Bytes());
   }
-  child.Close();
+  const Watched watched = Watch(*child, request.limit, client);
+  const bool answered =
+      trial::WriteAll(client, watched.received) && trial::WriteAll(client, EndOf(watched).Bytes());
+  // Off the client's path: a child that reported all done is ending by itself.
+  if (watched.done) {
+    pollfd exiting{child->ended, POLLIN, 0};
+    if (child->ended >= 0) poll(&exiting, 1, 2000);
+    kill(child->pid, SIGKILL);
+    WaitFor(child->pid, nullptr);
+  }
+  child->Close();
   if (answered) spare = ForkChild();
   return answered;
 }

@@ -32,4 +32,18 @@ void RegisterComponents(const std::string& page, std::span<const TClass> classes
   RegisterComponentsProc(page, classes.data(), high);
 }
 
+void ListAndRegisterClasses(const char* hook, const std::string& page, const TClass* classes,
+                            std::int32_t high,
+                            const std::function<void(const ShortString& name)>& list) {
+  if (high >= 0 && classes == nullptr) {
+    throw Exception("%s: page \"%s\" was given %d classes but no array", {hook, page, high + 1});
+  }
+  for (std::int32_t index = 0; index <= high; ++index) {
+    const TClass cls = classes[index];
+    if (cls == nullptr) throw Exception("%s: class %d of page \"%s\" is null", {hook, index, page});
+    if (list) list(ClassName(cls));
+    RegisterClass(cls);
+  }
+}
+
 }  // namespace rtl

@@ -9,7 +9,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
+#include "package_record.h"
 #include "rtl/sysutils.h"
 
 namespace rtl::detail {
@@ -53,6 +55,11 @@ class FileByteSource : public ByteSource {
     return ReadFully(offset, buffer, n);
   }
 
+  const std::uint8_t* Held(std::uint64_t offset, std::size_t n) const override {
+    if (offset > prefixSize_ || n > prefixSize_ - offset) return nullptr;
+    return prefix_.data() + offset;
+  }
+
  private:
   bool ReadFully(std::uint64_t offset, void* buffer, std::size_t n) const {
     auto* out = static_cast<char*>(buffer);
@@ -87,9 +94,17 @@ class FileDescriptor {
   int fd_;
 };
 
-// The end of [offset, offset + size), or false when it wraps around.
-bool End(std::uint64_t offset, std::uint64_t size, std::uint64_t& end) {
-  return !__builtin_add_overflow(offset, size, &end);
+// The end of [offset, offset + size), or nothing when it wraps around.
+std::optional<std::uint64_t> End(std::uint64_t offset, std::uint64_t size) {
+  std::uint64_t end = 0;
+  if (__builtin_add_overflow(offset, size, &end)) return std::nullopt;
+  return end;
+}
+
+// Whether [offset, offset + size) lies inside the first `limit` bytes.
+bool Inside(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
+  const auto end = End(offset, size);
+  return end && *end <= limit;
 }
 
 void ReadExactly(const ByteSource& source, std::uint64_t offset, void* buffer, std::size_t n,
@@ -102,16 +117,13 @@ void ReadExactly(const ByteSource& source, std::uint64_t offset, void* buffer, s
 struct Elf {
   const ByteSource& source;
   std::uint64_t size;
-  Elf64_Ehdr header{};
+  Elf64_Ehdr header;
   std::vector<Elf64_Phdr> segments;
 };
 
-void CheckHeader(Elf& elf) {
-  if (elf.size == 0) throw Exception("empty file");
-  std::array<std::uint8_t, sizeof(Elf64_Ehdr)> bytes{};
-  const std::size_t have =
-      elf.size < bytes.size() ? static_cast<std::size_t>(elf.size) : bytes.size();
-  ReadExactly(elf.source, 0, bytes.data(), have, "the ELF header");
+// The identification bytes: an ELF file of the class and byte order this process
+// maps.
+void CheckIdent(const std::array<std::uint8_t, sizeof(Elf64_Ehdr)>& bytes, std::size_t have) {
   if (have < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
     throw Exception("not an ELF file (bad magic)");
   }
@@ -135,11 +147,19 @@ void CheckHeader(Elf& elf) {
   if (bytes[EI_VERSION] != EV_CURRENT) {
     throw Exception("unknown ELF version %d (expected 1)", {static_cast<int>(bytes[EI_VERSION])});
   }
+}
+
+Elf64_Ehdr ReadHeader(const ByteSource& source, std::uint64_t size) {
+  if (size == 0) throw Exception("empty file");
+  std::array<std::uint8_t, sizeof(Elf64_Ehdr)> bytes{};
+  const std::size_t have = size < bytes.size() ? static_cast<std::size_t>(size) : bytes.size();
+  ReadExactly(source, 0, bytes.data(), have, "the ELF header");
+  CheckIdent(bytes, have);
   if (have < sizeof(Elf64_Ehdr)) {
     throw Exception("file ends inside the ELF header (%d bytes)", {have});
   }
-  std::memcpy(&elf.header, bytes.data(), sizeof elf.header);
-  const Elf64_Ehdr& h = elf.header;
+  Elf64_Ehdr h{};
+  std::memcpy(&h, bytes.data(), sizeof h);
   if (h.e_machine != kHostMachine) {
     throw Exception("ELF file for another machine (machine %d, expected %d)",
                     {static_cast<int>(h.e_machine), kHostMachine});
@@ -155,10 +175,11 @@ void CheckHeader(Elf& elf) {
     throw Exception("ELF header size %d; expected %d",
                     {static_cast<int>(h.e_ehsize), static_cast<int>(sizeof(Elf64_Ehdr))});
   }
+  return h;
 }
 
-void ReadSegments(Elf& elf) {
-  const Elf64_Ehdr& h = elf.header;
+std::vector<Elf64_Phdr> ReadSegments(const ByteSource& source, std::uint64_t size,
+                                     const Elf64_Ehdr& h) {
   if (h.e_phnum == 0) throw Exception("no program headers");
   // PN_XNUM would put the real count into section 0; no linker does that for a
   // shared object, and glibc would not load it.
@@ -167,76 +188,86 @@ void ReadSegments(Elf& elf) {
     throw Exception("program header entry size %d; expected %d",
                     {static_cast<int>(h.e_phentsize), static_cast<int>(sizeof(Elf64_Phdr))});
   }
-  if (h.e_phoff >= elf.size) {
+  if (h.e_phoff >= size) {
     throw Exception("program header table starts past the end of the file");
   }
   const std::uint64_t tableSize = std::uint64_t{h.e_phnum} * sizeof(Elf64_Phdr);
-  std::uint64_t end = 0;
-  if (!End(h.e_phoff, tableSize, end) || end > elf.size) {
+  if (!Inside(h.e_phoff, tableSize, size)) {
     throw Exception("program header table extends past the end of the file");
   }
-  elf.segments.resize(h.e_phnum);
-  ReadExactly(elf.source, h.e_phoff, elf.segments.data(), tableSize, "the program headers");
-  for (std::size_t i = 0; i < elf.segments.size(); ++i) {
-    const Elf64_Phdr& ph = elf.segments[i];
+  std::vector<Elf64_Phdr> segments(h.e_phnum);
+  ReadExactly(source, h.e_phoff, segments.data(), tableSize, "the program headers");
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const Elf64_Phdr& ph = segments[i];
     // These are the segments the dynamic loader maps or reads: each must be in
     // the file, or mapping it faults (SIGBUS) instead of failing cleanly.
     if (ph.p_type != PT_LOAD && ph.p_type != PT_NOTE && ph.p_type != PT_DYNAMIC) continue;
     if (ph.p_filesz == 0) continue;
-    if (ph.p_offset >= elf.size) throw Exception("segment %d starts past the end of the file", {i});
-    if (!End(ph.p_offset, ph.p_filesz, end)) {
+    if (ph.p_offset >= size) throw Exception("segment %d starts past the end of the file", {i});
+    if (!End(ph.p_offset, ph.p_filesz)) {
       throw Exception("segment %d: offset plus size overflows", {i});
     }
-    if (end > elf.size) throw Exception("segment %d extends past the end of the file", {i});
+    if (!Inside(ph.p_offset, ph.p_filesz, size)) {
+      throw Exception("segment %d extends past the end of the file", {i});
+    }
   }
+  return segments;
 }
 
-// The section table is not needed to load or to read the notes, but a table
-// pointing outside the file is a sign of damage that tools would trip over.
-void CheckSections(const Elf& elf) {
+struct SectionTable {
+  std::uint64_t count = 0;
+  std::uint64_t nameIndex = SHN_UNDEF;
+};
+
+// Where the section table is and how long, checked to lie inside the file; nothing
+// for a file stripped of its table, which still loads.
+std::optional<SectionTable> PlaceSections(const Elf& elf) {
   const Elf64_Ehdr& h = elf.header;
-  if (h.e_shoff == 0) return;  // stripped of its section table: still loadable
+  if (h.e_shoff == 0) return std::nullopt;
   if (h.e_shentsize != sizeof(Elf64_Shdr)) {
     throw Exception("section header entry size %d; expected %d",
                     {static_cast<int>(h.e_shentsize), static_cast<int>(sizeof(Elf64_Shdr))});
   }
   if (h.e_shoff >= elf.size) throw Exception("section table starts past the end of the file");
-  std::uint64_t count = h.e_shnum;
-  std::uint64_t nameIndex = h.e_shstrndx;
-  if (count == 0 || nameIndex == SHN_XINDEX) {
+  SectionTable table{h.e_shnum, h.e_shstrndx};
+  if (table.count == 0 || table.nameIndex == SHN_XINDEX) {
     // Extended numbering: the real values are in section 0.
     Elf64_Shdr first{};
-    std::uint64_t end = 0;
-    if (!End(h.e_shoff, sizeof first, end) || end > elf.size) {
+    if (!Inside(h.e_shoff, sizeof first, elf.size)) {
       throw Exception("section table extends past the end of the file");
     }
     ReadExactly(elf.source, h.e_shoff, &first, sizeof first, "section header 0");
-    if (count == 0) count = first.sh_size;
-    if (nameIndex == SHN_XINDEX) nameIndex = first.sh_link;
+    if (table.count == 0) table.count = first.sh_size;
+    if (table.nameIndex == SHN_XINDEX) table.nameIndex = first.sh_link;
   }
-  std::uint64_t tableSize = 0, end = 0;
-  if (__builtin_mul_overflow(count, sizeof(Elf64_Shdr), &tableSize) ||
-      !End(h.e_shoff, tableSize, end) || end > elf.size) {
+  std::uint64_t tableSize = 0;
+  if (__builtin_mul_overflow(table.count, sizeof(Elf64_Shdr), &tableSize) ||
+      !Inside(h.e_shoff, tableSize, elf.size)) {
     throw Exception("section table extends past the end of the file");
   }
-  std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(count));
-  ReadExactly(elf.source, h.e_shoff, sections.data(), static_cast<std::size_t>(tableSize),
+  return table;
+}
+
+// Every section inside the file, and the section names inside their table.
+void CheckSections(const Elf& elf, const SectionTable& table) {
+  std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(table.count));
+  ReadExactly(elf.source, elf.header.e_shoff, sections.data(), sections.size() * sizeof(Elf64_Shdr),
               "the section headers");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const Elf64_Shdr& sh = sections[i];
     if (sh.sh_type == SHT_NOBITS || sh.sh_type == SHT_NULL || sh.sh_size == 0) continue;
-    if (!End(sh.sh_offset, sh.sh_size, end) || end > elf.size) {
+    if (!Inside(sh.sh_offset, sh.sh_size, elf.size)) {
       throw Exception("section %d extends past the end of the file", {i});
     }
   }
-  if (nameIndex == SHN_UNDEF) return;
-  if (nameIndex >= count) {
+  if (table.nameIndex == SHN_UNDEF) return;
+  if (table.nameIndex >= table.count) {
     throw Exception("section name table index %d is past the section table (%d sections)",
-                    {nameIndex, count});
+                    {table.nameIndex, table.count});
   }
-  const Elf64_Shdr& names = sections[static_cast<std::size_t>(nameIndex)];
+  const Elf64_Shdr& names = sections[static_cast<std::size_t>(table.nameIndex)];
   if (names.sh_type != SHT_STRTAB) {
-    throw Exception("section name table (section %d) is not a string table", {nameIndex});
+    throw Exception("section name table (section %d) is not a string table", {table.nameIndex});
   }
   for (std::size_t i = 0; i < sections.size(); ++i) {
     if (sections[i].sh_name >= names.sh_size) {
@@ -245,82 +276,73 @@ void CheckSections(const Elf& elf) {
   }
 }
 
-// Notes laid out for one alignment and read with the other go wrong from the
-// first descriptor on, so whatever fails then is not the cause: when the notes
-// read cleanly with the other alignment, the segment's p_align is blamed.
-void BlameAlignment(std::span<const std::uint8_t> notes, std::size_t alignment,
-                    const Elf64_Phdr& ph, std::size_t index) {
-  if (alignment != 4 && alignment != 8) return;
-  const std::size_t other = alignment == 4 ? 8 : 4;
-  PackageRecord scratch;
-  try {
-    DecodeNotes(notes, other, {}, scratch);
-  } catch (const Exception&) {
-    return;
-  }
-  throw Exception("notes in segment %d are laid out for %d-byte alignment, but its p_align is %d",
-                  {index, other, ph.p_align});
-}
-
-// The segments' bytes, read one at a time as the walk needs them.
-template <typename Visit>
-void ForEachNoteSegment(const Elf& elf, Visit&& visit) {
-  std::vector<std::uint8_t> bytes;
+// The package notes of every note segment; those outside what the source holds in
+// memory are read into buffers of their own.
+std::optional<TPackageRecord> ReadNotes(const Elf& elf) {
+  std::vector<NoteSegment> segments;
+  std::vector<std::vector<std::uint8_t>> buffers;
   for (std::size_t i = 0; i < elf.segments.size(); ++i) {
     const Elf64_Phdr& ph = elf.segments[i];
     if (ph.p_type != PT_NOTE || ph.p_filesz == 0) continue;
     if (ph.p_filesz > kMaxNoteSegment) {
       throw Exception("note segment %d is too large (%d bytes)", {i, ph.p_filesz});
     }
-    const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
-    bytes.resize(static_cast<std::size_t>(ph.p_filesz));
-    ReadExactly(elf.source, ph.p_offset, bytes.data(), bytes.size(), "a note segment");
-    visit(std::span<const std::uint8_t>(bytes), alignment, Format("in segment %d", {i}), ph, i);
-  }
-}
-
-void ReadNotes(const Elf& elf, ElfPackageInfo& info) {
-  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
-                              const std::string& where, const Elf64_Phdr& ph, std::size_t i) {
-    try {
-      if (DecodeNotes(notes, alignment, where, info.record)) info.hasRecord = true;
-    } catch (const Exception&) {
-      BlameAlignment(notes, alignment, ph, i);
-      throw;
+    const auto size = static_cast<std::size_t>(ph.p_filesz);
+    const std::uint8_t* bytes = elf.source.Held(ph.p_offset, size);
+    if (bytes == nullptr) {
+      std::vector<std::uint8_t>& buffer = buffers.emplace_back(size);
+      ReadExactly(elf.source, ph.p_offset, buffer.data(), size, "a note segment");
+      bytes = buffer.data();
     }
-  });
-  if (info.hasRecord || info.record.exports.empty()) return;
-  // Exports without a record belong to nothing the framework knows: the record
-  // was there and has been damaged out of recognition.
-  std::string stray;
-  ForEachNoteSegment(elf, [&](std::span<const std::uint8_t> notes, std::size_t alignment,
-                              const std::string& where, const Elf64_Phdr&, std::size_t) {
-    if (stray.empty()) stray = FindStrayRecord(notes, alignment, where);
-  });
-  if (!stray.empty()) throw Exception("%s, so the package's exports have no record", {stray});
-  throw Exception("the notes hold %d package exports but no package record",
-                  {info.record.exports.size()});
+    const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
+    segments.push_back(NoteSegment{std::span<const std::uint8_t>(bytes, size), alignment, i});
+  }
+  return DecodePackageNotes(segments);
 }
 
 }  // namespace
 
 bool MemoryByteSource::Read(std::uint64_t offset, void* buffer, std::size_t n) const {
-  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
-  if (n > 0) std::memcpy(buffer, bytes_.data() + offset, n);
+  const std::uint8_t* bytes = Held(offset, n);
+  if (bytes == nullptr) return false;
+  if (n > 0) std::memcpy(buffer, bytes, n);
   return true;
 }
 
-ElfPackageInfo ReadElfPackage(const ByteSource& source) {
-  Elf elf{source, source.Size(), {}, {}};
-  CheckHeader(elf);
-  ReadSegments(elf);
-  CheckSections(elf);
-  ElfPackageInfo info;
-  ReadNotes(elf, info);
-  return info;
+const std::uint8_t* MemoryByteSource::Held(std::uint64_t offset, std::size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) return nullptr;
+  return bytes_.data() + offset;
 }
 
-ElfPackageInfo ReadPackageFile(const std::string& fileName) {
+std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check) {
+  const std::uint64_t size = source.Size();
+  const Elf64_Ehdr header = ReadHeader(source, size);
+  const Elf elf{source, size, header, ReadSegments(source, size, header)};
+  const std::optional<SectionTable> sections = PlaceSections(elf);
+  if (sections && check == ElfCheck::Complete) CheckSections(elf, *sections);
+  return ReadNotes(elf);
+}
+
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+  const auto nanoseconds = [](const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim),
+                      nanoseconds(st.st_ctim)};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOfFile(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return IdentityOf(st);
+}
+
+PackageFile ReadPackageFile(const std::string& fileName, ElfCheck check) {
   try {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -330,10 +352,18 @@ ElfPackageInfo ReadPackageFile(const std::string& fileName) {
     if (S_ISDIR(st.st_mode)) throw Exception("is a directory");
     if (!S_ISREG(st.st_mode)) throw Exception("not a regular file");
     FileByteSource source(fd.get(), static_cast<std::uint64_t>(st.st_size));
-    return ReadElfPackage(source);
+    return PackageFile{IdentityOf(st), ReadElfPackage(source, check)};
   } catch (const Exception& e) {
     throw Exception("%s: %s", {fileName, e.Message()});
   }
 }
 
 }  // namespace rtl::detail
+
+namespace rtl {
+
+std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName) {
+  return detail::ReadPackageFile(fileName, detail::ElfCheck::Complete).record;
+}
+
+}  // namespace rtl

@@ -6,48 +6,75 @@
 // headers and the notes only. It runs none of the file's code.
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
-#include "package_record.h"
+#include "rtl/package_file.h"
 
 namespace rtl::detail {
 
 // Where the bytes come from: a file (pread) or memory (tests, fuzzing).
-class RTL_API ByteSource {
+class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t Size() const = 0;
   // Reads exactly n bytes at offset; false when they are not all there.
   virtual bool Read(std::uint64_t offset, void* buffer, std::size_t n) const = 0;
+  // The n bytes at offset when the source holds them in memory already, so that
+  // they need no copy; null otherwise.
+  virtual const std::uint8_t* Held(std::uint64_t, std::size_t) const { return nullptr; }
 };
 
 // Bytes held by the caller, who keeps them alive while the source is used.
-class RTL_API MemoryByteSource : public ByteSource {
+class MemoryByteSource : public ByteSource {
  public:
   explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::uint64_t Size() const override { return bytes_.size(); }
   bool Read(std::uint64_t offset, void* buffer, std::size_t n) const override;
+  const std::uint8_t* Held(std::uint64_t offset, std::size_t n) const override;
 
  private:
   std::span<const std::uint8_t> bytes_;
 };
 
-struct ElfPackageInfo {
-  bool hasRecord = false;  // false: a valid shared object without package information
-  PackageRecord record;
+// How much of the file is checked.
+enum class ElfCheck {
+  // What mapping it takes: the headers, every segment the dynamic linker maps or
+  // reads, and the place of the section table; not the sections themselves, which
+  // the dynamic linker never reads. The section table comes last in a file, so a
+  // file cut short still fails.
+  Loading,
+  // That and every section: a section outside the file is damage that tools trip over.
+  Complete,
 };
 
-// Checks the image and reads its package notes. Throws rtl::Exception with the
-// reason alone ("not an ELF file (bad magic)", "ELF file for another machine
-// (machine 183, expected 62)", "program header table extends past the end of the
-// file", ...); callers prefix the file name.
-RTL_API ElfPackageInfo ReadElfPackage(const ByteSource& source);
+// Checks the image and reads its package notes: the record, or nothing for a
+// shared object without package notes. Throws rtl::Exception with the reason alone
+// ("not an ELF file (bad magic)", "ELF file for another machine (machine 183,
+// expected 62)", "program header table extends past the end of the file", ...).
+std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check);
+
+// What tells one content of a file from another: writing to the file, cutting it
+// short or putting another file in its place changes at least one of these.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
+  std::int64_t changed = 0;   // nanoseconds, of the inode
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// The identity of the regular file at that path; nothing for anything else.
+std::optional<FileIdentity> IdentityOfFile(const std::string& fileName);
+
+struct PackageFile {
+  FileIdentity identity;  // of the file as it was read
+  std::optional<TPackageRecord> record;
+};
 
 // Opens the file and calls ReadElfPackage on it. Throws rtl::Exception whose
 // message is "<fileName>: <reason>" (missing file, empty file, not ELF, ...).
-RTL_API ElfPackageInfo ReadPackageFile(const std::string& fileName);
+PackageFile ReadPackageFile(const std::string& fileName, ElfCheck check);
 
 }  // namespace rtl::detail

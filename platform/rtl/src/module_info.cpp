@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "module_internal.h"
 #include "rtl/package.h"
@@ -18,26 +19,21 @@ namespace rtl {
 
 namespace detail {
 
-std::optional<PackageRecord> ReadMappedRecord(const MappedObject& object) {
+std::optional<TPackageRecord> ReadMappedRecord(const MappedObject& object) {
   // Notes of one alignment share a segment; the record and the export table may
-  // sit in different ones, so every note segment is read into one record.
-  PackageRecord record;
-  bool found = false;
+  // sit in different ones, so every note segment is read.
+  std::vector<NoteSegment> segments;
   for (ElfW(Half) i = 0; i < object.phnum; ++i) {
     const ElfW(Phdr)& ph = object.phdr[i];
     if (ph.p_type != PT_NOTE || ph.p_memsz == 0) continue;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(object.bias + ph.p_vaddr);
     const std::size_t alignment = ph.p_align <= 4 ? 4 : static_cast<std::size_t>(ph.p_align);
-    const std::string where = Format("in segment %d", {static_cast<int>(i)});
-    if (DecodeNotes(std::span<const std::uint8_t>(bytes, ph.p_memsz), alignment, where, record)) {
-      found = true;
-    }
+    segments.push_back(NoteSegment{std::span<const std::uint8_t>(bytes, ph.p_memsz), alignment, i});
   }
-  if (!found) return std::nullopt;
-  return record;
+  return DecodePackageNotes(segments);
 }
 
-std::optional<PackageRecord> ReadModuleRecord(HMODULE module) {
+std::optional<TPackageRecord> ReadModuleRecord(HMODULE module) {
   const auto object = FindMappedObject(module);
   if (!object) return std::nullopt;
   return ReadMappedRecord(*object);
@@ -72,7 +68,7 @@ void GetPackageInfo(HMODULE module, void* param, std::uint8_t& flags, TPackageIn
     throw Exception("GetPackageInfo: module %s is not mapped", {detail::HandleText(module)});
   }
   const std::string path = detail::MappedObjectPath(*object);
-  std::optional<detail::PackageRecord> record;
+  std::optional<TPackageRecord> record;
   try {
     record = detail::ReadMappedRecord(*object);
   } catch (const Exception& e) {

@@ -31,9 +31,9 @@ std::optional<MappedObject> FindMappedObject(HMODULE module);
 
 // The package record in the mapped module's PT_NOTE segments. Nothing when the
 // module carries none; throws Exception when a note is malformed.
-std::optional<PackageRecord> ReadMappedRecord(const MappedObject& object);
+std::optional<TPackageRecord> ReadMappedRecord(const MappedObject& object);
 // Same, for a handle; nothing as well when no such module is mapped.
-std::optional<PackageRecord> ReadModuleRecord(HMODULE module);
+std::optional<TPackageRecord> ReadModuleRecord(HMODULE module);
 
 // The absolute path of a mapped module: /proc/self/exe for the executable.
 std::string MappedObjectPath(const MappedObject& object);
@@ -52,11 +52,34 @@ const std::string& RegisteredPackageName(const TLibModule* module);
 // True when the module is in the module list.
 bool IsRegisteredModule(HMODULE module);
 
-// The handle of the module that maps this dlopen handle.
-HMODULE ModuleOfHandle(void* handle);
+// Where the dynamic linker mapped an object's first segment: the address dladdr
+// reports as its base, and the module handle. 0 when it has no PT_LOAD segment.
+HMODULE MappedBase(ElfW(Addr) bias, const ElfW(Phdr) * phdr, std::size_t phnum);
 
-// The module's function symbol of exactly that name, only when the module itself
-// defines it (not one of its dependencies) and it is code; null otherwise.
-void* FindOwnFunction(void* handle, HMODULE module, const char* name);
+// The dynamic symbols a dlopen handle's module defines itself, looked up through the
+// hash table its linker wrote: never a symbol of a module it links, as dlsym on the
+// handle would find one. Read once, then asked for as many names as needed.
+class OwnSymbols {
+ public:
+  explicit OwnSymbols(void* handle);
+
+  // The module handle: where the module's first segment is mapped.
+  HMODULE Module() const noexcept { return module_; }
+  // The module's own function of exactly that name; null when it defines none, or
+  // defines the name as anything but code.
+  void* Function(const char* name) const;
+
+ private:
+  const ElfW(Sym) * Find(const char* name) const;
+  void* Searched(const char* name) const;
+
+  void* handle_ = nullptr;
+  HMODULE module_ = 0;
+  ElfW(Addr) bias_ = 0;
+  const std::uint32_t* gnuHash_ = nullptr;
+  const ElfW(Sym) * symbols_ = nullptr;
+  const char* strings_ = nullptr;
+  const ElfW(Half) * versions_ = nullptr;
+};
 
 }  // namespace rtl::detail

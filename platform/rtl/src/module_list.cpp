@@ -19,22 +19,6 @@ namespace {
 // libraries register themselves from their ELF constructors.
 TLibModule* moduleListHead = nullptr;
 
-// Where the dynamic linker mapped the object's first segment: the address dladdr
-// reports as its base, and the module handle.
-HMODULE MappedBase(const dl_phdr_info& info) {
-  const auto pageMask = ~static_cast<ElfW(Addr)>(sysconf(_SC_PAGESIZE) - 1);
-  ElfW(Addr) lowest = 0;
-  bool found = false;
-  for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
-    const ElfW(Phdr)& ph = info.dlpi_phdr[i];
-    if (ph.p_type != PT_LOAD) continue;
-    const ElfW(Addr) start = info.dlpi_addr + (ph.p_vaddr & pageMask);
-    if (!found || start < lowest) lowest = start;
-    found = true;
-  }
-  return found ? static_cast<HMODULE>(lowest) : 0;
-}
-
 struct KnownName {
   const TLibModule* record;
   HMODULE instance;
@@ -68,7 +52,7 @@ int FindCallback(dl_phdr_info* info, size_t, void* data) {
   auto& context = *static_cast<FindContext*>(data);
   const bool isMain = context.first;
   context.first = false;
-  const HMODULE base = MappedBase(*info);
+  const HMODULE base = detail::MappedBase(info->dlpi_addr, info->dlpi_phdr, info->dlpi_phnum);
   if (context.wanted != 0 && base != context.wanted) return 0;
   detail::MappedObject object;
   object.base = base;
@@ -84,6 +68,19 @@ int FindCallback(dl_phdr_info* info, size_t, void* data) {
 }  // namespace
 
 namespace detail {
+
+HMODULE MappedBase(ElfW(Addr) bias, const ElfW(Phdr) * phdr, std::size_t phnum) {
+  static const auto pageMask = ~static_cast<ElfW(Addr)>(sysconf(_SC_PAGESIZE) - 1);
+  ElfW(Addr) lowest = 0;
+  bool found = false;
+  for (std::size_t i = 0; i < phnum; ++i) {
+    if (phdr[i].p_type != PT_LOAD) continue;
+    const ElfW(Addr) start = bias + (phdr[i].p_vaddr & pageMask);
+    if (!found || start < lowest) lowest = start;
+    found = true;
+  }
+  return found ? static_cast<HMODULE>(lowest) : 0;
+}
 
 std::optional<MappedObject> FindMappedObject(HMODULE module) {
   if (module == 0) return std::nullopt;

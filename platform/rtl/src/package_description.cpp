@@ -1,5 +1,5 @@
-#include "elf_reader.h"
 #include "rtl/package.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 
 namespace rtl {
@@ -9,8 +9,8 @@ namespace rtl {
 // constructors would).
 std::string GetPackageDescription(const char* fileName) {
   if (fileName == nullptr) throw Exception("GetPackageDescription: no file name given");
-  detail::ElfPackageInfo info = detail::ReadPackageFile(fileName);
-  return info.hasRecord ? std::move(info.record.description) : std::string();
+  std::optional<TPackageRecord> record = ReadPackageFile(fileName);
+  return record ? std::move(record->description) : std::string();
 }
 
 }  // namespace rtl

@@ -88,7 +88,7 @@ std::string NameFault(std::string_view name) {
   if (name.size() > kMaxNameLength) {
     return Format(" is %d bytes long; at most %d", {name.size(), kMaxNameLength});
   }
-  if (!IsPackageSdkName(name)) {
+  if (!IsPackageName(name)) {
     return Shown(name) + " is not an identifier (a letter or '_', then letters, digits or '_')";
   }
   return {};
@@ -133,10 +133,11 @@ std::string TextFault(std::string_view text) {
 // What the SDK could have written for this entry; throws naming the entry and the
 // rule it breaks.
 void CheckEntry(RecordTag tag, std::string_view text, std::size_t entry, std::size_t offset) {
-  std::string label, fault;
+  const char* label = TagName(tag);
+  std::string fault;
   switch (tag) {
     case RecordTag::PackageName:
-      label = "package name", fault = NameFault(text);
+      fault = NameFault(text);
       break;
     case RecordTag::ContainsUnit:
       label = "unit name", fault = NameFault(text);
@@ -146,7 +147,7 @@ void CheckEntry(RecordTag tag, std::string_view text, std::size_t entry, std::si
       break;
     case RecordTag::Description:
     case RecordTag::BuildArtifact:
-      label = TagName(tag), fault = TextFault(text);
+      fault = TextFault(text);
       break;
   }
   if (!fault.empty()) {
@@ -163,232 +164,133 @@ struct Note {
   bool IsOurs() const { return name == kOwnerName; }
 };
 
+// " in segment 3", for messages about the segment's notes.
+std::string Where(const NoteSegment& segment) {
+  return Format(" in segment %d", {segment.index});
+}
+
 // Calls visit(note) for each note of the segment in order. Throws on a note that
 // does not fit in the segment, or that spells our owner with a name size that
 // does not cover it: read on, such a note would shift every note after it, and
 // the message would blame one of those.
 template <typename Visit>
-void WalkNotes(std::span<const std::uint8_t> segment, std::size_t alignment,
-               const std::string& suffix, Visit&& visit) {
+void WalkNotes(const NoteSegment& segment, Visit&& visit) {
+  const std::span<const std::uint8_t> bytes = segment.bytes;
+  const std::uint64_t size = bytes.size();
   std::uint64_t offset = 0;
-  const std::uint64_t size = segment.size();
   for (std::size_t index = 1; offset < size; ++index) {
     if (size - offset < kNoteHeaderSize) {
-      throw Exception("header of note %d%s runs past the end of its segment", {index, suffix});
+      throw Exception("header of note %d%s runs past the end of its segment",
+                      {index, Where(segment)});
     }
-    const std::uint8_t* header = segment.data() + offset;
+    const std::uint8_t* header = bytes.data() + offset;
     const std::uint32_t nameSize = ReadU32(header);
     const std::uint32_t descSize = ReadU32(header + 4);
-    const std::uint32_t type = ReadU32(header + 8);
     const std::uint64_t nameOffset = offset + kNoteHeaderSize;
-    // Name and descriptor each start at a multiple of the segment's alignment
-    // (note starts are aligned, so offsets in the segment will do).
-    const std::uint64_t nameEnd = nameOffset + nameSize;
     if (nameSize > size - nameOffset) {
-      throw Exception("name of note %d%s runs past the end of its segment", {index, suffix});
+      throw Exception("name of note %d%s runs past the end of its segment",
+                      {index, Where(segment)});
     }
     if (nameSize != kOwnerName.size() && size - nameOffset >= kOwnerName.size() &&
-        std::memcmp(segment.data() + nameOffset, kOwnerName.data(), kOwnerName.size()) == 0) {
+        std::memcmp(bytes.data() + nameOffset, kOwnerName.data(), kOwnerName.size()) == 0) {
       throw Exception("note %d%s: name size %d does not fit its owner name RTLPKG (expected %d)",
-                      {index, suffix, nameSize, kOwnerName.size()});
+                      {index, Where(segment), nameSize, kOwnerName.size()});
     }
-    const std::uint64_t descOffset = Padded(nameEnd, alignment);
+    // Name and descriptor each start at a multiple of the segment's alignment
+    // (note starts are aligned, so offsets in the segment will do).
+    const std::uint64_t descOffset = Padded(nameOffset + nameSize, segment.alignment);
     if (descOffset > size || descSize > size - descOffset) {
-      throw Exception("descriptor of note %d%s runs past the end of its segment", {index, suffix});
+      throw Exception("descriptor of note %d%s runs past the end of its segment",
+                      {index, Where(segment)});
     }
-    const std::uint64_t next = Padded(descOffset + descSize, alignment);
+    const std::uint64_t next = Padded(descOffset + descSize, segment.alignment);
     // The last note's padding may be left out when the segment ends right there.
     offset = next < size ? next : size;
-    visit(
-        Note{index,
-             std::string_view(reinterpret_cast<const char*>(segment.data() + nameOffset), nameSize),
-             type, segment.subspan(descOffset, descSize)});
+    const auto* name = reinterpret_cast<const char*>(bytes.data() + nameOffset);
+    visit(Note{index, std::string_view(name, nameSize), ReadU32(header + 8),
+               bytes.subspan(descOffset, descSize)});
   }
 }
 
-std::string Suffix(std::string_view where) {
-  return where.empty() ? std::string() : " " + std::string(where);
-}
-
-}  // namespace
-
-bool IsPackageSdkName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxNameLength) return false;
-  const auto letter = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-  };
-  if (!letter(name.front())) return false;
-  for (const char c : name) {
-    if (!letter(c) && !(c >= '0' && c <= '9')) return false;
-  }
-  return true;
-}
-
-PackageRecord DecodeRecord(std::span<const std::uint8_t> desc) {
-  if (desc.size() < kRecordHeaderSize) {
-    throw Exception("package record is %d bytes long, shorter than its 4-byte header",
-                    {desc.size()});
-  }
-  PackageRecord record;
-  record.version = desc[0];
-  if (record.version != kRecordVersion) {
-    throw Exception("unknown package record version %d (expected %d)",
-                    {static_cast<int>(record.version), static_cast<int>(kRecordVersion)});
-  }
-  record.flags = desc[1];
-  const std::size_t count = ReadU16(&desc[2]);
-  bool haveName = false, haveDescription = false, haveArtifact = false;
-  std::size_t offset = kRecordHeaderSize;
-  for (std::size_t entry = 1; entry <= count; ++entry) {
-    const std::size_t entryOffset = offset;
-    if (desc.size() - offset < kEntryHeaderSize) {
-      throw Exception(
-          "record entry %d at offset %d: entry header runs past the end of the record "
-          "(%d bytes)",
-          {entry, entryOffset, desc.size()});
+// The record and the exports of the segments seen so far.
+class NoteCollector {
+ public:
+  void Add(const NoteSegment& segment) {
+    if (segment.alignment != 4 && segment.alignment != 8) {
+      throw Exception("notes%s: alignment %d; expected 4 or 8",
+                      {Where(segment), segment.alignment});
     }
-    const std::uint8_t tag = desc[offset];
-    const std::size_t length = ReadU16(&desc[offset + 1]);
-    offset += kEntryHeaderSize;
-    if (desc.size() - offset < length) {
-      throw Exception(
-          "record entry %d at offset %d: length %d runs past the end of the record "
-          "(%d bytes)",
-          {entry, entryOffset, length, desc.size()});
-    }
-    std::string text(reinterpret_cast<const char*>(desc.data() + offset), length);
-    offset += length;
-    // Names are handed on as C strings (to dlopen, to callbacks); an embedded NUL
-    // would silently cut them.
-    if (text.find('\0') != std::string::npos) {
-      throw Exception("record entry %d at offset %d: text holds a NUL byte", {entry, entryOffset});
-    }
-    if (tag >= static_cast<std::uint8_t>(RecordTag::PackageName) &&
-        tag <= static_cast<std::uint8_t>(RecordTag::BuildArtifact)) {
-      CheckEntry(static_cast<RecordTag>(tag), text, entry, entryOffset);
-    }
-    auto once = [&](bool& seen) {
-      if (seen) {
-        throw Exception("record entry %d at offset %d: second %s",
-                        {entry, entryOffset, TagName(static_cast<RecordTag>(tag))});
-      }
-      seen = true;
-    };
-    switch (static_cast<RecordTag>(tag)) {
-      case RecordTag::PackageName:
-        once(haveName);
-        record.name = std::move(text);
-        break;
-      case RecordTag::Description:
-        once(haveDescription);
-        record.description = std::move(text);
-        break;
-      case RecordTag::ContainsUnit:
-        record.units.push_back(std::move(text));
-        break;
-      case RecordTag::RequiresPackage:
-        record.requiredPackages.push_back(std::move(text));
-        break;
-      case RecordTag::BuildArtifact:
-        once(haveArtifact);
-        record.buildArtifact = std::move(text);
-        break;
-      default:
-        throw Exception("record entry %d at offset %d: unknown tag %d",
-                        {entry, entryOffset, static_cast<int>(tag)});
-    }
-  }
-  if (offset != desc.size()) {
-    throw Exception("package record goes on past its last entry (offset %d of %d bytes)",
-                    {offset, desc.size()});
-  }
-  if (!haveName || record.name.empty()) {
-    throw Exception("package record has no package name");
-  }
-  return record;
-}
-
-PackageExport DecodeExport(std::span<const std::uint8_t> desc) {
-  const char* text = reinterpret_cast<const char*>(desc.data());
-  const std::string_view all(text, desc.size());
-  const std::size_t nul = all.find('\0');
-  if (nul == std::string_view::npos) {
-    throw Exception("export entry of %d bytes has no NUL between export name and symbol",
-                    {desc.size()});
-  }
-  PackageExport result{std::string(all.substr(0, nul)), std::string(all.substr(nul + 1))};
-  if (result.name.empty()) throw Exception("export entry has an empty export name");
-  if (result.symbol.empty()) {
-    throw Exception("export entry '%s' has an empty symbol name", {result.name});
-  }
-  if (result.symbol.find('\0') != std::string::npos) {
-    throw Exception("export entry '%s': symbol name holds a NUL byte", {result.name});
-  }
-  return result;
-}
-
-std::vector<std::uint8_t> EncodeRecord(const PackageRecord& record) {
-  std::vector<std::uint8_t> out{record.version, record.flags, 0, 0};
-  std::size_t count = 0;
-  AddEntry(out, RecordTag::PackageName, record.name, count);
-  AddEntry(out, RecordTag::Description, record.description, count);
-  for (const std::string& unit : record.units) AddEntry(out, RecordTag::ContainsUnit, unit, count);
-  for (const std::string& required : record.requiredPackages) {
-    AddEntry(out, RecordTag::RequiresPackage, required, count);
-  }
-  AddEntry(out, RecordTag::BuildArtifact, record.buildArtifact, count);
-  if (count > std::numeric_limits<std::uint16_t>::max()) {
-    throw Exception("package record: %d entries; at most 65535 fit", {count});
-  }
-  out[2] = static_cast<std::uint8_t>(count & 0xff);
-  out[3] = static_cast<std::uint8_t>(count >> 8);
-  return out;
-}
-
-bool DecodeNotes(std::span<const std::uint8_t> segment, std::size_t alignment,
-                 std::string_view where, PackageRecord& out) {
-  if (alignment != 4 && alignment != 8) {
-    throw Exception("notes %s: alignment %d; expected 4 or 8", {where, alignment});
-  }
-  const std::string suffix = Suffix(where);
-  bool found = false;
-  std::vector<PackageExport> exports;
-  WalkNotes(segment, alignment, suffix, [&](const Note& note) {
-    if (!note.IsOurs()) return;
-    try {
-      if (note.type == kRecordNoteType) {
-        if (found || !out.name.empty()) throw Exception("second package record");
-        PackageRecord record = DecodeRecord(note.desc);
-        found = true;
-        std::vector<PackageExport> kept = std::move(out.exports);
-        out = std::move(record);
-        out.exports = std::move(kept);
-      } else if (note.type == kExportNoteType) {
-        exports.push_back(DecodeExport(note.desc));
-      }
+    WalkNotes(segment, [&](const Note& note) {
+      if (!note.IsOurs()) return;
       // Other types are left for later versions of the SDK.
+      if (note.type == kRecordNoteType) {
+        TakeRecord(note, segment);
+      } else if (note.type == kExportNoteType) {
+        TakeExport(note, segment);
+      }
+    });
+  }
+
+  bool Empty() const { return !record_ && exports_.empty(); }
+  std::size_t ExportCount() const { return exports_.size(); }
+
+  std::optional<TPackageRecord> Finish() && {
+    if (record_) record_->exports = std::move(exports_);
+    return std::move(record_);
+  }
+
+ private:
+  void TakeRecord(const Note& note, const NoteSegment& segment) {
+    try {
+      if (record_) throw Exception("second package record");
+      record_ = DecodeRecord(note.desc);
     } catch (const Exception& e) {
-      throw Exception("note %d%s: %s", {note.index, suffix, e.Message()});
+      throw Exception("note %d%s: %s", {note.index, Where(segment), e.Message()});
     }
-  });
-  for (PackageExport& e : exports) {
-    for (const PackageExport& other : out.exports) {
-      if (other.name == e.name) {
-        throw Exception("export '%s' appears twice in the notes%s", {e.name, suffix});
+  }
+
+  void TakeExport(const Note& note, const NoteSegment& segment) {
+    TPackageExport entry;
+    try {
+      entry = DecodeExport(note.desc);
+    } catch (const Exception& e) {
+      throw Exception("note %d%s: %s", {note.index, Where(segment), e.Message()});
+    }
+    for (const TPackageExport& other : exports_) {
+      if (other.name == entry.name) {
+        throw Exception("export '%s' appears twice in the notes%s", {entry.name, Where(segment)});
       }
     }
-    out.exports.push_back(std::move(e));
+    exports_.push_back(std::move(entry));
   }
-  return found;
+
+  std::optional<TPackageRecord> record_;
+  std::vector<TPackageExport> exports_;
+};
+
+// Notes laid out for one alignment and read with the other go wrong from the
+// first descriptor on, so whatever fails then is not the cause: when the notes
+// read cleanly with the other alignment, the segment's p_align is blamed.
+void BlameAlignment(const NoteSegment& segment) {
+  if (segment.alignment != 4 && segment.alignment != 8) return;
+  NoteSegment other = segment;
+  other.alignment = segment.alignment == 4 ? 8 : 4;
+  try {
+    NoteCollector().Add(other);
+  } catch (const Exception&) {
+    return;
+  }
+  throw Exception("notes%s are laid out for %d-byte alignment, but its p_align is %d",
+                  {Where(segment), other.alignment, segment.alignment});
 }
 
-std::string FindStrayRecord(std::span<const std::uint8_t> segment, std::size_t alignment,
-                            std::string_view where) {
-  if (alignment != 4 && alignment != 8) return {};
-  const std::string suffix = Suffix(where);
+// For exports that came without a record: the first note that holds a valid
+// package record under another owner or type, described ("note 2 in segment 3
+// holds a package record, but its type is 3, not 1"); empty when none does.
+std::string FindStrayRecord(const NoteSegment& segment) {
   std::string stray;
   try {
-    WalkNotes(segment, alignment, suffix, [&](const Note& note) {
+    WalkNotes(segment, [&](const Note& note) {
       if (!stray.empty() || (note.IsOurs() && note.type == kRecordNoteType)) return;
       // The version byte rules out nearly every other note before decoding.
       if (note.desc.empty() || note.desc[0] != kRecordVersion) return;
@@ -408,7 +310,8 @@ std::string FindStrayRecord(std::span<const std::uint8_t> segment, std::size_t a
         const std::string shown = Shown(owner);
         cause = shown.empty() ? "its owner is not RTLPKG" : "its owner is" + shown + ", not RTLPKG";
       }
-      stray = Format("note %d%s holds a package record, but %s", {note.index, suffix, cause});
+      stray =
+          Format("note %d%s holds a package record, but %s", {note.index, Where(segment), cause});
     });
   } catch (const Exception&) {
     // A damaged segment holds no record to point at.
@@ -416,11 +319,205 @@ std::string FindStrayRecord(std::span<const std::uint8_t> segment, std::size_t a
   return stray;
 }
 
-bool DecodeNotes(std::span<const std::uint8_t> segment, PackageRecord& out) {
-  PackageRecord collected;
-  if (!DecodeNotes(segment, 4, {}, collected)) return false;
-  out = std::move(collected);
-  return true;
+// Exports without a record belong to nothing the framework knows: the record was
+// there and has been damaged out of recognition.
+[[noreturn]] void RefuseExportsWithoutRecord(std::span<const NoteSegment> segments,
+                                             std::size_t exports) {
+  for (const NoteSegment& segment : segments) {
+    const std::string stray = FindStrayRecord(segment);
+    if (!stray.empty()) throw Exception("%s, so the package's exports have no record", {stray});
+  }
+  throw Exception("the notes hold %d package exports but no package record", {exports});
+}
+
+// One entry of a record as it stands in the bytes.
+struct Entry {
+  std::size_t number;  // 1-based
+  std::size_t offset;  // of its header
+  std::size_t end;     // just past its text
+  std::uint8_t tag;
+  std::string_view text;
+};
+
+// Reads a record's entries one after the other into the record, refusing what the
+// SDK could not have written.
+class RecordDecoder {
+ public:
+  explicit RecordDecoder(std::span<const std::uint8_t> desc) : desc_(desc) {}
+
+  TPackageRecord Decode() {
+    if (desc_.size() < kRecordHeaderSize) {
+      throw Exception("package record is %d bytes long, shorter than its 4-byte header",
+                      {desc_.size()});
+    }
+    record_.version = desc_[0];
+    if (record_.version != kRecordVersion) {
+      throw Exception("unknown package record version %d (expected %d)",
+                      {static_cast<int>(record_.version), static_cast<int>(kRecordVersion)});
+    }
+    record_.flags = desc_[1];
+    const std::size_t count = ReadU16(&desc_[2]);
+    std::size_t offset = kRecordHeaderSize;
+    for (std::size_t number = 1; number <= count; ++number) {
+      const Entry entry = Read(number, offset);
+      Take(entry);
+      offset = entry.end;
+    }
+    if (offset != desc_.size()) {
+      throw Exception("package record goes on past its last entry (offset %d of %d bytes)",
+                      {offset, desc_.size()});
+    }
+    if (!haveName_) throw Exception("package record has no package name");
+    return std::move(record_);
+  }
+
+ private:
+  Entry Read(std::size_t number, std::size_t offset) const {
+    if (desc_.size() - offset < kEntryHeaderSize) {
+      throw Exception(
+          "record entry %d at offset %d: entry header runs past the end of the record "
+          "(%d bytes)",
+          {number, offset, desc_.size()});
+    }
+    const std::size_t length = ReadU16(&desc_[offset + 1]);
+    const std::size_t start = offset + kEntryHeaderSize;
+    if (desc_.size() - start < length) {
+      throw Exception(
+          "record entry %d at offset %d: length %d runs past the end of the record "
+          "(%d bytes)",
+          {number, offset, length, desc_.size()});
+    }
+    const std::string_view text(reinterpret_cast<const char*>(desc_.data() + start), length);
+    // Names are handed on as C strings (to dlopen, to callbacks); an embedded NUL
+    // would silently cut them.
+    if (text.find('\0') != std::string_view::npos) {
+      throw Exception("record entry %d at offset %d: text holds a NUL byte", {number, offset});
+    }
+    return Entry{number, offset, start + length, desc_[offset], text};
+  }
+
+  void Take(const Entry& entry) {
+    if (entry.tag < static_cast<std::uint8_t>(RecordTag::PackageName) ||
+        entry.tag > static_cast<std::uint8_t>(RecordTag::BuildArtifact)) {
+      throw Exception("record entry %d at offset %d: unknown tag %d",
+                      {entry.number, entry.offset, static_cast<int>(entry.tag)});
+    }
+    const auto tag = static_cast<RecordTag>(entry.tag);
+    CheckEntry(tag, entry.text, entry.number, entry.offset);
+    switch (tag) {
+      case RecordTag::PackageName:
+        Once(entry, haveName_).assign(entry.text);
+        break;
+      case RecordTag::Description:
+        Once(entry, haveDescription_).assign(entry.text);
+        break;
+      case RecordTag::ContainsUnit:
+        record_.units.emplace_back(entry.text);
+        break;
+      case RecordTag::RequiresPackage:
+        record_.requiredPackages.emplace_back(entry.text);
+        break;
+      case RecordTag::BuildArtifact:
+        Once(entry, haveArtifact_).assign(entry.text);
+        break;
+    }
+  }
+
+  // The field of an entry that may come once; throws when it came before.
+  std::string& Once(const Entry& entry, bool& seen) {
+    const auto tag = static_cast<RecordTag>(entry.tag);
+    if (seen) {
+      throw Exception("record entry %d at offset %d: second %s",
+                      {entry.number, entry.offset, TagName(tag)});
+    }
+    seen = true;
+    switch (tag) {
+      case RecordTag::PackageName:
+        return record_.name;
+      case RecordTag::Description:
+        return record_.description;
+      default:
+        return record_.buildArtifact;
+    }
+  }
+
+  std::span<const std::uint8_t> desc_;
+  TPackageRecord record_;
+  bool haveName_ = false, haveDescription_ = false, haveArtifact_ = false;
+};
+
+}  // namespace
+
+TPackageRecord DecodeRecord(std::span<const std::uint8_t> desc) {
+  return RecordDecoder(desc).Decode();
+}
+
+TPackageExport DecodeExport(std::span<const std::uint8_t> desc) {
+  const char* text = reinterpret_cast<const char*>(desc.data());
+  const std::string_view all(text, desc.size());
+  const std::size_t nul = all.find('\0');
+  if (nul == std::string_view::npos) {
+    throw Exception("export entry of %d bytes has no NUL between export name and symbol",
+                    {desc.size()});
+  }
+  const std::string_view name = all.substr(0, nul), symbol = all.substr(nul + 1);
+  if (name.empty()) throw Exception("export entry has an empty export name");
+  if (symbol.empty()) throw Exception("export entry '%s' has an empty symbol name", {name});
+  if (symbol.find('\0') != std::string_view::npos) {
+    throw Exception("export entry '%s': symbol name holds a NUL byte", {name});
+  }
+  return TPackageExport{std::string(name), std::string(symbol)};
+}
+
+std::vector<std::uint8_t> EncodeRecord(const TPackageRecord& record) {
+  std::vector<std::uint8_t> out{record.version, record.flags, 0, 0};
+  std::size_t count = 0;
+  AddEntry(out, RecordTag::PackageName, record.name, count);
+  AddEntry(out, RecordTag::Description, record.description, count);
+  for (const std::string& unit : record.units) AddEntry(out, RecordTag::ContainsUnit, unit, count);
+  for (const std::string& required : record.requiredPackages) {
+    AddEntry(out, RecordTag::RequiresPackage, required, count);
+  }
+  AddEntry(out, RecordTag::BuildArtifact, record.buildArtifact, count);
+  if (count > std::numeric_limits<std::uint16_t>::max()) {
+    throw Exception("package record: %d entries; at most 65535 fit", {count});
+  }
+  out[2] = static_cast<std::uint8_t>(count & 0xff);
+  out[3] = static_cast<std::uint8_t>(count >> 8);
+  return out;
+}
+
+std::optional<TPackageRecord> DecodePackageNotes(std::span<const NoteSegment> segments) {
+  NoteCollector notes;
+  for (const NoteSegment& segment : segments) {
+    try {
+      notes.Add(segment);
+    } catch (const Exception&) {
+      BlameAlignment(segment);
+      throw;
+    }
+  }
+  if (notes.Empty()) return std::nullopt;
+  const std::size_t exports = notes.ExportCount();
+  std::optional<TPackageRecord> record = std::move(notes).Finish();
+  if (!record) RefuseExportsWithoutRecord(segments, exports);
+  return record;
 }
 
 }  // namespace rtl::detail
+
+namespace rtl {
+
+bool IsPackageName(std::string_view name) {
+  if (name.empty() || name.size() > detail::kMaxNameLength) return false;
+  const auto letter = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  };
+  if (!letter(name.front())) return false;
+  for (const char c : name) {
+    if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+}  // namespace rtl

@@ -1,4 +1,5 @@
-// GetProcAddress: a module's own exports, by exact name.
+// GetProcAddress: a module's own exports, by exact name; the names of registration
+// procedures.
 
 #include <dlfcn.h>
 #include <link.h>
@@ -8,30 +9,6 @@
 #include "rtl/sysutils.h"
 
 namespace rtl {
-
-namespace detail {
-
-HMODULE ModuleOfHandle(void* handle) {
-  link_map* map = nullptr;
-  if (handle == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
-  return ModuleFromAddress(map->l_ld);
-}
-
-void* FindOwnFunction(void* handle, HMODULE module, const char* name) {
-  // dlsym on a handle also searches the module's dependencies, and finds data as
-  // readily as code; what it returns is only ours when the module defines it as code.
-  void* address = dlsym(handle, name);
-  if (address == nullptr) return nullptr;
-  Dl_info info{};
-  void* entry = nullptr;
-  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) == 0) return nullptr;
-  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
-  if (reinterpret_cast<HMODULE>(info.dli_fbase) != module || symbol == nullptr) return nullptr;
-  const unsigned type = ELF64_ST_TYPE(symbol->st_info);
-  return type == STT_FUNC || type == STT_GNU_IFUNC ? address : nullptr;
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -64,6 +41,24 @@ class HandleFor {
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view kRegistrationSuffix = "@Register$qqrv";
+
+}  // namespace
+
+std::string RegistrationProcName(std::string_view unit) {
+  std::string name;
+  name.reserve(1 + unit.size() + kRegistrationSuffix.size());
+  return name.append("@").append(unit).append(kRegistrationSuffix);
+}
+
+bool IsRegistrationProcName(std::string_view name) {
+  if (name.size() <= 1 + kRegistrationSuffix.size() || name.front() != '@') return false;
+  if (!name.ends_with(kRegistrationSuffix)) return false;
+  return name.find('@', 1) == name.size() - kRegistrationSuffix.size();
+}
+
 void* GetProcAddress(HMODULE module, const char* name) {
   if (name == nullptr) return nullptr;
   const auto object = detail::FindMappedObject(module);
@@ -71,21 +66,20 @@ void* GetProcAddress(HMODULE module, const char* name) {
   HandleFor handle(*object);
   if (handle.get() == nullptr) return nullptr;
 
-  std::optional<detail::PackageRecord> record;
+  std::optional<TPackageRecord> record;
   try {
     record = detail::ReadMappedRecord(*object);
   } catch (const Exception&) {
     // A module whose notes cannot be read has no usable export table; its own
     // function symbols still count.
   }
+  const detail::OwnSymbols symbols(handle.get());
   if (record) {
-    for (const detail::PackageExport& entry : record->exports) {
-      if (entry.name == name) {
-        return detail::FindOwnFunction(handle.get(), module, entry.symbol.c_str());
-      }
+    for (const TPackageExport& entry : record->exports) {
+      if (entry.name == name) return symbols.Function(entry.symbol.c_str());
     }
   }
-  return detail::FindOwnFunction(handle.get(), module, name);
+  return symbols.Function(name);
 }
 
 }  // namespace rtl

@@ -1,22 +1,23 @@
-#include "required_package.h"
+// Where the loader finds a required package: one rule, used by LoadPackage and by
+// pkginfo's check, so that the check cannot say anything the loader would not do.
 
 #include <unistd.h>
 
 #include "module_internal.h"
-#include "package_record.h"
 #include "rtl/package.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 
-namespace rtl::detail {
+namespace rtl {
 
-RequiredPackageFile FindRequiredPackage(const std::string& name,
-                                        const std::string& requirerDirectory,
-                                        const std::string& runtimeDirectory) {
-  if (!IsPackageSdkName(name)) {
+TRequiredPackageSearch FindRequiredPackage(const std::string& name,
+                                           const std::string& requirerDirectory,
+                                           const std::string& runtimeDirectory) {
+  if (!IsPackageName(name)) {
     throw Exception("required package name of %d bytes is not a package name", {name.size()});
   }
   const std::string file = "lib" + name + ".so";
-  RequiredPackageFile search;
+  TRequiredPackageSearch search;
   search.looked.push_back(requirerDirectory + "/" + file);
   if (!runtimeDirectory.empty() && runtimeDirectory != requirerDirectory) {
     search.looked.push_back(runtimeDirectory + "/" + file);
@@ -36,7 +37,7 @@ RequiredPackageFile FindRequiredPackage(const std::string& name,
   return search;
 }
 
-std::string RequiredPackageNotFound(const std::string& name, const RequiredPackageFile& search) {
+std::string RequiredPackageNotFound(const std::string& name, const TRequiredPackageSearch& search) {
   std::string looked;
   for (const std::string& candidate : search.looked) {
     looked += (looked.empty() ? "" : " or ") + candidate;
@@ -46,12 +47,12 @@ std::string RequiredPackageNotFound(const std::string& name, const RequiredPacka
 
 std::string RuntimeLibraryDirectory() {
   const auto object =
-      FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
+      detail::FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
   if (!object) return {};
-  const std::string path = MappedObjectPath(*object);
+  const std::string path = detail::MappedObjectPath(*object);
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace rtl::detail
+}  // namespace rtl

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,5 +72,15 @@ RTL_API void RegisterComponents(const std::string& page, std::span<const TClass>
 inline void RegisterComponents(const std::string& page, std::initializer_list<TClass> classes) {
   RegisterComponents(page, std::span<const TClass>(classes.begin(), classes.size()));
 }
+
+// The walk a registration hook makes over the classes it is handed, so that every
+// hook registers alike: for each class in order, `list` is given its name (when
+// given at all), then the class is registered. Listing comes first, so a class the
+// registry refuses stays listed. Raises, naming `hook` and the page, when there are
+// classes but no array, or when a class is null; whatever raises stops the walk
+// there, and nothing done before is undone.
+RTL_API void ListAndRegisterClasses(const char* hook, const std::string& page,
+                                    const TClass* classes, std::int32_t high,
+                                    const std::function<void(const ShortString& name)>& list);
 
 }  // namespace rtl

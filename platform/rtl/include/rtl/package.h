@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "rtl/export.h"
 #include "rtl/types.h"
@@ -71,6 +72,13 @@ RTL_API std::string GetPackageDescription(const char* fileName);
 // The module's own export of exactly that name: first the package's export table,
 // then the module's own function symbols. Never another module's symbol, never data.
 RTL_API void* GetProcAddress(HMODULE module, const char* name);
+// The name under which a package exports the registration procedure of a unit:
+// "@" + unit + "@Register$qqrv". RTL_UNIT_REGISTER (rtl/package_sdk.h) makes such an
+// export.
+RTL_API std::string RegistrationProcName(std::string_view unit);
+// Whether the name has that form for some unit: one neither empty nor holding '@'.
+RTL_API bool IsRegistrationProcName(std::string_view name);
+
 // Writes the module's absolute path, zero-terminated and cut to fit in size bytes.
 // Returns the number of bytes written without the zero; 0 for an unknown module.
 RTL_API std::uint32_t GetModuleFileNameA(HMODULE module, char* buffer, std::uint32_t size);

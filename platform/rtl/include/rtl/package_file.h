@@ -1,0 +1,76 @@
+#pragma once
+
+// Reading a package file without loading it: the record and the export table that
+// the SDK puts into the file's package notes, read by the same reader LoadPackage
+// uses, and the loader's rules about what it finds there. None of the file's code
+// runs. Tools that tell about package files (pkginfo) build on this.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rtl/export.h"
+
+namespace rtl {
+
+// One entry of a package's export table: the name GetProcAddress is asked for (it
+// need not be a valid ELF symbol name: "@Stdreg@Register$qqrv") and the ELF symbol
+// that implements it.
+struct TPackageExport {
+  std::string name;
+  std::string symbol;
+
+  friend bool operator==(const TPackageExport&, const TPackageExport&) = default;
+};
+
+// What a package says about itself. Names (the package's, its units', its required
+// packages') are identifiers of at most 255 bytes; the description and the
+// build-artifact name are UTF-8 without control characters.
+struct TPackageRecord {
+  std::uint8_t version = 1;
+  std::uint8_t flags = 0;
+  std::string name;
+  std::string description;
+  std::vector<std::string> units;             // in the order the package initialises them
+  std::vector<std::string> requiredPackages;  // ("requires" is a keyword in C++20)
+  std::string buildArtifact;
+  std::vector<TPackageExport> exports;  // in the order of the notes
+
+  friend bool operator==(const TPackageRecord&, const TPackageRecord&) = default;
+};
+
+// Checks that the file is an ELF shared object this process could map (class, byte
+// order, machine, type, every header, segment and section inside the file) and reads
+// its package notes. Nothing when it is such a file without package information (an
+// ordinary shared library). Raises Exception "<fileName>: <reason>" otherwise: the
+// file cannot be opened, is not ELF, is damaged, or carries notes the SDK could not
+// have written ("... record entry 4 at offset 30: required package name 'a/../b' is
+// not an identifier ...").
+RTL_API std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName);
+
+// A name as the SDK writes it for a package, a unit or a required package: a letter
+// or '_', then letters, digits or '_'; at most 255 bytes. The reader takes no other
+// name from a file, so a name from a record never makes a path go elsewhere.
+RTL_API bool IsPackageName(std::string_view name);
+
+// Where the loader finds a required package that is not loaded yet: lib<name>.so
+// beside the package that requires it, else beside the run-time library, where a
+// framework library may also be there only by its soname (lib<name>.so.<version>).
+struct TRequiredPackageSearch {
+  std::string path;                 // the first candidate that exists; empty when none does
+  std::string how;                  // where it was found, for reports
+  std::vector<std::string> looked;  // every candidate, in order
+};
+// Raises for a name that is not a package name instead of making a path of it.
+RTL_API TRequiredPackageSearch FindRequiredPackage(const std::string& name,
+                                                   const std::string& requirerDirectory,
+                                                   const std::string& runtimeDirectory);
+// "required package <name> not found (looked for <first> or <second>)"
+RTL_API std::string RequiredPackageNotFound(const std::string& name,
+                                            const TRequiredPackageSearch& search);
+// The directory of the run-time library this process runs with; empty when unknown.
+RTL_API std::string RuntimeLibraryDirectory();
+
+}  // namespace rtl
