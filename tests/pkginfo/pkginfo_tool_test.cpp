@@ -172,14 +172,6 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
     std::string shown = {};         // what stdout still shows
   } rows[] = {
       {{text}, "not an ELF file (bad magic)", "/error", text + ": not an ELF file"},
-      {{Package("plainlib")},
-       "not a package (the file carries no package information)",
-       "/error",
-       Package("plainlib") + ": not a package"},
-      {{dir.File("gone.so")},
-       "cannot open: No such file or directory",
-       "/error",
-       dir.File("gone.so") + ": cannot open"},
       {{Package("missingreq")},
        "required package pkgnowhere not found (looked for " + Package("pkgnowhere"),
        "/error",

@@ -108,15 +108,6 @@ TEST(LoadPackage, LoadsRequiredPackagesFirstAndReleasesThemAfter) {
   }
 }
 
-TEST(LoadPackage, FindsRequiredPackagesBesideTheRequiringOne) {
-  TempDir dir;
-  const std::string user = dir.CopyIn(PackageFile("pkguser"), "libpkguser.so");
-  const std::string base = dir.CopyIn(PackageFile("pkgbase"), "libpkgbase.so");
-  ScopedPackage package(user);
-  EXPECT_EQ(ModulePath(RegisteredModuleNamed("pkgbase")), RealPath(base))
-      << "the required package should come from the requiring package's directory";
-}
-
 TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
   TraceFile trace;
   TempDir dir;
