@@ -30,10 +30,6 @@ namespace {
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 rtl::HMODULE RuntimeLibrary() {
   return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
 }
@@ -146,9 +142,9 @@ TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
 
 TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
   for (const rtl::HMODULE module : {rtl::HMODULE{0}, rtl::MainInstance(), rtl::HMODULE{0x1234}}) {
-    const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
-    EXPECT_TRUE(Contains(message, "not a package loaded by LoadPackage"))
-        << "unloading module " << module << " should raise saying why: " << message;
+    EXPECT_THAT(MessageOf([&] { rtl::UnloadPackage(module); }),
+                testing::HasSubstr("not a package loaded by LoadPackage"))
+        << "unloading module " << module << " should raise saying why";
   }
 }
 
@@ -157,11 +153,10 @@ TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
   const ProcessState before = CaptureState();
   const rtl::HMODULE module = rtl::LoadPackage(PackageFile("finifail"));
   trace.Clear();
-  const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
-  EXPECT_TRUE(Contains(message,
-                       "finalisation of unit FiniSecond in package finifail failed: "
-                       "cannot flush the journal"))
-      << "the message should name the unit, the package and the reason: " << message;
+  EXPECT_THAT(MessageOf([&] { rtl::UnloadPackage(module); }),
+              testing::HasSubstr("finalisation of unit FiniSecond in package finifail failed: "
+                                 "cannot flush the journal"))
+      << "the message should name the unit, the package and the reason";
   EXPECT_EQ(trace.Lines(), (Lines{"finifail.FiniSecond fini", "finifail.FiniFirst fini"}))
       << "the units before the failing one should still be finalised";
   EXPECT_EQ(CaptureState(), before) << "the package should be gone all the same";
@@ -235,8 +230,7 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
     const ProcessState before = CaptureState();
     const std::string message = MessageOf([&] { rtl::LoadPackage(c.file); });
     for (const std::string& part : c.said) {
-      EXPECT_TRUE(Contains(message, c.file) && Contains(message, part))
-          << "the message should name " << c.file << " and say \"" << part << "\": " << message;
+      EXPECT_THAT(message, testing::AllOf(testing::HasSubstr(c.file), testing::HasSubstr(part)));
     }
     EXPECT_EQ(trace.Lines(), c.ran) << c.file << ": what ran, and what was undone";
     EXPECT_EQ(CaptureState(), before)
