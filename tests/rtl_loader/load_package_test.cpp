@@ -1,7 +1,6 @@
 // LoadPackage and UnloadPackage: order of units and required packages, reference
 // counts, and loads that fail without leaving anything behind.
 
-#include <dirent.h>
 #include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,31 +33,26 @@ rtl::HMODULE RuntimeLibrary() {
   return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
 }
 
-// The files mapped into the process, and how many mappings it has.
+// The process's mappings, a line each, and the files mapped.
+std::vector<std::string> Mappings() {
+  std::vector<std::string> lines;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) lines.push_back(line);
+  return lines;
+}
 std::set<std::string> MappedFiles() {
   std::set<std::string> files;
-  std::ifstream maps("/proc/self/maps");
-  for (std::string line; std::getline(maps, line);) {
+  for (const std::string& line : Mappings()) {
     if (const auto slash = line.find('/'); slash != std::string::npos)
       files.insert(line.substr(slash));
   }
   return files;
 }
 
-std::size_t MapsLineCount() {
-  std::ifstream maps("/proc/self/maps");
-  std::size_t count = 0;
-  for (std::string line; std::getline(maps, line);) ++count;
-  return count;
-}
-
 std::size_t OpenDescriptorCount() {
-  std::size_t count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.' ? 1 : 0;
-    closedir(dir);
-  }
-  return count > 0 ? count - 1 : 0;  // less the descriptor of the listing itself
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  // Less the descriptor the listing itself holds open.
+  return static_cast<std::size_t>(std::distance(fds, {})) - 1;
 }
 
 // What a failed load must leave as it found it.
@@ -299,7 +293,7 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoMemoryDescriptorsOrMappingsBehind) {
     for (int i = 0; i < 5; ++i) rtl::UnloadPackage(rtl::LoadPackage(file));
     const ProcessState before = CaptureState();
     const std::size_t descriptors = OpenDescriptorCount();
-    const std::size_t maps = MapsLineCount();
+    const std::size_t maps = Mappings().size();
     const auto heap = HeapInUse();
     for (int i = 0; i < 2000; ++i) rtl::UnloadPackage(rtl::LoadPackage(file));
     // One allocation left per cycle would show as 2,000 of them; the allocator's own
@@ -317,9 +311,9 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoMemoryDescriptorsOrMappingsBehind) {
 #else
     const std::size_t slack = 0;
 #endif
-    EXPECT_LE(MapsLineCount(), maps + slack)
+    EXPECT_LE(Mappings().size(), maps + slack)
         << name << ": 2,000 cycles should leave no mapping behind";
-    EXPECT_GE(MapsLineCount() + slack, maps)
+    EXPECT_GE(Mappings().size() + slack, maps)
         << name << ": 2,000 cycles should unmap nothing that was there";
     EXPECT_EQ(CaptureState(), before)
         << name << ": 2,000 cycles should leave module list, registry and files as they were";
