@@ -123,8 +123,6 @@ TEST(FormReader, ErrorsSayWhatWasExpectedAndWhere) {
        "Unit1.form:3:20: duplicate object name Edit1: already used at 2:9"},
       {"TForm1 Form1 { TButton Form1 { } }", "Unit1.form:1:24: duplicate object name Form1"},
       {"TForm1 Form1 { Caption = \"x\" @ }", "Unit1.form:1:30: unexpected character '@'"},
-      {"\xEF\xBB\xBF  \r\n",
-       "Unit1.form:2:1: expected a class name to start the form, found end of file"},
       {"A = @", "Unit1.form:1:5: unexpected character '@'"},
       {"A\n  /x", "Unit1.form:2:3: unexpected character '/'"},
       {"A = -", "Unit1.form:1:5: unexpected character '-'"},
