@@ -10,9 +10,9 @@
 
 namespace toolkit {
 
-// A dialog service for tests and benchmarks: it records every box of each kind in the
-// order shown and answers each open dialog with the next scripted answer. An open dialog with no
-// answer left raises rtl::Exception, so a test never hangs on a missing answer.
+// A dialog service for tests and benchmarks: it records every box, by kind, in the
+// order shown, and answers each open dialog with the next scripted answer. An open
+// dialog with no answer left raises rtl::Exception: a test never hangs waiting for one.
 class ScriptedDialogService : public DialogService {
  public:
   void ShowMessage(const std::string& text) override { messages_.push_back(text); }
