@@ -4,7 +4,9 @@
 // and the trace file they write, and tools run as a separate process. What goes
 // wrong here raises rtl::Exception naming the file or tool, so a broken fixture
 // shows up as a failed test with a reason, never as a check on empty data.
+// GoogleTest's matchers come with it: testing::HasSubstr and the like.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -66,8 +66,8 @@ TEST_F(DemoControls, TheSwatchPaintsTheColourItsCaptionNames) {
   EXPECT_EQ(swatch->Caption(), "#FF8000") << "a colour in lower case is taken too";
   EXPECT_EQ(PixelAt(swatch, 50, 10), 0xFF8000u);
   for (const char* bad : {"red", "#12345", "#1234567", "#GG0000", ""}) {
-    EXPECT_NE(testsupport::MessageOf([&] { swatch->SetCaption(bad); }).find("#RRGGBB"),
-              std::string::npos)
+    EXPECT_THAT(testsupport::MessageOf([&] { swatch->SetCaption(bad); }),
+                testing::HasSubstr("#RRGGBB"))
         << '"' << bad << "\" should be refused, naming the form a colour takes";
   }
   EXPECT_EQ(swatch->Caption(), "#FF8000") << "a refused caption leaves the colour";

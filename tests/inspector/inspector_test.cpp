@@ -37,23 +37,16 @@ void Select(toolkit::TListBox* list, rtl::HMODULE module) {
   static_cast<QListWidget*>(list->Widget())->setCurrentRow(IndexOf(list, module));
 }
 
-// The three memos as the user reads them: Memo2, Memo1, Memo3.
-struct MemoLines {
-  std::vector<std::string> containsUnit, requiresPackage, dcpBpiName;
-  friend bool operator==(const MemoLines&, const MemoLines&) = default;
-};
+// The three memos as the user reads them: units in Memo2, required packages in Memo1,
+// the build-artifact name in Memo3.
+using MemoLines = std::vector<std::vector<std::string>>;
 MemoLines Memos(const TForm2* form) {
   return {form->Memo2->Lines().ToVector(), form->Memo1->Lines().ToVector(),
           form->Memo3->Lines().ToVector()};
 }
-void PrintTo(const MemoLines& lines, std::ostream* out) {
-  *out << testing::PrintToString(lines.containsUnit) << " "
-       << testing::PrintToString(lines.requiresPackage) << " "
-       << testing::PrintToString(lines.dcpBpiName);
-}
 
 const MemoLines kInitialMemos = {{"Memo2"}, {"Memo1"}, {"Memo3"}};
-const MemoLines kNoMemos = {};
+const MemoLines kNoMemos = {{}, {}, {}};
 const MemoLines kTwoUnitsMemos = {{"TwoFirst", "TwoSecond"}, {"rtl"}, {"libtwounits.so"}};
 
 // The inspector opened from a main window, with the executable in the module list as
@@ -127,7 +120,7 @@ TEST_F(Inspector, ListsEveryModuleAndShowsItAgainAsLeftUntilRefreshed) {
   EXPECT_TRUE(form->Widget()->isVisible());
   EXPECT_EQ(Items(form->ListBox1), items) << "showing again should not refresh the list";
   EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "the memos should read as they were left";
-  EXPECT_TRUE(dialogs_->Boxes().empty()) << "no box: " << dialogs_->Boxes()[0].text;
+  EXPECT_THAT(dialogs_->Boxes(), testing::IsEmpty());
 }
 
 TEST_F(Inspector, SelectionReplacesTheMemosAndNothingToShowEmptiesThemQuietly) {
@@ -148,7 +141,7 @@ TEST_F(Inspector, SelectionReplacesTheMemosAndNothingToShowEmptiesThemQuietly) {
   form->ListBox1->SetItemIndex(-1);
   form->ListBox1Click(form->ListBox1);
   EXPECT_EQ(Memos(form), kNoMemos) << "a click with nothing selected clears the memos";
-  EXPECT_TRUE(dialogs_->Boxes().empty()) << "no box: " << dialogs_->Boxes()[0].text;
+  EXPECT_THAT(dialogs_->Boxes(), testing::IsEmpty());
 }
 
 TEST_F(Inspector, EveryKindAboveOneLandsInMemo3AsItCame) {
@@ -160,36 +153,32 @@ TEST_F(Inspector, EveryKindAboveOneLandsInMemo3AsItCame) {
       << "appended unchanged: not trimmed, repeats kept";
 }
 
-TEST_F(Inspector, TheListIsASnapshotUntilRefreshed) {
+// An item stands for the module it was made for: once that is unloaded it shows
+// nothing, even when another package now sits at its address.
+TEST_F(Inspector, TheListIsASnapshotWhoseStaleItemsShowNothingUntilRefreshed) {
   auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
+  ScopedPackage other(PackageFile("mark"));
   const rtl::HMODULE gone = first->Module();
   TForm2* form = Open();
   const std::vector<std::string> before = Items(form->ListBox1);
-  ScopedPackage later(PackageFile("mark"));
+  ScopedPackage later(PackageFile("pkgexports"));
   first->Unload();
   EXPECT_EQ(Items(form->ListBox1), before) << "loading and unloading change nothing by themselves";
-  ASSERT_GE(IndexOf(form->ListBox1, gone), 0) << "an unloaded package stays listed";
+  const int stale = IndexOf(form->ListBox1, gone);
+  ASSERT_GE(stale, 0) << "an unloaded package stays listed";
   Select(form->ListBox1, gone);
   EXPECT_EQ(Memos(form), kNoMemos) << "the unloaded package's item shows nothing";
+  // The loader often maps the next library into the gap an unloaded one left, but
+  // not always; the item is pointed at another loaded package, as it then would be.
+  form->ListBox1->Items().SetObjects(stale, other.Module());
+  form->ListBox1Click(form->ListBox1);
+  EXPECT_EQ(Memos(form), kNoMemos)
+      << "the item was made for the unloaded package, not for what sits at its address now";
 
   wbtest::Press(form->Button1);
   EXPECT_EQ(Handles(form->ListBox1), ModuleList())
       << "after a refresh the list follows the module list again: the new package in, "
          "the unloaded one out";
-}
-
-TEST_F(Inspector, AnItemWhoseAddressNowHoldsAnotherPackageShowsNothing) {
-  auto first = std::make_unique<ScopedPackage>(PackageFile("twounits"));
-  ScopedPackage other(PackageFile("mark"));
-  TForm2* form = Open();
-  const int stale = IndexOf(form->ListBox1, first->Module());
-  first->Unload();
-  // The loader often maps the next library into the gap an unloaded one left, but
-  // not always; the item is pointed at another loaded package, as it then would be.
-  form->ListBox1->Items().SetObjects(stale, other.Module());
-  static_cast<QListWidget*>(form->ListBox1->Widget())->setCurrentRow(stale);
-  EXPECT_EQ(Memos(form), kNoMemos)
-      << "the item was made for the unloaded package, not for what sits at its address now";
 }
 
 TEST_F(Inspector, ASecondInspectorFreedLeavesTheFirstReportingNotCrashing) {
@@ -198,8 +187,8 @@ TEST_F(Inspector, ASecondInspectorFreedLeavesTheFirstReportingNotCrashing) {
   TForm2* first = Open();
   delete new TForm2(main_);
   Select(first->ListBox1, rtl::MainInstance());
-  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the selection should report, not crash";
-  EXPECT_NE(dialogs_->Exceptions()[0].find("ContainsUnitMemo"), std::string::npos);
+  EXPECT_THAT(dialogs_->Exceptions(), testing::ElementsAre(testing::HasSubstr("ContainsUnitMemo")))
+      << "the selection should report, not crash";
 }
 
 // A package whose file is replaced by garbage while it stays loaded: its module is
@@ -217,8 +206,8 @@ TEST_F(Inspector, AModuleWhoseDescriptionCannotBeReadFailsTheOpeningThenTheRefre
   spoil();
   EXPECT_EQ(Open(), nullptr) << "a construction that failed should not be stored";
   EXPECT_EQ(InspectorsOwned(), 0) << "the half-built window should be gone";
-  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failure should be shown once";
-  EXPECT_NE(dialogs_->Exceptions()[0].find(path), std::string::npos) << "naming the file";
+  EXPECT_THAT(dialogs_->Exceptions(), testing::ElementsAre(testing::HasSubstr(path)))
+      << "the failure should be shown once, naming the file";
   EXPECT_THROW(ShowPackageInfoEntry("x", rtl::ntContainsUnit, 0, nullptr), rtl::Exception)
       << "the memos of the failed window should not be reachable any more";
 
@@ -234,8 +223,8 @@ TEST_F(Inspector, AModuleWhoseDescriptionCannotBeReadFailsTheOpeningThenTheRefre
   const auto failing = std::find(modules.begin(), modules.end(), spoiled.Module());
   EXPECT_EQ(Handles(form->ListBox1), std::vector<rtl::HMODULE>(modules.begin(), failing))
       << "the modules before the failing one stay listed, it and the later ones are not";
-  ASSERT_EQ(dialogs_->Exceptions().size(), 1u) << "the failed refresh should be shown once";
-  EXPECT_NE(dialogs_->Exceptions()[0].find(path), std::string::npos) << "naming the file";
+  EXPECT_THAT(dialogs_->Exceptions(), testing::ElementsAre(testing::HasSubstr(path)))
+      << "the failed refresh should be shown once, naming the file";
   EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "a failed refresh leaves the memos alone";
   testsupport::CopyFile(PackageFile("mark"), path);
   wbtest::Press(form->Button1);
@@ -247,38 +236,28 @@ TEST_F(Inspector, AModuleWhoseDescriptionCannotBeReadFailsTheOpeningThenTheRefre
 // LoadPack, then the inspector opened from the running main window.
 TEST(InspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
   wbtest::ScopedDialogs dialogs;
-  dialogs->AnswerOpen(PackageFile("stdreg"));
-  bool checked = false;
-  wbtest::LoopScript script(
-      {[] { wbtest::Press(Form1->LoadPack); }, [] { wbtest::Press(Form1->Button1); },
-       [&] {
-         checked = true;
-         ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
-         EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
-         EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, in order";
-         const std::vector<std::string> items = Items(Form2->ListBox1);
-         const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
-         ASSERT_GE(exe, 0) << "the program itself should be listed";
-         EXPECT_EQ(items[exe], testsupport::ExecutablePath() + " []");
-         for (const char* file : {"/librtl.so.", "/libtoolkit.so.", "/libstdreg.so [Sample "}) {
-           EXPECT_EQ(std::count_if(items.begin(), items.end(),
-                                   [&](const std::string& text) {
-                                     return text.find(file) != std::string::npos &&
-                                            text.back() == ']';
-                                   }),
-                     1)
-               << file << " should be listed once with its description";
-         }
-         Select(Form2->ListBox1, LoadedPackage);
-         EXPECT_EQ(Memos(Form2), (MemoLines{{"Stdreg"}, {"rtl", "toolkit"}, {"libstdreg.so"}}))
-             << "its unit, the packages it requires and its build-artifact name";
-       },
-       [] { Form1->Widget()->close(); }});
-  EXPECT_EQ(RunWorkbench(), 0);
-  EXPECT_TRUE(checked) << "the checks should have run inside the message loop";
-  EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
+  wbtest::InWorkbench([&] {
+    wbtest::LoadPack(dialogs, PackageFile("stdreg"));
+    wbtest::Press(Form1->Button1);
+    ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
+    EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
+    EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, in order";
+    const std::vector<std::string> items = Items(Form2->ListBox1);
+    const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
+    ASSERT_GE(exe, 0) << "the program itself should be listed";
+    EXPECT_EQ(items[exe], testsupport::ExecutablePath() + " []");
+    for (const char* file : {"/librtl.so.", "/libtoolkit.so.", "/libstdreg.so [Sample "}) {
+      EXPECT_THAT(
+          items, testing::Contains(testing::AllOf(testing::HasSubstr(file), testing::EndsWith("]")))
+                     .Times(1))
+          << file << " should be listed once with its description";
+    }
+    Select(Form2->ListBox1, LoadedPackage);
+    EXPECT_EQ(Memos(Form2), (MemoLines{{"Stdreg"}, {"rtl", "toolkit"}, {"libstdreg.so"}}))
+        << "its unit, the packages it requires and its build-artifact name";
+  });
   EXPECT_EQ(Form2, nullptr) << "the inspector should be freed with the main window";
-  EXPECT_TRUE(dialogs->Boxes().empty()) << "the run should show no box";
+  EXPECT_THAT(dialogs->Boxes(), testing::IsEmpty()) << "the run should show no box";
 }
 
 }  // namespace

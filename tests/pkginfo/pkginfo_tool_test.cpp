@@ -16,10 +16,6 @@ using pktest::RunPkginfo;
 
 const auto Package = testsupport::PackageFile;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
   testsupport::TempDir dir;
   const std::string text = dir.Write("notes.txt", "hi\n");
@@ -89,16 +85,16 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
   if (!demo.empty()) args.insert(args.end(), {demo + "/libstdreg.so", demo + "/libextreg.so"});
   const auto run = RunPkginfo(args);
   EXPECT_EQ(1, run.status) << "a package that would not load fails the check";
-  EXPECT_TRUE(Contains(
-      run.out, "verdict: would not load\n  required package pkgnowhere not found (looked for " +
-                   Package("pkgnowhere") + " or "))
-      << run.out;
-  EXPECT_TRUE(Contains(run.out, "pkgnowhere: MISSING")) << "the list marks it";
+  EXPECT_THAT(run.out,
+              testing::HasSubstr("verdict: would not load\n  required package pkgnowhere not "
+                                 "found (looked for " +
+                                 Package("pkgnowhere") + " or "));
+  EXPECT_THAT(run.out, testing::HasSubstr("pkgnowhere: MISSING")) << "the list marks it";
   if (!demo.empty()) {  // the demo packages are built only with the toolkit
     const auto lines = pktest::Lines(run.out);
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "verdict: nothing missing")) << run.out;
-    EXPECT_TRUE(
-        Contains(run.out, "stdreg: " + demo + "/libstdreg.so (beside the requiring package)"))
+    EXPECT_THAT(run.out, testing::HasSubstr("stdreg: " + demo +
+                                            "/libstdreg.so (beside the requiring package)"))
         << "extreg's required stdreg is found beside it";
   }
 
@@ -136,9 +132,8 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
             run.out + run.err);
   const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv"});
   EXPECT_EQ(0, named.status) << named.err;
-  EXPECT_TRUE(
-      Contains(named.out, "@TwoSecond@Register$qqrv:\n  page \"Two\": TTwoWidget, TTwoGadget"))
-      << named.out;
+  EXPECT_THAT(named.out, testing::HasSubstr(
+                             "@TwoSecond@Register$qqrv:\n  page \"Two\": TTwoWidget, TTwoGadget"));
   // The toolkit stays loaded, as in the workbench: unloading the package must not
   // take Qt down with it (the sanitizer build catches what that leaves behind).
   const std::string demo = DEMO_PACKAGE_DIR;
@@ -157,20 +152,27 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
 TEST(PkginfoRegister, EachFailureIsToldInALine) {
   testsupport::TempDir dir;
   const std::string text = dir.Write("notes.txt", "hi\n");
-  const auto ended = [](const char* stage, Json how) {
-    how["stage"] = stage;
-    return how;
-  };
-  const auto died = [](const char* signal, const char* name, const char* stage) {
-    return std::string("the trial run died of signal ") + signal + " (" + name + ") in " + stage;
-  };
-  const struct {
+  struct Row {
     std::vector<std::string> args;  // after --register
     std::string line;               // how stderr's last line goes on after "pkginfo: <file>: "
     const char* pointer;            // where the JSON says it
     Json said;                      // what it says there; a text: how it starts
     std::string shown = {};         // what stdout still shows
-  } rows[] = {
+  };
+  // A trial run that ended badly: how, said and in JSON, and in what stage.
+  const auto ended = [](const char* package, const std::pair<std::string, Json>& how,
+                        const std::string& stage, const std::string& shown = {}) {
+    Json said = how.second;
+    said["stage"] = stage;
+    return Row{
+        {Package(package)}, "the trial run " + how.first + " in " + stage, "/ended", said, shown};
+  };
+  const std::pair<std::string, Json> segv{"died of signal SIGSEGV (Segmentation fault)",
+                                          {{"signal", "SIGSEGV"}}};
+  const std::pair<std::string, Json> abrt{"died of signal SIGABRT (Aborted)",
+                                          {{"signal", "SIGABRT"}}};
+  const std::string faulty = "  page \"Faulty\": TFaulty\n";
+  const Row rows[] = {
       {{text}, "not an ELF file (bad magic)", "/error", text + ": not an ELF file"},
       {{Package("missingreq")},
        "required package pkgnowhere not found (looked for " + Package("pkgnowhere"),
@@ -185,41 +187,15 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
        "/procedures/0/error",
        "RaiseReg: the second page cannot be registered",
        "  page \"Raising\": TRaiseFirst\n"},
-      {{Package("faultinit")},
-       died("SIGSEGV", "Segmentation fault",
-            "the initialisation of unit FaultInit of package faultinit"),
-       "/ended",
-       ended("the initialisation of unit FaultInit of package faultinit", {{"signal", "SIGSEGV"}})},
-      {{Package("faultreg")},
-       died("SIGSEGV", "Segmentation fault", "procedure @FaultReg@Register$qqrv"),
-       "/ended",
-       ended("procedure @FaultReg@Register$qqrv", {{"signal", "SIGSEGV"}}),
-       "  page \"Faulty\": TFaulty\n"},
-      {{Package("faultfini")},
-       died("SIGSEGV", "Segmentation fault",
-            "the finalisation of unit FaultFini of package faultfini"),
-       "/ended",
-       ended("the finalisation of unit FaultFini of package faultfini", {{"signal", "SIGSEGV"}})},
-      {{Package("faultctor")},
-       died("SIGABRT", "Aborted", "the static constructors of package faultctor"),
-       "/ended",
-       ended("the static constructors of package faultctor", {{"signal", "SIGABRT"}})},
-      {{Package("faultabort")},
-       died("SIGABRT", "Aborted", "procedure @FaultAbort@Register$qqrv"),
-       "/ended",
-       ended("procedure @FaultAbort@Register$qqrv", {{"signal", "SIGABRT"}}),
-       "  page \"Faulty\": TFaulty\n"},
-      {{Package("faultexit")},
-       "the trial run exited with status 3 in the initialisation of unit FaultExit of package "
-       "faultexit",
-       "/ended",
-       ended("the initialisation of unit FaultExit of package faultexit", {{"exitStatus", 3}})},
-      {{Package("faultloop")},
-       "the trial run overran its time limit of 0.5 s in the initialisation of unit FaultLoop of "
-       "package faultloop",
-       "/ended",
-       ended("the initialisation of unit FaultLoop of package faultloop",
-             {{"timeLimitSeconds", 0.5}})},
+      ended("faultinit", segv, "the initialisation of unit FaultInit of package faultinit"),
+      ended("faultreg", segv, "procedure @FaultReg@Register$qqrv", faulty),
+      ended("faultfini", segv, "the finalisation of unit FaultFini of package faultfini"),
+      ended("faultctor", abrt, "the static constructors of package faultctor"),
+      ended("faultabort", abrt, "procedure @FaultAbort@Register$qqrv", faulty),
+      ended("faultexit", {"exited with status 3", {{"exitStatus", 3}}},
+            "the initialisation of unit FaultExit of package faultexit"),
+      ended("faultloop", {"overran its time limit of 0.5 s", {{"timeLimitSeconds", 0.5}}},
+            "the initialisation of unit FaultLoop of package faultloop"),
   };
   // The endless loop is cut short; the others end on their own long before.
   const std::vector<std::string> limit{"WB_TRIAL_TIMEOUT=0.5"};
@@ -233,14 +209,14 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
     EXPECT_EQ(0u,
               lines.empty() ? 1 : lines.back().find("pkginfo: " + row.args[0] + ": " + row.line))
         << run.err;
-    EXPECT_TRUE(Contains(run.out, row.shown)) << run.out;
+    EXPECT_THAT(run.out, testing::HasSubstr(row.shown));
 
     args.insert(args.begin() + 1, "--json");
     const auto json = testsupport::RunTool(PKGINFO_TOOL, args, limit);
     EXPECT_EQ(1, json.status) << row.line;
     const Json said = ParseJson(json.out).at(Json::json_pointer(row.pointer));
     if (row.said.is_string()) {
-      EXPECT_EQ(0u, said.get<std::string>().find(row.said.get<std::string>())) << json.out;
+      EXPECT_THAT(said.get<std::string>(), testing::StartsWith(row.said.get<std::string>()));
     } else {
       EXPECT_EQ(row.said, said) << json.out;
     }

@@ -10,7 +10,6 @@
 // Every row also has the run-time library needed by a package whose search path
 // cannot reach it: a needed name that only an already loaded object satisfies.
 
-#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,11 +17,13 @@
 #include <regex>
 #include <set>
 
+#include "elf_test_support.h"
 #include "pkginfo_test_support.h"
 #include "preflight.h"
 
 namespace {
 
+using elftest::PatchHeader;
 using testsupport::Bytes;
 using testsupport::TempDir;
 
@@ -31,13 +32,6 @@ using testsupport::TempDir;
 // position-independent executable, and copies damaged one way each.
 enum class Build { Full, Old, Pie, Text, Empty, Truncated, Executable, OtherMachine };
 
-template <typename T>
-void Patch(Bytes& bytes, T Elf64_Ehdr::*field, T value) {
-  auto header = testsupport::Get<Elf64_Ehdr>(bytes, 0);
-  header.*field = value;
-  testsupport::Put(bytes, 0, header);
-}
-
 Bytes Provider(Build build) {
   if (build == Build::Old) return testsupport::ReadBytes(OLD_PROVIDER);
   if (build == Build::Pie) return testsupport::ReadBytes(PIE_PROVIDER);
@@ -45,8 +39,9 @@ Bytes Provider(Build build) {
   if (build == Build::Text) bytes.assign(200, 'x');
   if (build == Build::Empty) bytes.clear();
   if (build == Build::Truncated) bytes.resize(bytes.size() / 2);
-  if (build == Build::Executable) Patch<Elf64_Half>(bytes, &Elf64_Ehdr::e_type, ET_EXEC);
-  if (build == Build::OtherMachine) Patch<Elf64_Half>(bytes, &Elf64_Ehdr::e_machine, EM_AARCH64);
+  if (build == Build::Executable) PatchHeader<Elf64_Half>(bytes, &Elf64_Ehdr::e_type, ET_EXEC);
+  if (build == Build::OtherMachine)
+    PatchHeader<Elf64_Half>(bytes, &Elf64_Ehdr::e_machine, EM_AARCH64);
   return bytes;
 }
 
@@ -79,10 +74,11 @@ Bytes Package(const std::string& name) {
 }
 
 std::vector<ResolverCase> ResolverCases() {
-  const auto packages = [](std::vector<std::pair<std::string, std::string>> named) {
-    std::vector<std::pair<std::string, Bytes>> files;
-    for (const auto& [file, package] : named) files.emplace_back(file, Package(package));
-    return files;
+  // pkguser, with a libpkgbase.so beside it built from that package (none: "").
+  const auto required = [](const char* label, const std::string& base) {
+    ResolverCase row{label, {}, "", "", "libpkguser.so", {{"libpkguser.so", Package("pkguser")}}};
+    if (!base.empty()) row.files.emplace_back("libpkgbase.so", Package(base));
+    return row;
   };
   return {
       {"BesideThroughRunpath", {{"pkg", Build::Full}}},
@@ -109,24 +105,9 @@ std::vector<ResolverCase> ResolverCases() {
        "@/ld"},
       {"PositionIndependentExecutableOnlyCandidate", {{"pkg", Build::Pie}}},
       {"SymbolVersionTheLibraryLacks", {{"pkg", Build::Old}}},
-      {"RequiredPackageBeside",
-       {},
-       "",
-       "",
-       "libpkguser.so",
-       packages({{"libpkguser.so", "pkguser"}, {"libpkgbase.so", "pkgbase"}})},
-      {"RequiredPackageMissing",
-       {},
-       "",
-       "",
-       "libpkguser.so",
-       packages({{"libpkguser.so", "pkguser"}})},
-      {"RequiredPackageFileHoldsAnother",
-       {},
-       "",
-       "",
-       "libpkguser.so",
-       packages({{"libpkguser.so", "pkguser"}, {"libpkgbase.so", "mark"}})},
+      required("RequiredPackageBeside", "pkgbase"),
+      required("RequiredPackageMissing", ""),
+      required("RequiredPackageFileHoldsAnother", "mark"),
   };
 }
 

@@ -80,10 +80,8 @@ TEST(Hook, WithoutAMainWindowClassesAreRegisteredButNotListed) {
   TestClasses unlisted({"THookNoPalette"});
   TForm1 main(nullptr);
   Form1 = &main;
-  EXPECT_NE(MessageOf([&] {
-              Register("Nowhere", unlisted);
-            }).find("no palette window for page \"Nowhere\""),
-            std::string::npos)
+  EXPECT_THAT(MessageOf([&] { Register("Nowhere", unlisted); }),
+              testing::HasSubstr("no palette window for page \"Nowhere\""))
       << "a page without a palette window should be a clear error";
   Form1 = nullptr;
   EXPECT_EQ(rtl::GetClass("THookNoPalette"), nullptr) << "the call stopped before registering";
@@ -103,10 +101,8 @@ TEST(Hook, ACallStopsAtAClassItCannotTakeKeepingWhatCameBefore) {
         << "classes 0..k should be listed, the refused one among them";
     EXPECT_EQ(rtl::GetClass("THookBefore"), classes[0]) << "classes before k stay registered";
     EXPECT_EQ(rtl::GetClass("THookClash"), taken[0]) << "the name keeps its first class";
-    EXPECT_NE(MessageOf([&] {
-                PaletteRegisterComponents("Holes", withNull, 2);
-              }).find("class 1 of page \"Holes\""),
-              std::string::npos)
+    EXPECT_THAT(MessageOf([&] { PaletteRegisterComponents("Holes", withNull, 2); }),
+                testing::HasSubstr("class 1 of page \"Holes\""))
         << "a null class should be refused naming the page and its index";
     EXPECT_EQ(PageLines("Holes"), Lines{"THookBefore"});
     EXPECT_EQ(rtl::GetClass("THookAfter"), nullptr) << "the rest is neither listed nor registered";

@@ -34,13 +34,6 @@ struct DamageCase {
   bool loads = false;  // damage only in the sections, which the loader does not read
 };
 
-template <typename T>
-void PatchHeader(Bytes& file, T Elf64_Ehdr::*field, T value) {
-  Elf64_Ehdr h = Header(file);
-  h.*field = value;
-  Put(file, 0, h);
-}
-
 void PatchSegment(Bytes& file, std::size_t index, const std::function<void(Elf64_Phdr&)>& edit) {
   auto ph = Get<Elf64_Phdr>(file, SegmentOffset(file, index));
   edit(ph);
@@ -297,10 +290,8 @@ TEST_P(DamagedPackage, DescriptionNamesTheFileAndTheDamage) {
     return;
   }
   const std::string message = MessageOf([&] { rtl::GetPackageDescription(path.c_str()); });
-  EXPECT_EQ(0u, message.rfind(path + ": ", 0))
-      << "message \"" << message << "\" should start with the file name";
-  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
-      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+  EXPECT_THAT(message, testing::StartsWith(path + ": ")) << "the file's name first";
+  EXPECT_THAT(message, testing::HasSubstr(GetParam().expected));
 }
 
 TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) {
@@ -312,10 +303,8 @@ TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) 
         << "the dynamic linker never reads the sections: damage there stops no load";
   } else {
     const std::string message = MessageOf([&] { rtl::UnloadPackage(rtl::LoadPackage(path)); });
-    EXPECT_NE(std::string::npos, message.find(path))
-        << "message \"" << message << "\" should name the file";
-    EXPECT_NE(std::string::npos, message.find(GetParam().expected))
-        << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+    EXPECT_THAT(message, testing::HasSubstr(path)) << "the message names the file";
+    EXPECT_THAT(message, testing::HasSubstr(GetParam().expected));
   }
   EXPECT_EQ(testsupport::ModuleList(), modules) << "a refused load should leave the module list";
   EXPECT_EQ(rtl::RegisteredClassCount(), classes) << "a refused load should leave the registry";
@@ -336,9 +325,8 @@ TEST(PackageFile, ChangedSinceItLoadedIsReadAgain) {
   ASSERT_NO_THROW(rtl::UnloadPackage(rtl::LoadPackage(path)));
   PatchHeader<Elf64_Off>(file, &Elf64_Ehdr::e_phoff, file.size() + 100);
   WriteBytes(path, file);
-  EXPECT_NE(std::string::npos, MessageOf([&] {
-                                 rtl::LoadPackage(path);
-                               }).find("program header table starts past the end of the file"));
+  EXPECT_THAT(MessageOf([&] { rtl::LoadPackage(path); }),
+              testing::HasSubstr("program header table starts past the end of the file"));
 }
 
 // The SDK's record as written (Cyrillic included), and a library without one.

@@ -111,9 +111,7 @@ struct RefusalCase {
 class Refusal : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refusal, SaysWhyAndWhere) {
-  const std::string message = MessageOf(GetParam().run);
-  EXPECT_NE(std::string::npos, message.find(GetParam().expected))
-      << "message \"" << message << "\" should contain \"" << GetParam().expected << "\"";
+  EXPECT_THAT(MessageOf(GetParam().run), testing::HasSubstr(GetParam().expected));
 }
 
 RefusalCase Record(const char* label, Bytes bytes, const char* expected) {

@@ -1,7 +1,6 @@
 // LoadPackage and UnloadPackage: order of units and required packages, reference
 // counts, and loads that fail without leaving anything behind.
 
-#include <dirent.h>
 #include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,39 +29,30 @@ namespace {
 using namespace testsupport;
 using Lines = std::vector<std::string>;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 rtl::HMODULE RuntimeLibrary() {
   return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
 }
 
-// The files mapped into the process, and how many mappings it has.
+// The process's mappings, a line each, and the files mapped.
+std::vector<std::string> Mappings() {
+  std::vector<std::string> lines;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) lines.push_back(line);
+  return lines;
+}
 std::set<std::string> MappedFiles() {
   std::set<std::string> files;
-  std::ifstream maps("/proc/self/maps");
-  for (std::string line; std::getline(maps, line);) {
+  for (const std::string& line : Mappings()) {
     if (const auto slash = line.find('/'); slash != std::string::npos)
       files.insert(line.substr(slash));
   }
   return files;
 }
 
-std::size_t MapsLineCount() {
-  std::ifstream maps("/proc/self/maps");
-  std::size_t count = 0;
-  for (std::string line; std::getline(maps, line);) ++count;
-  return count;
-}
-
 std::size_t OpenDescriptorCount() {
-  std::size_t count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.' ? 1 : 0;
-    closedir(dir);
-  }
-  return count > 0 ? count - 1 : 0;  // less the descriptor of the listing itself
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  // Less the descriptor the listing itself holds open.
+  return static_cast<std::size_t>(std::distance(fds, {})) - 1;
 }
 
 // What a failed load must leave as it found it.
@@ -146,9 +136,9 @@ TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {
 
 TEST(UnloadPackage, RefusesHandlesItDidNotHandOut) {
   for (const rtl::HMODULE module : {rtl::HMODULE{0}, rtl::MainInstance(), rtl::HMODULE{0x1234}}) {
-    const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
-    EXPECT_TRUE(Contains(message, "not a package loaded by LoadPackage"))
-        << "unloading module " << module << " should raise saying why: " << message;
+    EXPECT_THAT(MessageOf([&] { rtl::UnloadPackage(module); }),
+                testing::HasSubstr("not a package loaded by LoadPackage"))
+        << "unloading module " << module << " should raise saying why";
   }
 }
 
@@ -157,11 +147,10 @@ TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
   const ProcessState before = CaptureState();
   const rtl::HMODULE module = rtl::LoadPackage(PackageFile("finifail"));
   trace.Clear();
-  const std::string message = MessageOf([&] { rtl::UnloadPackage(module); });
-  EXPECT_TRUE(Contains(message,
-                       "finalisation of unit FiniSecond in package finifail failed: "
-                       "cannot flush the journal"))
-      << "the message should name the unit, the package and the reason: " << message;
+  EXPECT_THAT(MessageOf([&] { rtl::UnloadPackage(module); }),
+              testing::HasSubstr("finalisation of unit FiniSecond in package finifail failed: "
+                                 "cannot flush the journal"))
+      << "the message should name the unit, the package and the reason";
   EXPECT_EQ(trace.Lines(), (Lines{"finifail.FiniSecond fini", "finifail.FiniFirst fini"}))
       << "the units before the failing one should still be finalised";
   EXPECT_EQ(CaptureState(), before) << "the package should be gone all the same";
@@ -235,8 +224,7 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
     const ProcessState before = CaptureState();
     const std::string message = MessageOf([&] { rtl::LoadPackage(c.file); });
     for (const std::string& part : c.said) {
-      EXPECT_TRUE(Contains(message, c.file) && Contains(message, part))
-          << "the message should name " << c.file << " and say \"" << part << "\": " << message;
+      EXPECT_THAT(message, testing::AllOf(testing::HasSubstr(c.file), testing::HasSubstr(part)));
     }
     EXPECT_EQ(trace.Lines(), c.ran) << c.file << ": what ran, and what was undone";
     EXPECT_EQ(CaptureState(), before)
@@ -305,7 +293,7 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoMemoryDescriptorsOrMappingsBehind) {
     for (int i = 0; i < 5; ++i) rtl::UnloadPackage(rtl::LoadPackage(file));
     const ProcessState before = CaptureState();
     const std::size_t descriptors = OpenDescriptorCount();
-    const std::size_t maps = MapsLineCount();
+    const std::size_t maps = Mappings().size();
     const auto heap = HeapInUse();
     for (int i = 0; i < 2000; ++i) rtl::UnloadPackage(rtl::LoadPackage(file));
     // One allocation left per cycle would show as 2,000 of them; the allocator's own
@@ -323,9 +311,9 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoMemoryDescriptorsOrMappingsBehind) {
 #else
     const std::size_t slack = 0;
 #endif
-    EXPECT_LE(MapsLineCount(), maps + slack)
+    EXPECT_LE(Mappings().size(), maps + slack)
         << name << ": 2,000 cycles should leave no mapping behind";
-    EXPECT_GE(MapsLineCount() + slack, maps)
+    EXPECT_GE(Mappings().size() + slack, maps)
         << name << ": 2,000 cycles should unmap nothing that was there";
     EXPECT_EQ(CaptureState(), before)
         << name << ": 2,000 cycles should leave module list, registry and files as they were";

@@ -32,8 +32,7 @@ TEST(ModuleList, HoldsTheRuntimeLibraryByItsCanonicalPathAndAddressesFindTheirMo
       << "the run-time library should register itself when mapped";
   const std::string path = ModulePath(RuntimeLibrary());
   EXPECT_EQ(path, RealPath(path)) << "a library's file name should be canonical";
-  EXPECT_NE(std::string::npos, path.find("/librtl.so."))
-      << "the listed module should be librtl.so, by its versioned file: " << path;
+  EXPECT_THAT(path, testing::HasSubstr("/librtl.so.")) << "librtl.so, by its versioned file";
   EXPECT_EQ(rtl::ModuleFromAddress(reinterpret_cast<const void*>(&loader_test_exported_function)),
             rtl::MainInstance())
       << "a function of the executable should lie in MainInstance()";
@@ -183,10 +182,9 @@ TEST(GetPackageInfo, RaisesForModulesWithoutPackageInformation) {
   for (const auto& [module, what, reason] : cases) {
     std::vector<Name> names;
     std::uint8_t flags = 0;
-    const std::string message =
-        MessageOf([&] { rtl::GetPackageInfo(module, &names, flags, &CollectName); });
-    EXPECT_NE(message.find(reason), std::string::npos)
-        << what << ": GetPackageInfo should raise saying '" << reason << "': " << message;
+    EXPECT_THAT(MessageOf([&] { rtl::GetPackageInfo(module, &names, flags, &CollectName); }),
+                testing::HasSubstr(reason))
+        << what;
     EXPECT_TRUE(names.empty()) << what << ": nothing should be reported";
   }
   rtl::UnregisterModule(&executable);

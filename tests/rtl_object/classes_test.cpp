@@ -31,11 +31,10 @@ TEST(RegisterComponents, ForwardsPageFirstClassAndHighIndexOrRaisesWithoutAHandl
   EXPECT_THROW(rtl::RegisterComponents("fail", three), rtl::Exception)
       << "the handler's exception reaches the caller";
   rtl::RegisterComponentsProc = nullptr;
-  const std::string message =
-      testsupport::MessageOf([&] { rtl::RegisterComponents("Samples", three); });
-  rtl::RegisterComponentsProc = saved;
-  EXPECT_NE(message.find("Samples"), std::string::npos)
+  EXPECT_THAT(testsupport::MessageOf([&] { rtl::RegisterComponents("Samples", three); }),
+              testing::HasSubstr("Samples"))
       << "with no handler installed RegisterComponents should raise naming the page";
+  rtl::RegisterComponentsProc = saved;
   ASSERT_EQ(calls.size(), 3u) << "one handler call per RegisterComponents call";
   EXPECT_EQ(calls[0].page, "Standard");
   EXPECT_EQ(calls[0].first, &three[0]) << "the handler gets the caller's array itself";

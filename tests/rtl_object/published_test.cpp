@@ -44,10 +44,10 @@ TEST(PublishedMethods, InvokeRefusesAnotherSignature) {
   TPubBase object;
   void* count = rtl::MethodAddress(object.ClassType(), "Count");
   ASSERT_NE(count, nullptr) << "a method of any signature is found by name";
-  EXPECT_NE(testsupport::MessageOf([&] {
-              rtl::InvokeMethod<rtl::TObject*>({count, &object}, nullptr);
-            }).find("TPubBase::Count"),
-            std::string::npos)
+  EXPECT_THAT(testsupport::MessageOf([&] {
+                rtl::InvokeMethod<rtl::TObject*>({count, &object}, nullptr);
+              }),
+              testing::HasSubstr("TPubBase::Count"))
       << "Count(int) called as a click handler should raise naming it";
   // Code that is no published method of the object's class, and an empty reference.
   TPubBase other;
@@ -70,20 +70,15 @@ TEST(PublishedMethods, NamesAreComparedByTheirFirst255Bytes) {
       {spaced.c_str(), reinterpret_cast<void*>(&Noop), nullptr},
   };
   const rtl::TClassInfo info{"THandMade", rtl::TObject::StaticClass(), methods, 2, nullptr};
-  struct Case {
-    std::string name;
-    bool found;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, bool> cases[] = {
       {std::string(254, 'm') + "X" + "other", true},  // what follows byte 255 is ignored
       {std::string(254, 'm'), false},                 // one byte short
       {spaced, true},
       {"Spaced Name", false},  // blanks count
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(rtl::MethodAddress(&info, c.name) != nullptr, c.found)
-        << "a name of " << c.name.size() << " bytes should " << (c.found ? "" : "not ")
-        << "be found";
+  for (const auto& [name, found] : cases) {
+    EXPECT_EQ(rtl::MethodAddress(&info, name) != nullptr, found)
+        << "a name of " << name.size() << " bytes should " << (found ? "" : "not ") << "be found";
   }
 }
 

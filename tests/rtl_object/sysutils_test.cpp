@@ -42,11 +42,10 @@ TEST(Format, RejectsBadFormatsQuotingThem) {
       {"50%", {}, "'%' at the end"},
   };
   for (const FormatCase& c : cases) {
-    const std::string message = testsupport::MessageOf([&] { rtl::Format(c.format, c.args); });
-    EXPECT_NE(message.find(std::string("'") + c.format + "'"), std::string::npos)
-        << "the message should quote the format: " << message;
-    EXPECT_NE(message.find(c.expected), std::string::npos)
-        << "the message should say \"" << c.expected << "\": " << message;
+    EXPECT_THAT(testsupport::MessageOf([&] { rtl::Format(c.format, c.args); }),
+                testing::AllOf(testing::HasSubstr(std::string("'") + c.format + "'"),
+                               testing::HasSubstr(c.expected)))
+        << "the message should quote the format and say what is wrong with it";
   }
 }
 
@@ -58,10 +57,7 @@ TEST(Exception, BuildsItsMessageWithFormat) {
 }
 
 TEST(Trim, RemovesControlBytesAndBlanksAtBothEnds) {
-  struct Case {
-    std::string input, expected;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, std::string> cases[] = {
       {"    ", ""},
       {" \t abc \r\n", "abc"},
       {"a b  c", "a b  c"},
@@ -69,9 +65,8 @@ TEST(Trim, RemovesControlBytesAndBlanksAtBothEnds) {
       {"\x7f!\x7f", "\x7f!\x7f"},
       {"\xc2\xa0word\xc2\xa0", "\xc2\xa0word\xc2\xa0"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(rtl::Trim(c.input), c.expected)
-        << "Trim should keep only \"" << c.expected << "\" of \"" << c.input << "\"";
+  for (const auto& [input, expected] : cases) {
+    EXPECT_EQ(rtl::Trim(input), expected) << "Trim of \"" << input << "\"";
   }
 }
 

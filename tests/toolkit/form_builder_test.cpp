@@ -108,12 +108,11 @@ std::string BuildError(const std::string& text) {
 }
 
 TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
-  struct Case {
+  const struct {
     const char* what;
     const char* text;
     const char* expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"unknown control class", "TBadForm F {\n  TFrobnicator X { }\n}",
        "Bad.form:2:3: unknown control class TFrobnicator"},
       {"a base class is no control to create", "TBadForm F {\n  TWinControl W { }\n}",
@@ -154,7 +153,7 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
       {"a field without its control", "TBadForm F { }",
        "Bad.form: TBadForm has a field Button1, but its description has no control of that name"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const std::string message = BuildError(c.text);
     EXPECT_EQ(message.substr(0, std::string(c.expected).size()), c.expected)
         << c.what << "\n  got: " << message;

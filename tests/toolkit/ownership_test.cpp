@@ -7,46 +7,36 @@ using namespace toolkit;
 
 namespace {
 
-// Counts destructor runs, so a control freed twice (or never) shows up even
-// without a sanitizer.
-int memosFreed = 0;
-struct CountedMemo : TMemo {
-  using TMemo::TMemo;
-  ~CountedMemo() override { ++memosFreed; }
-};
-int panelsFreed = 0;
-struct CountedPanel : TPanel {
-  using TPanel::TPanel;
-  ~CountedPanel() override { ++panelsFreed; }
+// Counts destructor runs per kind of control, so a control freed twice (or never)
+// shows up even without a sanitizer.
+template <typename Control>
+int freed = 0;
+template <typename Control>
+struct Counted : Control {
+  using Control::Control;
+  ~Counted() override { ++freed<Control>; }
 };
 
-class OwnershipTest : public ToolkitTest {
- protected:
-  void SetUp() override {
-    ToolkitTest::SetUp();
-    memosFreed = 0;
-    panelsFreed = 0;
-  }
-};
+class OwnershipTest : public ToolkitTest {};
 
 TEST_F(OwnershipTest, AMemoOnAnotherFormsSheetIsFreedOnceWhateverGoesFirst) {
   // A memo owned by one form but drawn on a tab sheet of another, as the palette's
   // memos are; first to go: the owning form, the drawing form, or the sheet alone.
   for (int first : {0, 1, 2}) {
-    memosFreed = 0;
+    freed<TMemo> = 0;
     auto* owningForm = new TForm(nullptr);
     auto* drawingForm = new TForm(nullptr);
     auto* pages = new TPageControl(drawingForm);
     pages->SetParent(drawingForm);
     auto* sheet = new TTabSheet(drawingForm);
     sheet->SetPageControl(pages);
-    auto* memo = new CountedMemo(owningForm);
+    auto* memo = new Counted<TMemo>(owningForm);
     memo->SetParent(sheet);
     const QPointer<QWidget> memoWidget = memo->Widget();
 
     rtl::TComponent* const parts[] = {owningForm, drawingForm, sheet};
     delete parts[first];
-    EXPECT_EQ(memosFreed, 1) << first << ": the first to go frees the memo";
+    EXPECT_EQ(freed<TMemo>, 1) << first << ": the first to go frees the memo";
     EXPECT_TRUE(memoWidget.isNull()) << first << ": the memo's widget goes with the memo";
     if (first == 0) {
       EXPECT_EQ(sheet->ControlCount(), 0) << "the sheet lets go of the memo";
@@ -58,23 +48,24 @@ TEST_F(OwnershipTest, AMemoOnAnotherFormsSheetIsFreedOnceWhateverGoesFirst) {
     }
     if (first != 0) delete owningForm;
     if (first != 1) delete drawingForm;
-    EXPECT_EQ(memosFreed, 1) << first << ": nothing frees the memo again";
+    EXPECT_EQ(freed<TMemo>, 1) << first << ": nothing frees the memo again";
   }
 }
 
 TEST_F(OwnershipTest, NestedParentsOwnedOutOfOrderAreEachFreedOnce) {
   // The inner panel is created (and so owned) before the outer one, then placed in
   // it: the owner's last-first order meets the parent's children-first order.
+  freed<TPanel> = freed<TMemo> = 0;
   auto* form = new TForm(nullptr);
-  auto* inner = new CountedPanel(form);
-  auto* outer = new CountedPanel(form);
-  auto* memo = new CountedMemo(form);
+  auto* inner = new Counted<TPanel>(form);
+  auto* outer = new Counted<TPanel>(form);
+  auto* memo = new Counted<TMemo>(form);
   outer->SetParent(form);
   inner->SetParent(outer);
   memo->SetParent(inner);
   delete form;
-  EXPECT_EQ(panelsFreed, 2);
-  EXPECT_EQ(memosFreed, 1);
+  EXPECT_EQ(freed<TPanel>, 2);
+  EXPECT_EQ(freed<TMemo>, 1);
 }
 
 TEST_F(OwnershipTest, MovingAControlUpdatesBothParentsAndCyclesAreRefused) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// ELF offsets and hand-made notes for the package-file reader's tests. The offsets
-// are found with <elf.h> directly, not with the reader under test, so a fault in
-// the reader cannot hide itself by misplacing the damage.
+// ELF offsets, header edits and hand-made notes for the tests of package files. The
+// offsets are found with <elf.h> directly, not with the reader under test, so a fault
+// in the reader cannot hide itself by misplacing the damage.
 
 #include <elf.h>
 
@@ -25,6 +25,12 @@ using testsupport::WriteBytes;
 
 inline Elf64_Ehdr Header(const Bytes& file) {
   return Get<Elf64_Ehdr>(file, 0);
+}
+template <typename T>
+void PatchHeader(Bytes& file, T Elf64_Ehdr::*field, T value) {
+  Elf64_Ehdr h = Header(file);
+  h.*field = value;
+  Put(file, 0, h);
 }
 inline std::uint64_t SegmentOffset(const Bytes& file, std::size_t index) {
   return Header(file).e_phoff + index * sizeof(Elf64_Phdr);
