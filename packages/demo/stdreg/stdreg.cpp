@@ -107,13 +107,32 @@ void TColorSwatch::SetCaption(const std::string& value) {
 }
 
 // ---------------------------------------------------------------------------
+// A control that keeps its caption itself and shows it with something of its own
+// beside it: Redraw puts both on the widget whenever either changes.
+
+template <class Base>
+class TDecoratedCaption : public Base {
+ public:
+  using Base::Base;
+  std::string Caption() const override { return text_; }
+  void SetCaption(const std::string& value) override {
+    text_ = value;
+    Redraw();
+  }
+
+ protected:
+  virtual void Redraw() = 0;
+  std::string text_;
+};
+
+// ---------------------------------------------------------------------------
 // TClickCounter: a button that counts its presses and shows the count after its
 // caption. Its OnClick still runs as a plain button's would.
 
-class TClickCounter : public toolkit::TButton {
+class TClickCounter : public TDecoratedCaption<toolkit::TButton> {
   RTL_CLASS(TClickCounter, toolkit::TButton)
  public:
-  explicit TClickCounter(rtl::TComponent* owner) : TButton(owner) {
+  explicit TClickCounter(rtl::TComponent* owner) : TDecoratedCaption(owner) {
     QObject::connect(static_cast<QPushButton*>(Widget()), &QPushButton::clicked, Widget(), [this] {
       ++count_;
       Redraw();
@@ -121,32 +140,26 @@ class TClickCounter : public toolkit::TButton {
     Redraw();
   }
 
-  std::string Caption() const override { return text_; }
-  void SetCaption(const std::string& value) override {
-    text_ = value;
-    Redraw();
-  }
-
  private:
-  void Redraw() {
+  void Redraw() override {
     const QString count = QString::number(count_);
     static_cast<QPushButton*>(Widget())->setText(
         text_.empty() ? count : QString::fromStdString(text_) + QStringLiteral(": ") + count);
   }
 
-  std::string text_;
   int count_ = 0;
 };
 
 // ---------------------------------------------------------------------------
 // TLedLabel: a label with a lamp in front of its text that blinks twice a second.
 
-class TLedLabel : public toolkit::TLabel {
+class TLedLabel : public TDecoratedCaption<toolkit::TLabel> {
   RTL_CLASS(TLedLabel, toolkit::TLabel)
  public:
   static constexpr int BlinkMs = 500;
 
-  explicit TLedLabel(rtl::TComponent* owner) : TLabel(owner), timer_(std::make_unique<QTimer>()) {
+  explicit TLedLabel(rtl::TComponent* owner)
+      : TDecoratedCaption(owner), timer_(std::make_unique<QTimer>()) {
     QObject::connect(timer_.get(), &QTimer::timeout, [this] {
       lit_ = !lit_;
       Redraw();
@@ -155,20 +168,13 @@ class TLedLabel : public toolkit::TLabel {
     Redraw();
   }
 
-  std::string Caption() const override { return text_; }
-  void SetCaption(const std::string& value) override {
-    text_ = value;
-    Redraw();
-  }
-
  private:
-  void Redraw() {
+  void Redraw() override {
     const QString lamp = lit_ ? QStringLiteral("\u25CF") : QStringLiteral("\u25CB");
     static_cast<QLabel*>(Widget())->setText(lamp + QLatin1Char(' ') +
                                             QString::fromStdString(text_));
   }
 
-  std::string text_;
   bool lit_ = true;
   std::unique_ptr<QTimer> timer_;
 };
