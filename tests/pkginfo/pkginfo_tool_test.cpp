@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <thread>
 
 #include "pkginfo_test_support.h"
 
@@ -222,6 +226,28 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
     }
     EXPECT_FALSE(ParseJson(json.out).at("ok").get<bool>()) << json.out;
   }
+}
+
+// What a package's code starts in its run ends with the run; nothing else would
+// ever end it.
+TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
+  const auto strays = [] {  // running ones: a killed one may wait a while to be reaped
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      count += std::getline(stat, line) && line.find(" (faulty-stray) ") != std::string::npos &&
+               line.find(") Z ") == std::string::npos;
+    }
+    return count;
+  };
+  const auto run = RunPkginfo({"--register", Package("faultstray")});
+  EXPECT_EQ(0, run.status) << run.err;
+  // The host ends it just after it has answered.
+  for (int waited = 0; strays() > 0 && waited < 100; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(0, strays());
 }
 
 }  // namespace

@@ -223,6 +223,16 @@ void WaitFor(pid_t pid, int* status) {
   }
 }
 
+// Kills a trial child unless it has ended, reaps it, and kills what it started:
+// the child leads a process group of its own, which outlives it while any member
+// lives. Whatever the package started would otherwise run on after the trial.
+void EndGroup(pid_t pid, int* status) {
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);  // before it made its group
+  WaitFor(pid, status);
+  kill(-pid, SIGKILL);
+}
+
 // A child forked ahead of its trial, waiting for the request: the fork, the
 // costliest step of a trial, is then done while the client does something else.
 struct Child {
@@ -237,10 +247,8 @@ struct Child {
       *fd = -1;
     }
   }
-  // Kills it unless it has ended, and reaps it.
   void Finish() {
-    kill(pid, SIGKILL);
-    WaitFor(pid, nullptr);
+    EndGroup(pid, nullptr);
     Close();
   }
 };
@@ -346,6 +354,7 @@ struct Watched {
   bool done = false;      // it reported that all it was asked to do returned
   bool ended = false;     // it ended before that
   bool timedOut = false;  // it overran the limit and was killed
+  std::string lost;       // why the host could no longer watch it; it was killed
   int status = 0;
 };
 
@@ -360,16 +369,18 @@ Watched Watch(const Child& child, std::chrono::milliseconds limit, int client) {
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       watched.timedOut = true;
-      kill(-child.pid, SIGKILL);
-      kill(child.pid, SIGKILL);
-      WaitFor(child.pid, &watched.status);
+      EndGroup(child.pid, &watched.status);
       break;
     }
     pollfd fds[3] = {{pipeOpen ? child.reports : -1, POLLIN, 0},
                      {child.ended, POLLIN, 0},
                      {client, POLLRDHUP, 0}};
     const int polled = poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 60000)));
-    if (polled < 0 && errno != EINTR) break;
+    if (polled < 0 && errno != EINTR) {
+      watched.lost = std::string("cannot watch its child: ") + std::strerror(errno);
+      EndGroup(child.pid, &watched.status);
+      break;
+    }
     if ((fds[2].revents & (POLLRDHUP | POLLHUP)) != 0) {
       kill(-child.pid, SIGKILL);
       kill(child.pid, SIGKILL);
@@ -383,11 +394,11 @@ Watched Watch(const Child& child, std::chrono::milliseconds limit, int client) {
     const bool childEnded = child.ended >= 0 && (fds[1].revents & POLLIN) != 0;
     // Without a pidfd the end of the pipe stands for the end of the child.
     if (!watched.done && (childEnded || (child.ended < 0 && !pipeOpen))) {
-      WaitFor(child.pid, &watched.status);
+      EndGroup(child.pid, &watched.status);
       watched.ended = true;
     }
   }
-  if (watched.ended || watched.timedOut) {
+  if (!watched.done) {
     // What it wrote just before it ended; something it started may hold the pipe
     // open, so only what is there now.
     fcntl(child.reports, F_SETFL, O_NONBLOCK);
@@ -400,6 +411,7 @@ Watched Watch(const Child& child, std::chrono::milliseconds limit, int client) {
 
 trial::Message EndOf(const Watched& watched) {
   trial::Message end(trial::kEnd);
+  if (!watched.lost.empty()) return end.Add("error").Add(0).Add(watched.lost);
   if (watched.timedOut) return end.Add("time").Add(0);
   if (!watched.done && WIFSIGNALED(watched.status)) {
     return end.Add("signal").Add(static_cast<std::uint64_t>(WTERMSIG(watched.status)));
@@ -426,8 +438,7 @@ bool Serve(const trial::Received& message, int client) {
   if (watched.done) {
     pollfd exiting{child->ended, POLLIN, 0};
     if (child->ended >= 0) poll(&exiting, 1, 2000);
-    kill(child->pid, SIGKILL);
-    WaitFor(child->pid, nullptr);
+    EndGroup(child->pid, nullptr);
   }
   child->Close();
   if (answered) spare = ForkChild();

@@ -1,7 +1,11 @@
 // A package whose code takes its process down: no exception, nothing to catch. One
 // source for every such package: FAULT_IN_* says where (a static constructor, the
 // unit's initialisation, its registration procedure, its finalisation) and FAULT_*
-// what (a write through a null pointer, abort(), exit(3), an endless loop, a throw).
+// what (a write through a null pointer, abort(), exit(3), an endless loop, a throw,
+// or a process of its own left running, named faulty-stray).
+
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -25,6 +29,12 @@ void Fault() {
   }
 #elif defined(FAULT_THROW)
   throw std::runtime_error("faulty: thrown where nothing can catch it");
+#elif defined(FAULT_STRAY)
+  if (fork() == 0) {
+    prctl(PR_SET_NAME, "faulty-stray");
+    sleep(30);
+    _exit(0);
+  }
 #endif
 }
 
