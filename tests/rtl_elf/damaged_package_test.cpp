@@ -298,13 +298,17 @@ TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) 
   const std::string path = Prepare();
   const std::vector<rtl::HMODULE> modules = testsupport::ModuleList();
   const std::size_t classes = rtl::RegisteredClassCount();
+  // pkginfo --check reads at the loader's level: it must agree on every row.
+  const auto readForLoading = [&] { rtl::ReadPackageFile(path, rtl::TFileCheck::Loading); };
   if (GetParam().loads || GetParam().expected.empty()) {
     EXPECT_NO_THROW(rtl::UnloadPackage(rtl::LoadPackage(path)))
         << "the dynamic linker never reads the sections: damage there stops no load";
+    EXPECT_NO_THROW(readForLoading());
   } else {
     const std::string message = MessageOf([&] { rtl::UnloadPackage(rtl::LoadPackage(path)); });
     EXPECT_THAT(message, testing::HasSubstr(path)) << "the message names the file";
     EXPECT_THAT(message, testing::HasSubstr(GetParam().expected));
+    EXPECT_EQ(MessageOf(readForLoading), message);
   }
   EXPECT_EQ(testsupport::ModuleList(), modules) << "a refused load should leave the module list";
   EXPECT_EQ(rtl::RegisteredClassCount(), classes) << "a refused load should leave the registry";

@@ -46,7 +46,7 @@ class Checker {
   void Run(const std::string& file) {
     std::optional<rtl::TPackageRecord> record;
     try {
-      record = rtl::ReadPackageFile(file);
+      record = rtl::ReadPackageFile(file, rtl::TFileCheck::Loading);
     } catch (const rtl::Exception& e) {
       report_.problem = e.Message();
       return;  // LoadPackage would not go further either
@@ -77,7 +77,7 @@ class Checker {
       const auto found = rtl::FindRequiredPackage(name, directory, directory);
       if (found.path.empty()) continue;
       try {
-        const auto record = rtl::ReadPackageFile(found.path);
+        const auto record = rtl::ReadPackageFile(found.path, rtl::TFileCheck::Loading);
         if (record && record->name == name) {
           framework_.emplace(name, found.path);
           frameworkFiles_.push_back(found.path);
@@ -131,7 +131,7 @@ class Checker {
       r.problem = rtl::RequiredPackageNotFound(name, found);
     } else {
       try {
-        record = rtl::ReadPackageFile(r.path);
+        record = rtl::ReadPackageFile(r.path, rtl::TFileCheck::Loading);
         if (!record) {
           r.problem = r.path + ": not a package (the file carries no package information)";
         } else if (record->name != name) {

@@ -73,7 +73,7 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
   std::optional<rtl::TPackageRecord> record;
   try {
     // The names of the procedures come from the record, read without running code.
-    record = rtl::ReadPackageFile(file);
+    record = rtl::ReadPackageFile(file, rtl::TFileCheck::Loading);
   } catch (const rtl::Exception& e) {
     run.error = e.Message();
     return run;

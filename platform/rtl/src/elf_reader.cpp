@@ -362,8 +362,11 @@ PackageFile ReadPackageFile(const std::string& fileName, ElfCheck check) {
 
 namespace rtl {
 
-std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName) {
-  return detail::ReadPackageFile(fileName, detail::ElfCheck::Complete).record;
+std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName, TFileCheck check) {
+  return detail::ReadPackageFile(fileName, check == TFileCheck::Loading
+                                               ? detail::ElfCheck::Loading
+                                               : detail::ElfCheck::Complete)
+      .record;
 }
 
 }  // namespace rtl

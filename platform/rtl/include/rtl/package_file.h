@@ -41,14 +41,24 @@ struct TPackageRecord {
   friend bool operator==(const TPackageRecord&, const TPackageRecord&) = default;
 };
 
+// How much of the file ReadPackageFile checks.
+enum class TFileCheck {
+  Complete,  // every header, segment and section inside the file
+  // Only what LoadPackage checks: the headers and what the dynamic linker maps or
+  // reads. A damaged section stops no load, so a tool that says whether the file
+  // loads must not count it.
+  Loading,
+};
+
 // Checks that the file is an ELF shared object this process could map (class, byte
-// order, machine, type, every header, segment and section inside the file) and reads
-// its package notes. Nothing when it is such a file without package information (an
-// ordinary shared library). Raises Exception "<fileName>: <reason>" otherwise: the
-// file cannot be opened, is not ELF, is damaged, or carries notes the SDK could not
-// have written ("... record entry 4 at offset 30: required package name 'a/../b' is
-// not an identifier ...").
-RTL_API std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName);
+// order, machine, type, and as much inside the file as asked) and reads its package
+// notes. Nothing when it is such a file without package information (an ordinary
+// shared library). Raises Exception "<fileName>: <reason>" otherwise: the file
+// cannot be opened, is not ELF, is damaged, or carries notes the SDK could not have
+// written ("... record entry 4 at offset 30: required package name 'a/../b' is not an
+// identifier ...").
+RTL_API std::optional<TPackageRecord> ReadPackageFile(const std::string& fileName,
+                                                      TFileCheck check = TFileCheck::Complete);
 
 // A name as the SDK writes it for a package, a unit or a required package: a letter
 // or '_', then letters, digits or '_'; at most 255 bytes. The reader takes no other
