@@ -197,6 +197,8 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
   ASSERT_EQ(ModulePath(ScopedPackage(copy).Module()), RealPath(copy))
       << "a copy loads while the original is not loaded";
   const std::string rtlCopy = dir.CopyIn(ModulePath(RuntimeLibrary()), "librtl.so");
+  const std::string user = dir.CopyIn(PackageFile("pkguser"), "libpkguser.so");
+  const std::string notBase = dir.CopyIn(PackageFile("mark"), "libpkgbase.so");
   ScopedPackage original(PackageFile("twounits"));
   const struct {
     std::string file;
@@ -217,6 +219,7 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
       // A second run-time library must never be mapped.
       {rtlCopy, {"package rtl is already loaded from "}, {}},
       {PackageFile("plainlib"), {"not a package"}, {}},
+      {user, {notBase + " holds package mark, not pkgbase"}, {}},
       {"", {}, {}},
   };
   for (const auto& c : cases) {

@@ -131,12 +131,7 @@ class Checker {
       r.problem = rtl::RequiredPackageNotFound(name, found);
     } else {
       try {
-        record = rtl::ReadPackageFile(r.path, rtl::TFileCheck::Loading);
-        if (!record) {
-          r.problem = r.path + ": not a package (the file carries no package information)";
-        } else if (record->name != name) {
-          r.problem = r.path + " holds package " + record->name + ", not " + name;
-        }
+        record = rtl::ReadRequiredPackage(r.path, name);
       } catch (const rtl::Exception& e) {
         r.problem = e.Message();
       }

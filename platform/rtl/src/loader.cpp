@@ -508,4 +508,8 @@ void UnloadPackage(HMODULE module) {
   if (releaseFailure) throw Exception(*releaseFailure);
 }
 
+TPackageRecord ReadRequiredPackage(const std::string& fileName, const std::string& wanted) {
+  return *ReadRecord(fileName, wanted);
+}
+
 }  // namespace rtl

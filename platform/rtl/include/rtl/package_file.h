@@ -80,6 +80,10 @@ RTL_API TRequiredPackageSearch FindRequiredPackage(const std::string& name,
 // "required package <name> not found (looked for <first> or <second>)"
 RTL_API std::string RequiredPackageNotFound(const std::string& name,
                                             const TRequiredPackageSearch& search);
+// Reads the file of a required package as LoadPackage does before it loads it, and
+// raises the loader's own message when it is no package or holds another than
+// `wanted` ("<file> holds package gaugebase, not gauges").
+RTL_API TPackageRecord ReadRequiredPackage(const std::string& fileName, const std::string& wanted);
 // The directory of the run-time library this process runs with; empty when unknown.
 RTL_API std::string RuntimeLibraryDirectory();
 
