@@ -191,6 +191,8 @@ std::vector<RefusalCase> RefusalCases() {
              "export entry 'Name' has an empty symbol name"),
       Export("NulInSymbol", MakeExportDesc("Name", std::string("s\0t", 3)),
              "export entry 'Name': symbol name holds a NUL byte"),
+      Export("EscapeInExportName", MakeExportDesc("Na\x1bme", "sym"),
+             "export name holds the control character U+001B at byte 2"),
       Notes("HeaderCutAfterGoodNote", {Concat({good, Bytes(11, 0)})},
             "header of note 2 in segment 1 runs past the end of its segment"),
       Notes("NameSizeHuge", {WithU32(good, 0, 0xffffffff)},

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <unordered_set>
 
 #include "rtl/sysutils.h"
 
@@ -256,16 +258,16 @@ class NoteCollector {
     } catch (const Exception& e) {
       throw Exception("note %d%s: %s", {note.index, Where(segment), e.Message()});
     }
-    for (const TPackageExport& other : exports_) {
-      if (other.name == entry.name) {
-        throw Exception("export '%s' appears twice in the notes%s", {entry.name, Where(segment)});
-      }
+    // A set, not a walk over those before: a crafted file may hold many thousands.
+    if (!exportNames_.insert(entry.name).second) {
+      throw Exception("export '%s' appears twice in the notes%s", {entry.name, Where(segment)});
     }
     exports_.push_back(std::move(entry));
   }
 
   std::optional<TPackageRecord> record_;
   std::vector<TPackageExport> exports_;
+  std::unordered_set<std::string> exportNames_;
 };
 
 // Notes laid out for one alignment and read with the other go wrong from the
@@ -465,6 +467,13 @@ TPackageExport DecodeExport(std::span<const std::uint8_t> desc) {
   if (symbol.empty()) throw Exception("export entry '%s' has an empty symbol name", {name});
   if (symbol.find('\0') != std::string_view::npos) {
     throw Exception("export entry '%s': symbol name holds a NUL byte", {name});
+  }
+  // Both end up in messages and in what tools print, as the record's texts do.
+  if (const std::string fault = TextFault(name); !fault.empty()) {
+    throw Exception("export name%s", {fault});
+  }
+  if (const std::string fault = TextFault(symbol); !fault.empty()) {
+    throw Exception("export entry '%s': symbol name%s", {name, fault});
   }
   return TPackageExport{std::string(name), std::string(symbol)};
 }
