@@ -105,7 +105,7 @@ struct ChildOutput {
   int status = 0;
   bool timedOut = false;
   bool tooLong = false;
-  std::string failure;  // it could not be run at all
+  std::string failure;  // it could not be run, or not watched to its end
 };
 
 ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
@@ -119,8 +119,10 @@ ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
     pollfd poller{fd, POLLIN, 0};
     const int ready = left.count() > 0 ? ::poll(&poller, 1, static_cast<int>(left.count())) : 0;
     if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0)
+      child.failure = std::string("cannot wait for the dynamic linker: ") + std::strerror(errno);
     if (ready <= 0) {
-      child.timedOut = true;
+      child.timedOut = child.failure.empty();
       break;
     }
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -132,7 +134,7 @@ ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
       break;
     }
   }
-  if (child.timedOut || child.tooLong) ::kill(pid, SIGKILL);
+  if (child.timedOut || child.tooLong || !child.failure.empty()) ::kill(pid, SIGKILL);
   while (::waitpid(pid, &child.status, 0) < 0 && errno == EINTR) {
   }
   return child;
@@ -333,8 +335,14 @@ class Preload {
   const std::string& List() const { return list_; }
   const std::string& Error() const { return error_; }  // empty when every path could be named
 
-  void HandTo(posix_spawn_file_actions_t& actions) const {
-    for (const Folder& f : folders_) posix_spawn_file_actions_adddup2(&actions, f.fd, f.childFd);
+  // 0, or the error of the first that could not be arranged.
+  int HandTo(posix_spawn_file_actions_t& actions) const {
+    for (const Folder& f : folders_) {
+      if (const int error = posix_spawn_file_actions_adddup2(&actions, f.fd, f.childFd)) {
+        return error;
+      }
+    }
+    return 0;
   }
   // The linker's words about the aliases, put back in terms of the folders.
   void Restore(std::string& text) const {
@@ -399,10 +407,19 @@ ChildOutput Trace(const LinkerRun& run, const Preload& preload) {
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipe[1], 2);
-  preload.HandTo(actions);
+  // A child left writing to pkginfo's own output would spoil it, JSON above all.
+  int arranged = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (arranged == 0) arranged = posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
+  if (arranged == 0) arranged = posix_spawn_file_actions_adddup2(&actions, pipe[1], 2);
+  if (arranged == 0) arranged = preload.HandTo(actions);
+  if (arranged != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+    child.failure =
+        std::string("cannot arrange the dynamic linker's run: ") + std::strerror(arranged);
+    return child;
+  }
   std::vector<std::string> environment = LinkerEnvironment(preload.List());
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
