@@ -345,22 +345,24 @@ TEST(PackageFile, DescriptionIsTheSdksOrEmpty) {
 // shares.
 TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
   TempDir requirer, runtime;
-  const auto find = [&] {
-    return rtl::FindRequiredPackage("pkgbase", requirer.Path(), runtime.Path());
+  const auto find = [&](const char* name = "toolkit") {
+    return rtl::FindRequiredPackage(name, requirer.Path(), runtime.Path());
   };
-  const std::vector<std::string> places{requirer.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so"),
-                                        runtime.File("libpkgbase.so.0")};
+  const std::vector<std::string> places{requirer.File("libtoolkit.so"),
+                                        runtime.File("libtoolkit.so"),
+                                        runtime.File("libtoolkit.so.0")};
   EXPECT_EQ(places, find().looked) << "the places, in order";
   EXPECT_EQ("", find().path) << "in none";
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so.0");
-  EXPECT_EQ(runtime.File("libpkgbase.so.0"), find().path)
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so.0");
+  EXPECT_EQ(runtime.File("libtoolkit.so.0"), find().path)
       << "a run-time install has the framework's libraries by their soname alone";
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(runtime.File("libpkgbase.so"), find().path);
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so.0");
+  EXPECT_EQ("", find("pkgbase").path) << "a library of the system is no package by its soname";
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so");
+  EXPECT_EQ(runtime.File("libtoolkit.so"), find().path);
   EXPECT_EQ("beside the run-time library", find().how);
-  requirer.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so");
-  EXPECT_EQ(requirer.File("libpkgbase.so"), find().path) << "beside the requiring package wins";
+  requirer.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so");
+  EXPECT_EQ(requirer.File("libtoolkit.so"), find().path) << "beside the requiring package wins";
   EXPECT_EQ("beside the requiring package", find().how);
   EXPECT_THROW(rtl::FindRequiredPackage("../x", requirer.Path(), runtime.Path()), rtl::Exception)
       << "a name that is no package name never becomes part of a path";

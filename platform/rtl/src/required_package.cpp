@@ -23,8 +23,9 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
     search.looked.push_back(runtimeDirectory + "/" + file);
   }
   // The framework's own libraries may be installed under their soname alone, without
-  // the development link.
-  if (!runtimeDirectory.empty()) {
+  // the development link. Only they: the run-time library's folder is the system's
+  // library folder once installed, where lib<name>.so.0 is some other library.
+  if (!runtimeDirectory.empty() && (name == "rtl" || name == "toolkit")) {
     search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);
   }
   for (std::size_t i = 0; i < search.looked.size(); ++i) {
