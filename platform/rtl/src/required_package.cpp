@@ -47,13 +47,17 @@ std::string RequiredPackageNotFound(const std::string& name, const TRequiredPack
 }
 
 std::string RuntimeLibraryDirectory() {
-  const auto object =
-      detail::FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
-  if (!object) return {};
-  const std::string path = detail::MappedObjectPath(*object);
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  // Looked up once: the run-time library is never unloaded, so it never moves.
+  static const std::string directory = [] {
+    const auto object =
+        detail::FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
+    if (!object) return std::string();
+    const std::string path = detail::MappedObjectPath(*object);
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string(".");
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }();
+  return directory;
 }
 
 }  // namespace rtl
