@@ -15,6 +15,14 @@ namespace {
 
 using RegistrationProc = void (*)();
 
+// The procedure the module exports under that name, or null. An export name ends at
+// its first zero byte, so a name holding one can match no export; looking up its
+// front part would run the wrong procedure.
+RegistrationProc ExportedProcedure(rtl::HMODULE module, const std::string& name) {
+  if (name.find('\0') != std::string::npos) return nullptr;
+  return reinterpret_cast<RegistrationProc>(rtl::GetProcAddress(module, name.c_str()));
+}
+
 toolkit::TTabSheet* FindPage(const toolkit::TPageControl& pages, const std::string& name) {
   for (int index = 0; index < pages.PageCount(); ++index) {
     toolkit::TTabSheet* sheet = pages.GetPage(index);
@@ -101,13 +109,10 @@ void TForm1::RunNamedProcedure(const std::string& name) {
   // The hook goes in first, whether or not there is anything to run.
   rtl::RegisterComponentsProc = &PaletteRegisterComponents;
   if (LoadedPackage == 0) return;
-  // An export name ends at its first zero byte, so a typed name holding one can
-  // match no export; looking up its front part would run the wrong procedure.
-  if (name.find('\0') != std::string::npos) return;
-  void* proc = rtl::GetProcAddress(LoadedPackage, name.c_str());
+  const RegistrationProc proc = ExportedProcedure(LoadedPackage, name);
   if (proc == nullptr) return;
   TryProcedures({{LoadedPackage, name}}, "the procedure was not run");
-  reinterpret_cast<RegistrationProc>(proc)();
+  proc();
   toolkit::ShowMessage("BRRRRR");
 }
 
@@ -131,8 +136,7 @@ std::vector<TrialProcedure> WholeProcessProcedures() {
     }
     for (const std::string& unit : names) {
       const std::string procName = rtl::RegistrationProcName(unit);
-      if (procName.find('\0') != std::string::npos) continue;
-      if (rtl::GetProcAddress(module->Instance, procName.c_str()) != nullptr) {
+      if (ExportedProcedure(module->Instance, procName) != nullptr) {
         procedures.push_back({module->Instance, procName});
       }
     }
@@ -158,12 +162,11 @@ void TForm1::Button7Click(rtl::TObject*) {
     }
     // The count is read before every step, so nothing past the list's end is read.
     for (int index = 0; index < UnitNames->Count(); ++index) {
-      const std::string procName = rtl::RegistrationProcName(UnitNames->Strings(index));
-      if (procName.find('\0') != std::string::npos) continue;
-      void* proc = rtl::GetProcAddress(module->Instance, procName.c_str());
+      const RegistrationProc proc =
+          ExportedProcedure(module->Instance, rtl::RegistrationProcName(UnitNames->Strings(index)));
       if (proc == nullptr) continue;
       // A procedure that raises ends the whole walk: the exception leaves the handler.
-      reinterpret_cast<RegistrationProc>(proc)();
+      proc();
       toolkit::ShowMessage("BRRRRR");
     }
   }
