@@ -164,7 +164,7 @@ void TForm::SetCaption(const std::string& value) {
 void TForm::Show() {
   SetVisible(true);
   // Qt's offscreen platform (tests, CI) has no stacking order and says so loudly.
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) Widget()->raise();
+  if (!Offscreen()) Widget()->raise();
 }
 
 void TForm::SetVisible(bool value) {
@@ -243,13 +243,16 @@ namespace {
 
 // Qt's own texts (the standard dialogs' titles, buttons and labels) in the language
 // of the user's locale, as the program's windows are. Loaded again when the locale
-// has changed since.
+// has changed since, or for a new application object: the old one took its
+// translator along.
 void UseQtTranslations() {
   static QPointer<QTranslator> translator;
+  static QPointer<QCoreApplication> triedIn;
   static QString triedFor;
   const QLocale locale;
-  if (triedFor == locale.name()) return;
+  if (triedIn == QCoreApplication::instance() && triedFor == locale.name()) return;
   delete translator.data();
+  triedIn = QCoreApplication::instance();
   triedFor = locale.name();
   auto* loaded = new QTranslator(QCoreApplication::instance());
   if (loaded->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
