@@ -34,10 +34,6 @@ constexpr const char* kDefaultInterpreter = "/lib/ld-linux-aarch64.so.1";
 // More output than any closure of libraries gives is a linker gone wrong.
 constexpr std::size_t kMaxOutput = 16u << 20;
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // "name [0]" -> "name": the linker adds the namespace to each object it names.
 std::string_view WithoutNamespace(std::string_view text) {
   const std::size_t bracket = text.rfind(" [");
@@ -63,7 +59,7 @@ std::string PlaceName(std::string_view what) {
   if (what == "system search path") return "system directories";
   for (const char* kind : {"RUNPATH", "RPATH"}) {
     const std::string prefix = std::string(kind) + " from file ";
-    if (StartsWith(what, prefix))
+    if (what.starts_with(prefix))
       return std::string(kind) + " of " + std::string(what.substr(prefix.size()));
   }
   return std::string(what);
@@ -149,7 +145,7 @@ std::vector<std::string> LinkerEnvironment(const std::string& preload) {
   std::vector<std::string> environment;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const std::string_view variable = *e;
-    if (StartsWith(variable, "LD_") && !StartsWith(variable, "LD_LIBRARY_PATH=")) continue;
+    if (variable.starts_with("LD_") && !variable.starts_with("LD_LIBRARY_PATH=")) continue;
     environment.emplace_back(variable);
   }
   for (const char* setting :
@@ -168,17 +164,17 @@ class OutputReader {
   void Read(std::string_view line) {
     if (const auto payload = DebugPayload(line)) {
       ReadDebugLine(*payload);
-    } else if (StartsWith(line, "\t")) {
+    } else if (line.starts_with("\t")) {
       // The list of loaded objects: only what it could not find is news.
       listed_ = true;
       if (const std::size_t arrow = line.find(" => not found"); arrow != std::string_view::npos) {
         notFound_.emplace(line.substr(1, arrow - 1));
       }
-    } else if (StartsWith(line, "undefined symbol: ")) {
+    } else if (line.starts_with("undefined symbol: ")) {
       verdict_.symbols.push_back(ReadUndefined(line.substr(18)));
-    } else if (StartsWith(line, "ERROR: ld.so: object '")) {
+    } else if (line.starts_with("ERROR: ld.so: object '")) {
       ReadPreloadRefusal(line);
-    } else if (StartsWith(line, own_)) {
+    } else if (line.starts_with(own_)) {
       ReadOwnMessage(line.substr(own_.size()));
     } else if (!line.empty()) {
       verdict_.errors.emplace_back(line);
@@ -206,7 +202,7 @@ class OutputReader {
  private:
   // A line of the linker's debugging output: what it looks for, where, what it tries.
   void ReadDebugLine(std::string_view payload) {
-    if (StartsWith(payload, "file=")) {
+    if (payload.starts_with("file=")) {
       const std::string_view rest = payload.substr(5);
       if (const std::size_t by = rest.find(";  needed by "); by != std::string_view::npos) {
         Lookup lookup;
@@ -227,18 +223,18 @@ class OutputReader {
     if (lookups_.empty()) return;
     Lookup& lookup = lookups_.back();
     std::vector<std::string>& looked = lookup.library.looked;
-    if (StartsWith(payload, "find library=")) {
+    if (payload.starts_with("find library=")) {
       lookup.searched = true;
-    } else if (StartsWith(payload, "search path=")) {
+    } else if (payload.starts_with("search path=")) {
       const std::size_t open = payload.rfind("\t(");
       place_ = open == std::string_view::npos
                    ? std::string("search path")
                    : PlaceName(payload.substr(open + 2, payload.size() - open - 3));
       if (looked.empty() || looked.back() != place_) looked.push_back(place_);
-    } else if (StartsWith(payload, "search cache=")) {
+    } else if (payload.starts_with("search cache=")) {
       place_ = "ld.so.cache";
       looked.push_back(place_);
-    } else if (StartsWith(payload, "trying file=")) {
+    } else if (payload.starts_with("trying file=")) {
       lookup.tried = payload.substr(12);
       lookup.place = place_;
     }
@@ -262,7 +258,7 @@ class OutputReader {
   // version; the other two are warnings that do not stop a load.
   void ReadOwnMessage(std::string_view rest) {
     constexpr std::string_view kFatal = "error while loading shared libraries: ";
-    if (StartsWith(rest, kFatal)) {
+    if (rest.starts_with(kFatal)) {
       fatal_ = rest.substr(kFatal.size());
     } else if (rest.find("weak version `") == std::string_view::npos &&
                rest.find("no version information available") == std::string_view::npos) {
@@ -278,8 +274,8 @@ class OutputReader {
       if (library.path.empty()) library.path = library.name;
       refused_.erase(why);
     } else if (last && !fatal_.empty() &&
-               (StartsWith(fatal_, library.name + ": ") ||
-                (!lookup.tried.empty() && StartsWith(fatal_, lookup.tried + ": ")))) {
+               (fatal_.starts_with(library.name + ": ") ||
+                (!lookup.tried.empty() && fatal_.starts_with(lookup.tried + ": ")))) {
       // The linker stopped at this one and names it in its message ("<name or
       // path>: <why>"): it is the file it could not load.
       if (library.path.empty()) library.path = lookup.tried;

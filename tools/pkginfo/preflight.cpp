@@ -196,13 +196,9 @@ class Checker {
 
 }  // namespace
 
-std::string FrameworkDirectory() {
-  return rtl::RuntimeLibraryDirectory();
-}
-
 CheckSettings CheckSettings::FromProcess() {
   CheckSettings settings;
-  settings.runtimeDirectory = FrameworkDirectory();
+  settings.runtimeDirectory = rtl::RuntimeLibraryDirectory();
   settings.interpreter = SystemInterpreter();
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path);

@@ -46,7 +46,4 @@ inline constexpr const char* kLoadedWithTheProgram = "loaded with the program";
 
 CheckReport CheckPackage(const std::string& file, const CheckSettings& settings);
 
-// The directory of the librtl.so this process runs with; empty when unknown.
-std::string FrameworkDirectory();
-
 }  // namespace pkginfo
