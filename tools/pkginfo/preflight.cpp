@@ -15,9 +15,6 @@ namespace pkginfo {
 
 namespace {
 
-// The packages the program brings along: a package requiring them finds them loaded.
-constexpr const char* kFrameworkPackages[] = {"rtl", "toolkit"};
-
 std::string DirectoryOf(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -73,7 +70,7 @@ class Checker {
   void FindFramework() {
     const std::string& directory = settings_.runtimeDirectory;
     if (directory.empty()) return;
-    for (const char* name : kFrameworkPackages) {
+    for (const char* name : rtl::kFrameworkPackages) {
       const auto found = rtl::FindRequiredPackage(name, directory, directory);
       if (found.path.empty()) continue;
       try {

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "module_internal.h"
 #include "rtl/package.h"
 #include "rtl/package_file.h"
@@ -25,7 +27,8 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   // The framework's own libraries may be installed under their soname alone, without
   // the development link. Only they: the run-time library's folder is the system's
   // library folder once installed, where lib<name>.so.0 is some other library.
-  if (!runtimeDirectory.empty() && (name == "rtl" || name == "toolkit")) {
+  if (!runtimeDirectory.empty() &&
+      std::ranges::find(kFrameworkPackages, name) != std::ranges::end(kFrameworkPackages)) {
     search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);
   }
   for (std::size_t i = 0; i < search.looked.size(); ++i) {

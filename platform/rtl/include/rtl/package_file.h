@@ -65,6 +65,10 @@ RTL_API std::optional<TPackageRecord> ReadPackageFile(const std::string& fileNam
 // name from a file, so a name from a record never makes a path go elsewhere.
 RTL_API bool IsPackageName(std::string_view name);
 
+// The framework's own packages, which the program brings along: a package requiring
+// them finds them loaded.
+inline constexpr const char* kFrameworkPackages[] = {"rtl", "toolkit"};
+
 // Where the loader finds a required package that is not loaded yet: lib<name>.so
 // beside the package that requires it, else beside the run-time library, where a
 // framework library may also be there only by its soname (lib<name>.so.<version>).
