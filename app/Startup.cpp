@@ -51,8 +51,10 @@ int RunWorkbench(const CommandLineRequest& request) {
   // loads) allocates from the C library's one heap, so memory passes freely
   // between them and no shared memory manager needs to be set up first.
   ExecutableModule executable;
-  // A run starts with an empty slot, whatever an earlier run in this process left.
+  // A run starts with an empty slot, whatever an earlier run in this process left,
+  // and the trial host's shadow of it as empty.
   LoadedPackage = 0;
+  ResetTrials();
   RunGuarded([&request] {
     toolkit::Application->Initialize();
     toolkit::Application->CreateForm(Form1);

@@ -1,8 +1,22 @@
+#include <cstdio>
+#include <cstdlib>
+
 #include "CommandLine.h"
 #include "Startup.h"
+#include "Trial.h"
+#include "trial/settings.h"
 
 int main(int argc, char** argv) {
+  // Read once, before any package's code could change the environment.
+  trial::CurrentSettings();
   // Read before anything needs a display: --help and --version answer without one.
   const CommandLineRequest request = ReadCommandLine(argc, argv);
-  return RunWorkbench(request);
+  const int status = RunWorkbench(request);
+  // A package whose unloading died on trial is still mapped: the exit must not run
+  // its static destructors either.
+  if (AnyPackageCondemned()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

@@ -30,8 +30,13 @@ PAIRS = [
     ("start-up to shown against plain Qt", "BM_StartupToShown", "BM_QtBaselineToShown", "ratio"),
     ("a form from its description against plain Qt", "BM_FormFromDescription",
      "BM_QtBaselineSameWidgets", "ratio"),
-    ("LoadPack: what a trial adds", "BM_LoadPackWithTrial/real_time",
-     "BM_LoadPackWithoutTrial/real_time", "difference"),
+    ("LoadPack: what a trial adds", "BM_LoadPackWithTrial/iterations:100/real_time",
+     "BM_LoadPackWithoutTrial/iterations:100/real_time", "difference"),
+    ("the named run: what a trial adds", "BM_NamedRunWithTrial/iterations:100/real_time",
+     "BM_NamedRunWithoutTrial/iterations:100/real_time", "difference"),
+    ("LoadPack pressed back to back: what a trial adds",
+     "BM_LoadPackWithTrialBackToBack/iterations:100/real_time",
+     "BM_LoadPackWithoutTrial/iterations:100/real_time", "difference"),
 ]
 COUNTERS = [
     ("LoadPackage against a bare dlopen", "BM_LoadPackage", "x_dlopen"),

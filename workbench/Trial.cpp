@@ -3,28 +3,20 @@
 #include <limits.h>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
-#include "rtl/sysutils.h"
-#include "trial_client.h"
+#include "TrialWaiter.h"
+#include "rtl/package_file.h"
+#include "trial/client.h"
+#include "trial/settings.h"
 
 namespace {
 
-trial::Outcome RunTrial(const std::string& fileName, const trial::Request& request) {
-  std::chrono::milliseconds limit;
-  try {
-    limit = trial::TimeLimit();
-  } catch (const std::invalid_argument& e) {
-    throw rtl::Exception(e.what());
-  }
-  try {
-    return trial::Host::Shared().Run(request, limit);
-  } catch (const std::runtime_error& e) {
-    throw rtl::Exception(
-        "%s: cannot try its code before running it: %s (WB_TRIAL=0 runs package code without a "
-        "trial)",
-        {fileName, std::string(e.what())});
-  }
+std::vector<rtl::HMODULE>& Condemned() {
+  static std::vector<rtl::HMODULE> condemned;
+  return condemned;
 }
 
 std::string FileOf(rtl::HMODULE module) {
@@ -33,44 +25,120 @@ std::string FileOf(rtl::HMODULE module) {
   return path;
 }
 
+bool TrialsOn() {
+  const trial::Settings& settings = trial::CurrentSettings();
+  // A setting that cannot be read turns nothing off: no package code runs untried.
+  if (settings.enabled && !settings.error.empty()) {
+    throw TrialFailure(settings.error + " (WB_TRIAL=0 runs package code without a trial)");
+  }
+  return settings.enabled;
+}
+
+// Tries the actions; `file` names what they are tried for in messages.
+trial::Outcome Try(std::vector<trial::Action> actions, const std::string& file) {
+  const trial::Settings& settings = trial::CurrentSettings();
+  trial::TryRequest request;
+  request.actions = std::move(actions);
+  request.timeLimit = settings.timeLimit;
+  request.settle = settings.settle;
+  request.memoryLimitMiB = settings.memoryLimitMiB;
+  TrialWaiter waiter(file);
+  try {
+    return trial::Host::Shared().Try(request, &waiter);
+  } catch (const std::runtime_error& e) {
+    throw TrialFailure(
+        "%s: cannot try its code before running it: %s (WB_TRIAL=0 runs package code without a "
+        "trial)",
+        {file, std::string(e.what())});
+  }
+}
+
+trial::Action Unloading(UnloadCause cause) {
+  return trial::Action{
+      cause == UnloadCause::Closing ? trial::Action::Type::Close : trial::Action::Type::Unload,
+      {},
+      {},
+      {}};
+}
+
+// The package stays mapped, out of the slot; the workbench never runs its
+// finalisation, nor, at the end, its static destructors.
+[[noreturn]] void Condemn(rtl::HMODULE module, const std::string& failure) {
+  Condemned().push_back(module);
+  throw TrialFailure(failure +
+                     "; the package was not unloaded: it stays loaded, out of the slot and "
+                     "without its finalisation, until the workbench ends");
+}
+
 }  // namespace
 
 void StartTrialHost() noexcept {
-  if (trial::Enabled()) trial::Host::Shared().Start();
+  if (trial::CurrentSettings().enabled) trial::Host::Shared().Start();
 }
 
-void TryLoad(const std::string& fileName) {
-  // The real load refuses an empty name without running anything.
-  if (fileName.empty() || !trial::Enabled()) return;
-  trial::Request request;
-  request.files = {fileName};
-  request.unload = true;
-  const trial::Outcome outcome = RunTrial(fileName, request);
-  if (outcome.Died())
-    throw rtl::Exception(outcome.Failure(fileName) + "; the package was not loaded");
+void ResetTrials() {
+  Condemned().clear();
+  trial::Host::Shared().Reset();
+}
+
+bool AnyPackageCondemned() {
+  return !Condemned().empty();
+}
+
+rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
+  if (!TrialsOn()) {
+    if (previous != 0) rtl::UnloadPackage(previous);
+    return rtl::LoadPackage(fileName);
+  }
+  std::vector<trial::Action> actions;
+  if (previous != 0) actions.push_back(Unloading(UnloadCause::UnLoadPack));
+  // The file as it is now: the trial and the load below take this file, or none.
+  const std::optional<rtl::TFileIdentity> identity = rtl::IdentityOfFile(fileName);
+  // An empty name is refused by the load itself, without running anything.
+  if (!fileName.empty()) {
+    actions.push_back(trial::Action{trial::Action::Type::Load, fileName, identity, {}});
+  }
+  const std::string previousFile = previous != 0 ? FileOf(previous) : std::string();
+  const trial::Outcome outcome = Try(actions, fileName);
+  if (previous != 0) {
+    if (!trial::Allows(outcome, 0)) Condemn(previous, outcome.Failure(previousFile));
+    rtl::UnloadPackage(previous);
+  }
+  if (!fileName.empty() && !trial::Allows(outcome, actions.size() - 1)) {
+    throw TrialFailure(outcome.Failure(fileName) + "; the package was not loaded");
+  }
+  return identity ? rtl::LoadPackage(fileName, *identity) : rtl::LoadPackage(fileName);
+}
+
+void UnloadTried(rtl::HMODULE module, UnloadCause cause) {
+  if (!TrialsOn()) {
+    rtl::UnloadPackage(module);
+    return;
+  }
+  const std::string file = FileOf(module);
+  std::optional<trial::Outcome> outcome;
+  try {
+    outcome = Try({Unloading(cause)}, file);
+  } catch (const TrialFailure& e) {
+    // Untried, its finalisation does not run either.
+    Condemn(module, e.Message());
+  }
+  if (!trial::Allows(*outcome, 0)) Condemn(module, outcome->Failure(file));
+  rtl::UnloadPackage(module);
 }
 
 void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::string& notRun) {
-  if (procedures.empty() || !trial::Enabled()) return;
-  trial::Request request;
-  std::vector<rtl::HMODULE> modules;
+  if (procedures.empty() || !TrialsOn()) return;
+  trial::Action run{trial::Action::Type::Run, {}, {}, {}};
   for (const TrialProcedure& procedure : procedures) {
-    auto found = std::find(modules.begin(), modules.end(), procedure.module);
-    if (found == modules.end()) {
-      modules.push_back(procedure.module);
-      request.files.push_back(FileOf(procedure.module));
-      found = modules.end() - 1;
-    }
-    request.procedures.push_back(
-        {static_cast<std::size_t>(found - modules.begin()), procedure.name});
+    run.calls.push_back(trial::Call{FileOf(procedure.module), procedure.name});
   }
-  const trial::Outcome outcome = RunTrial(request.files.front(), request);
-  if (!outcome.Died()) return;
-  // The file of the procedure it died in, or of the package it was loading.
-  std::string file = request.files.front();
-  if (!outcome.procedures.empty()) {
-    const std::size_t index = std::min(outcome.procedures.size(), procedures.size()) - 1;
-    file = request.files[request.procedures[index].file];
+  const trial::Outcome outcome = Try({run}, run.calls.front().file);
+  if (outcome.Passed()) return;
+  // The file of the procedure it ended in; after the last one, the first's.
+  std::string file = run.calls.front().file;
+  if (outcome.stage.kind == trial::StageKind::Procedure && !outcome.procedures.empty()) {
+    file = run.calls[std::min(outcome.procedures.size(), run.calls.size()) - 1].file;
   }
-  throw rtl::Exception(outcome.Failure(file) + "; " + notRun);
+  throw TrialFailure(outcome.Failure(file) + "; " + notRun);
 }

@@ -1,26 +1,46 @@
 #pragma once
 
-// Trial runs of package code: before the main window runs a package's code in the
-// workbench's own process, the trial host runs the same code in a process of its
-// own (see tools/trialhost/trial_client.h). Code that would kill the workbench kills
-// only that process, and the workbench reports it instead of running the code. The
-// environment variable WB_TRIAL=0 turns trials off, WB_TRIAL_TIMEOUT sets their time
-// limit in seconds (10 by default).
+// Trials of package code: before the main window runs a package's code in the
+// workbench's own process, the trial host tries the same action in a process of its
+// own, forked from a shadow of the workbench's package state (platform/trial). Code
+// that would kill the workbench kills only that process, and the workbench reports
+// it instead of running the code. The settings (WB_TRIAL, WB_TRIAL_TIMEOUT, ...) are
+// read once, at start-up (trial/settings.h).
 
 #include <string>
 #include <vector>
 
 #include "rtl/package.h"
+#include "rtl/sysutils.h"
+
+// A trial that did not pass: its message names the file, what happened and where,
+// and what the workbench then left undone.
+class TrialFailure : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
 
 // Starts the trial host beside the workbench, without waiting for it to be ready.
 void StartTrialHost() noexcept;
+// The program starts anew in this process: the trial host forgets what was done.
+void ResetTrials();
 
-// Loads the file, with the packages it requires, and unloads it again, in a trial.
-// Raises rtl::Exception when that ended the trial (a signal, an exit, the time
-// limit), naming the file, the stage it died in and how. Returns when the trial
-// ended normally, a load that raised included (the real load will raise the same),
-// and at once when trials are off.
-void TryLoad(const std::string& fileName);
+// LoadPack once a file is chosen: the slot's package (0: none) unloaded and the file
+// loaded, both tried first, in one trial. The unload is done as the trial allows
+// (UnloadTried); then the file is loaded, held to what was tried, and returned.
+// Raises TrialFailure when the trial did not pass; an unload or load that raises
+// raises as it always has.
+rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName);
+
+enum class UnloadCause { UnLoadPack, Closing };
+// Unloads a package that has left the slot, once a trial of the unload has passed.
+// When the unload died on trial the package is condemned instead: it stays mapped
+// until the workbench ends, and its finalisation never runs; TrialFailure says so.
+void UnloadTried(rtl::HMODULE module, UnloadCause cause);
+
+// Whether a package was condemned in this run: the workbench then ends without
+// running the static destructors of what is still mapped.
+bool AnyPackageCondemned();
 
 // A registration procedure: an export of a loaded module.
 struct TrialProcedure {
@@ -28,7 +48,7 @@ struct TrialProcedure {
   std::string name;
 };
 
-// Loads the modules' files and calls the procedures in order, in a trial; the same
-// contract as TryLoad. The modules stay loaded in the trial, as they do here. The
-// message of a trial that died ends with notRun: what the caller will not do.
+// Tries calling the procedures in order, in the state the workbench is in. Raises
+// TrialFailure ending with notRun (what the caller will not do) when the trial did
+// not pass; returns at once when trials are off.
 void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::string& notRun);

@@ -34,22 +34,26 @@ void TForm1::LoadPackClick(rtl::TObject*) {
 
 void TForm1::LoadIntoSlot(const std::string& fileName) {
   // Out of the slot before the unload, which may raise after it has finished (a
-  // unit that failed to finalise): the handle is dead either way.
-  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
-  // A trial that dies raises here, a failed load below: the slot stays empty.
-  TryLoad(fileName);
-  LoadedPackage = rtl::LoadPackage(fileName);
+  // unit that failed to finalise): the handle is dead either way. Whatever raises,
+  // the slot stays empty.
+  LoadedPackage = LoadTried(std::exchange(LoadedPackage, 0), fileName);
 }
 
 void TForm1::UnLoadPackClick(rtl::TObject*) {
   // Emptied before the unload, which may raise once it has finished.
-  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
+  if (LoadedPackage != 0) UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::UnLoadPack);
 }
 
 void TForm1::FormClose(rtl::TObject*, toolkit::TCloseAction&) {
   // Emptied first: an unload that raises would otherwise raise again at every
   // further close, and the window could never close.
-  if (LoadedPackage != 0) rtl::UnloadPackage(std::exchange(LoadedPackage, 0));
+  if (LoadedPackage == 0) return;
+  try {
+    UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::Closing);
+  } catch (const TrialFailure& failure) {
+    // The package stays as it is until the end, which closing still reaches.
+    toolkit::Application->ShowException(failure);
+  }
 }
 
 void TForm1::Button1Click(rtl::TObject*) {

@@ -45,9 +45,9 @@ class TForm1 : public toolkit::TForm {
   void Button7Click(rtl::TObject* sender);
   void Button8Click(rtl::TObject* sender);
 
-  // What LoadPack does once a file is chosen: unloads the package in the slot and
-  // empties it, tries the file's code in the trial host, then loads the file into
-  // the slot. Raises when any step fails, and the slot is then empty.
+  // What LoadPack does once a file is chosen: empties the slot, tries unloading its
+  // package and loading the file in the trial host, then does both. Raises when any
+  // step fails, and the slot is then empty.
   void LoadIntoSlot(const std::string& fileName);
   // What "Найти ф-ю регистрации:" does with the name: installs the palette hook;
   // then, when the slot's package exports that name, tries it in the trial host,

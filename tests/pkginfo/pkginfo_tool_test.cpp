@@ -242,7 +242,9 @@ TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
     return count;
   };
   const auto run = RunPkginfo({"--register", Package("faultstray")});
-  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_THAT(run.err, testing::HasSubstr("left 1 process running after the finalisation of unit "
+                                          "FaultStray of package faultstray"));
   // The host ends it just after it has answered.
   for (int waited = 0; strays() > 0 && waited < 100; ++waited) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -30,7 +30,7 @@ using namespace testsupport;
 using Lines = std::vector<std::string>;
 
 rtl::HMODULE RuntimeLibrary() {
-  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
+  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::UnloadPackage));
 }
 
 // The process's mappings, a line each, and the files mapped.

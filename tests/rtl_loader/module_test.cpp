@@ -24,7 +24,7 @@ namespace {
 using namespace testsupport;
 
 rtl::HMODULE RuntimeLibrary() {
-  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::LoadPackage));
+  return rtl::ModuleFromAddress(reinterpret_cast<const void*>(&rtl::UnloadPackage));
 }
 
 TEST(ModuleList, HoldsTheRuntimeLibraryByItsCanonicalPathAndAddressesFindTheirModule) {

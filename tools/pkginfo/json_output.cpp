@@ -100,14 +100,27 @@ std::string RegistrationJson(const RegistrationRun& run) {
   json["procedures"] = std::move(procedures);
   if (run.ended) {
     Json ended = {{"stage", run.ended->stage}};
-    if (!run.ended->signal.empty()) {
-      ended["signal"] = run.ended->signal;
-    } else if (run.ended->exitStatus >= 0) {
-      ended["exitStatus"] = run.ended->exitStatus;
+    const AbnormalEnd& how = *run.ended;
+    if (!how.signal.empty()) {
+      ended["signal"] = how.signal;
+    } else if (how.exitStatus >= 0) {
+      ended["exitStatus"] = how.exitStatus;
+    } else if (how.memoryLimitMiB > 0) {
+      ended["memoryLimitMiB"] = how.memoryLimitMiB;
+    } else if (!how.leftovers.empty()) {
+      ended["leftovers"] = how.leftovers;
+    } else if (!how.changed.empty()) {
+      ended["changed"] = how.changed;
+    } else if (!how.channel.empty()) {
+      ended["channel"] = how.channel;
     } else {
-      ended["timeLimitSeconds"] = run.ended->timeLimitSeconds;
+      ended["timeLimitSeconds"] = how.timeLimitSeconds;
     }
     json["ended"] = std::move(ended);
+  }
+  if (!run.output.empty()) {
+    json["output"] = run.output;
+    if (run.outputCut) json["outputCut"] = true;
   }
   json["ok"] = run.Ok();
   return Line(json);

@@ -14,6 +14,7 @@
 #include "rtl/package.h"
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
+#include "trial/settings.h"
 
 namespace {
 
@@ -234,8 +235,25 @@ void PrintRegistration(const pkginfo::RegistrationRun& run) {
   if (!run.error.empty()) PrintError(run.error);
 }
 
+// What the package's code printed, on stderr and marked as the package's: stdout stays
+// pkginfo's own.
+void PrintOutput(const pkginfo::RegistrationRun& run) {
+  if (run.output.empty()) return;
+  std::string text = run.output;
+  if (text.back() != '\n') text += '\n';
+  std::fflush(stdout);
+  std::fprintf(stderr, "pkginfo: %s: its code printed%s:\n", run.file.c_str(),
+               run.outputCut ? " (the first 64 KiB)" : "");
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    std::fprintf(stderr, "  | %s\n", text.substr(start, end - start).c_str());
+    start = end + 1;
+  }
+}
+
 int Register(const std::string& file, const std::string& procedure, bool asJson) {
   const pkginfo::RegistrationRun run = pkginfo::RunRegistration(file, procedure);
+  if (!asJson) PrintOutput(run);
   if (asJson) {
     PrintLine(pkginfo::RegistrationJson(run));
   } else if (run.package.empty()) {
@@ -254,6 +272,8 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Read once, before any package's code could change the environment.
+  trial::CurrentSettings();
   enum class Mode { Info, Check, Register } mode = Mode::Info;
   bool asJson = false;
   std::vector<std::string> files;

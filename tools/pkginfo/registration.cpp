@@ -1,12 +1,16 @@
 #include "registration.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
 
 #include "rtl/package.h"
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
-#include "trial_client.h"
+#include "trial/client.h"
+#include "trial/settings.h"
 
 namespace pkginfo {
 
@@ -33,13 +37,6 @@ std::vector<std::string> ProceduresOf(const rtl::TPackageRecord& record) {
   return procedures;
 }
 
-// Whether the package had finished loading when its code ended the process.
-bool LoadedBefore(const trial::Stage& stage) {
-  return stage.kind == trial::StageKind::Procedure ||
-         stage.kind == trial::StageKind::UnitFinalization ||
-         stage.kind == trial::StageKind::StaticDestructors;
-}
-
 AbnormalEnd AbnormalEndOf(const trial::Outcome& outcome) {
   AbnormalEnd ended;
   ended.stage = trial::Describe(outcome.stage);
@@ -51,12 +48,34 @@ AbnormalEnd AbnormalEndOf(const trial::Outcome& outcome) {
       ended.exitStatus = outcome.exitStatus;
       break;
     case trial::Outcome::End::TimeLimit:
+    case trial::Outcome::End::Stopped:
       ended.timeLimitSeconds = static_cast<double>(outcome.limit.count()) / 1000.0;
       break;
-    case trial::Outcome::End::Finished:
+    case trial::Outcome::End::MemoryLimit:
+      ended.memoryLimitMiB = outcome.memoryLimitMiB;
+      break;
+    case trial::Outcome::End::Leftovers:
+      ended.leftovers = outcome.leftovers;
+      break;
+    case trial::Outcome::End::Changed:
+      ended.changed = outcome.detail;
+      break;
+    case trial::Outcome::End::Violation:
+    case trial::Outcome::End::HostError:
+      ended.channel = outcome.detail;
+      break;
+    case trial::Outcome::End::Passed:
       break;
   }
   return ended;
+}
+
+// An absolute name, as the loader gives it to the dynamic linker: the trial finds the
+// loaded module by it.
+std::string Absolute(const std::string& file) {
+  if (file.empty() || file.front() == '/') return file;
+  char cwd[PATH_MAX];
+  return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + file : file;
 }
 
 }  // namespace
@@ -82,23 +101,40 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
   if (!record) record.emplace();
   const std::vector<std::string> names =
       procedure.empty() ? ProceduresOf(*record) : std::vector<std::string>{procedure};
-  trial::Request request;
-  request.files = {file};
-  request.unload = true;
-  for (const std::string& name : names) request.procedures.push_back({0, name});
+  // Loaded, run and unloaded as the workbench would: one trial, which the trial
+  // host's shadow does not take, since nothing follows it.
+  const std::string path = Absolute(file);
+  trial::Action calls{trial::Action::Type::Run, {}, {}, {}};
+  for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
+  trial::TryRequest request;
+  request.actions = {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}},
+                     calls, trial::Action{trial::Action::Type::Close, {}, {}, {}}};
+  const trial::Settings& settings = trial::CurrentSettings();
+  request.timeLimit = settings.timeLimit;
+  request.settle = settings.settle;
+  request.memoryLimitMiB = settings.memoryLimitMiB;
+  request.commit = false;
+  if (!settings.error.empty()) {
+    run.error = settings.error;
+    return run;
+  }
 
   trial::Outcome outcome;
   try {
-    outcome = trial::Host::Shared().Run(request, trial::TimeLimit());
+    outcome = trial::Host::Shared().Try(request);
   } catch (const std::runtime_error& e) {
     run.error = file + ": cannot run the package: " + e.what();
     return run;
   }
-  if (!outcome.loadError.empty()) {
-    run.error = outcome.loadError;
+  run.output = outcome.output;
+  run.outputCut = outcome.outputCut;
+  // Where it stopped: the load (0), the procedures (1) or the unload (2).
+  const std::uint32_t stoppedIn = outcome.Passed() ? outcome.actionsDone - 1 : outcome.failedAction;
+  if (outcome.Passed() && stoppedIn == 0 && !outcome.raised.empty()) {
+    run.error = outcome.raised;
     return run;
   }
-  if (!outcome.Died() || LoadedBefore(outcome.stage)) run.package = record->name;
+  if (stoppedIn > 0) run.package = record->name;
   for (const trial::ProcedureRun& ran : outcome.procedures) {
     if (ran.missing) {
       run.error =
@@ -110,13 +146,13 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
       into.calls.push_back(RegisteredPage{registration.page, registration.classes});
     }
   }
-  if (outcome.Died()) {
+  if (!outcome.Passed()) {
     run.error = outcome.Failure(file);
     run.ended = AbnormalEndOf(outcome);
-  } else if (run.error.empty()) {
+  } else if (run.error.empty() && stoppedIn == 2) {
     // Finalisation is part of a package's life too: a unit that cannot finalise
     // would fail the workbench's unload just the same.
-    run.error = outcome.unloadError;
+    run.error = outcome.raised;
   }
   return run;
 }

@@ -5,6 +5,7 @@
 // it happens in a child of the trial host, so that a package that crashes, exits or
 // hangs is reported, not fatal: pkginfo itself never loads the package.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,12 +23,16 @@ struct ProcedureRun {
   std::string error;                  // the exception's message; empty when it returned
 };
 
-// How the package's code ended the process it ran in, when it did.
+// How the package's code ended its trial, when it did not pass: one of these is set.
 struct AbnormalEnd {
-  std::string stage;            // "the initialisation of unit Main of package demo"
-  std::string signal;           // "SIGSEGV": it died of that signal
-  int exitStatus = -1;          // it exited with that status
-  double timeLimitSeconds = 0;  // it overran that limit and was killed
+  std::string stage;                   // "the initialisation of unit Main of package demo"
+  std::string signal;                  // "SIGSEGV": it died of that signal
+  int exitStatus = -1;                 // it exited with that status
+  double timeLimitSeconds = 0;         // it overran that limit and was killed
+  std::uint64_t memoryLimitMiB = 0;    // it ran out of that much memory
+  std::vector<std::string> leftovers;  // it left these behind when it was unloaded
+  std::string changed;                 // its file changed: how
+  std::string channel;                 // it broke its channel to the trial host: how
 };
 
 struct RegistrationRun {
@@ -38,6 +43,8 @@ struct RegistrationRun {
   std::string error;
   std::vector<ProcedureRun> procedures;
   std::optional<AbnormalEnd> ended;
+  std::string output;      // what the package's code printed, kept apart from pkginfo's own
+  bool outputCut = false;  // it printed more than was kept
   bool Ok() const;
 };
 

@@ -336,11 +336,28 @@ FileIdentity IdentityOf(const struct stat& st) {
 
 }  // namespace
 
-std::optional<FileIdentity> IdentityOfFile(const std::string& fileName) {
+}  // namespace rtl::detail
+
+namespace rtl {
+
+std::optional<TFileIdentity> IdentityOfFile(const std::string& fileName) {
   struct stat st {};
   if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return IdentityOf(st);
+  return detail::IdentityOf(st);
 }
+
+std::string FileChange(const TFileIdentity& then, const std::optional<TFileIdentity>& now) {
+  if (!now) return "it is gone";
+  if (now->device != then.device || now->inode != then.inode) {
+    return "another file has taken its place";
+  }
+  if (*now != then) return "it was written to";
+  return {};
+}
+
+}  // namespace rtl
+
+namespace rtl::detail {
 
 PackageFile ReadPackageFile(const std::string& fileName, ElfCheck check) {
   try {

@@ -55,18 +55,7 @@ enum class ElfCheck {
 // expected 62)", "program header table extends past the end of the file", ...).
 std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check);
 
-// What tells one content of a file from another: writing to the file, cutting it
-// short or putting another file in its place changes at least one of these.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;  // nanoseconds
-  std::int64_t changed = 0;   // nanoseconds, of the inode
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
-// The identity of the regular file at that path; nothing for anything else.
-std::optional<FileIdentity> IdentityOfFile(const std::string& fileName);
+using FileIdentity = TFileIdentity;
 
 struct PackageFile {
   FileIdentity identity;  // of the file as it was read

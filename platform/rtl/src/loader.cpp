@@ -188,7 +188,8 @@ std::optional<std::string> Release(const std::vector<HMODULE>& modules) {
   return failure;
 }
 
-HMODULE LoadFile(const std::string& fileName, const std::string& wanted);
+HMODULE LoadFile(const std::string& fileName, const std::string& wanted,
+                 const TFileIdentity* tried = nullptr);
 
 // The records of the package files read before, by the identity of each file as it
 // was read, the latest first. Loading a package again while its file is unchanged
@@ -240,10 +241,18 @@ CheckedFiles& Checked() {
 // required package is looked for. Never hand dlopen a file the reader refused: a
 // truncated file is mapped all the same and the process dies of SIGBUS when the
 // dynamic linker touches the missing pages.
-Record ReadRecord(const std::string& fileName, const std::string& wanted) {
+Record ReadRecord(const std::string& fileName, const std::string& wanted,
+                  const TFileIdentity* tried = nullptr) {
   if (fileName.empty()) throw Exception("LoadPackage: no file name given");
   Record record;
-  if (const auto identity = detail::IdentityOfFile(fileName)) record = Checked().Find(*identity);
+  const auto identity = IdentityOfFile(fileName);
+  if (tried != nullptr) {
+    if (const std::string change = FileChange(*tried, identity); !change.empty()) {
+      throw Exception("%s: the file has changed since its code was tried (%s); load it again",
+                      {fileName, change});
+    }
+  }
+  if (identity) record = Checked().Find(*identity);
   if (!record) {
     detail::PackageFile file = detail::ReadPackageFile(fileName, detail::ElfCheck::Loading);
     if (!file.record) {
@@ -355,12 +364,20 @@ class PendingLoad {
 
   // Maps the file, which runs its static constructors. RTLD_NOW: a symbol that cannot
   // be bound fails the load here, instead of ending the process at its first call.
-  void Open() {
+  // A file held to the identity its code was tried with must still have it after the
+  // mapping: unchanged before and after, it is the file that was mapped.
+  void Open(const TFileIdentity* tried) {
     EnterStage(TPackageStage::StaticConstructors, package_->record->name);
     package_->handle = dlopen(package_->path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (package_->handle == nullptr) {
       const char* error = dlerror();
       throw Exception("%s: %s", {fileName_, error ? error : "dlopen failed"});
+    }
+    if (tried == nullptr) return;
+    if (const std::string change = FileChange(*tried, IdentityOfFile(package_->path));
+        !change.empty()) {
+      throw Exception("%s: the file changed while it was being loaded (%s); load it again",
+                      {fileName_, change});
     }
   }
 
@@ -440,24 +457,25 @@ class PendingLoad {
   std::size_t initialised_ = 0;             // units whose initialisation has returned
 };
 
-HMODULE LoadNew(const std::string& fileName, Record record) {
+HMODULE LoadNew(const std::string& fileName, Record record, const TFileIdentity* tried) {
   const LoadingName loading(record->name);
   PendingLoad load(fileName, std::move(record));
   load.AcquireRequired();
-  load.Open();
+  load.Open(tried);
   load.FindModuleAndUnits();
   load.InitialiseUnits();
   return load.Commit();
 }
 
 // LoadPackage; a file found for a required package must hold the package wanted.
-HMODULE LoadFile(const std::string& fileName, const std::string& wanted) {
-  Record record = ReadRecord(fileName, wanted);
+HMODULE LoadFile(const std::string& fileName, const std::string& wanted,
+                 const TFileIdentity* tried) {
+  Record record = ReadRecord(fileName, wanted, tried);
   RefuseCycle(fileName, record->name);
   if (const auto registered = FindRegisteredPackage(record->name)) {
     return Reuse(fileName, std::move(record), *registered);
   }
-  return LoadNew(fileName, std::move(record));
+  return LoadNew(fileName, std::move(record), tried);
 }
 
 }  // namespace
@@ -473,6 +491,10 @@ void* LoadedPackageHandle(HMODULE module) {
 
 HMODULE LoadPackage(const std::string& fileName) {
   return LoadFile(fileName, {});
+}
+
+HMODULE LoadPackage(const std::string& fileName, const TFileIdentity& tried) {
+  return LoadFile(fileName, {}, &tried);
 }
 
 void UnloadPackage(HMODULE module) {

@@ -52,8 +52,8 @@ std::string RequiredPackageNotFound(const std::string& name, const TRequiredPack
 std::string RuntimeLibraryDirectory() {
   // Looked up once: the run-time library is never unloaded, so it never moves.
   static const std::string directory = [] {
-    const auto object =
-        detail::FindMappedObject(ModuleFromAddress(reinterpret_cast<const void*>(&LoadPackage)));
+    const auto object = detail::FindMappedObject(
+        ModuleFromAddress(reinterpret_cast<const void*>(&RuntimeLibraryDirectory)));
     if (!object) return std::string();
     const std::string path = detail::MappedObjectPath(*object);
     const auto slash = path.rfind('/');

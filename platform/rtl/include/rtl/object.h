@@ -124,23 +124,26 @@ void InvokeMethod(const TMethod& method, A... args) {
 }
 
 // Inside a class body: declares the class descriptor.
-#define RTL_CLASS(Self, Parent)                                    \
- public:                                                           \
-  using inherited = Parent;                                        \
-  static ::rtl::TClass StaticClass();                              \
-  ::rtl::TClass ClassType() const override { return StaticClass(); }
+#define RTL_CLASS(Self, Parent)              \
+ public:                                     \
+  using inherited = Parent;                  \
+  static ::rtl::TClass StaticClass();        \
+  ::rtl::TClass ClassType() const override { \
+    return StaticClass();                    \
+  }
 
 // In one source file of the module that defines the class: the descriptor with its
 // published methods, e.g.
 //   RTL_DEFINE_CLASS(TForm1, RTL_PUBLISH(TForm1, Button1Click), ...)
 #define RTL_PUBLISH(Self, Method) ::rtl::Publish<&Self::Method>(#Method)
-#define RTL_DEFINE_CLASS(Self, ...)                                                       \
-  ::rtl::TClass Self::StaticClass() {                                                     \
-    static const ::rtl::TPublishedMethod methods[] = {__VA_ARGS__ __VA_OPT__(, )::rtl::TPublishedMethod{}}; \
-    static const ::rtl::TClassInfo info{#Self, Self::inherited::StaticClass(), methods,     \
-                                        sizeof(methods) / sizeof(methods[0]) - 1,         \
-                                        ::rtl::detail::Factory<Self>()};                  \
-    return &info;                                                                         \
+#define RTL_DEFINE_CLASS(Self, ...)                                                     \
+  ::rtl::TClass Self::StaticClass() {                                                   \
+    static const ::rtl::TPublishedMethod methods[] = {                                  \
+        __VA_ARGS__ __VA_OPT__(, )::rtl::TPublishedMethod{}};                           \
+    static const ::rtl::TClassInfo info{#Self, Self::inherited::StaticClass(), methods, \
+                                        sizeof(methods) / sizeof(methods[0]) - 1,       \
+                                        ::rtl::detail::Factory<Self>()};                \
+    return &info;                                                                       \
   }
 
 // The class registry: by exact name (case and blanks count), constant time.

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "rtl/export.h"
+#include "rtl/package_file.h"
 #include "rtl/types.h"
 
 namespace rtl {
@@ -55,6 +56,12 @@ extern RTL_API TPackageStageProc PackageStageProc;
 // reference. A failed load leaves the process as before and raises Exception
 // naming the file and the reason.
 RTL_API HMODULE LoadPackage(const std::string& fileName);
+// The same, for a file whose code was tried while it had the identity `tried`
+// (rtl/package_file.h): a file that is no longer that file is refused before any of
+// its code runs, and one that changes while it is being mapped is let go again before
+// its units are initialised. Only this file is held to it, not the packages it
+// requires.
+RTL_API HMODULE LoadPackage(const std::string& fileName, const TFileIdentity& tried);
 // Finalises the units in reverse order, unregisters the module's classes, removes
 // it from the module list, closes it and releases the packages it required.
 RTL_API void UnloadPackage(HMODULE module);

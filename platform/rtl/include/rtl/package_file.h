@@ -41,6 +41,23 @@ struct TPackageRecord {
   friend bool operator==(const TPackageRecord&, const TPackageRecord&) = default;
 };
 
+// What tells one content of a file from another: writing to the file, cutting it
+// short or putting another file in its place changes at least one of these.
+struct TFileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
+  std::int64_t changed = 0;   // nanoseconds, of the inode
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+// The identity of the regular file at that path; nothing for anything else.
+RTL_API std::optional<TFileIdentity> IdentityOfFile(const std::string& fileName);
+// How the file changed since it had the identity `then`, as the end of a sentence
+// ("another file has taken its place", "it was written to", "it is gone"); empty
+// when `now` is the same.
+RTL_API std::string FileChange(const TFileIdentity& then, const std::optional<TFileIdentity>& now);
+
 // How much of the file ReadPackageFile checks.
 enum class TFileCheck {
   Complete,  // every header, segment and section inside the file

@@ -21,17 +21,19 @@
 
 // Adds one entry to the package's export table: an export name that need not be a
 // valid ELF symbol name (it may hold '@' and '$'), and the symbol that implements it.
-#define RTL_PACKAGE_EXPORT(exportName, symbol)                  \
-  __asm__(".pushsection .note.rtlpkg,\"a\",@note\n"             \
-          " .balign 4\n"                                        \
-          " .long 7\n"                                          \
-          " .long 2f-1f\n"                                      \
-          " .long 2\n"                                          \
-          " .asciz \"RTLPKG\"\n"                                \
-          " .balign 4\n"                                        \
-          "1: .ascii \"" exportName "\\0" symbol "\"\n"         \
-          "2: .balign 4\n"                                      \
-          " .popsection")
+#define RTL_PACKAGE_EXPORT(exportName, symbol)  \
+  __asm__(                                      \
+      ".pushsection .note.rtlpkg,\"a\",@note\n" \
+      " .balign 4\n"                            \
+      " .long 7\n"                              \
+      " .long 2f-1f\n"                          \
+      " .long 2\n"                              \
+      " .asciz \"RTLPKG\"\n"                    \
+      " .balign 4\n"                            \
+      "1: .ascii \"" exportName "\\0" symbol    \
+      "\"\n"                                    \
+      "2: .balign 4\n"                          \
+      " .popsection")
 
 // Unit initialisation and finalisation, run by the loader in unit order (and in
 // reverse order for finalisation). An exception from an initialisation fails the
@@ -40,6 +42,6 @@
 #define RTL_UNIT_FINALIZATION(Unit) RTL_PACKAGE_SYMBOL void rtl_unit_fini_##Unit()
 
 // A unit's registration procedure, exported as "@" Unit "@Register$qqrv".
-#define RTL_UNIT_REGISTER(Unit)                                                        \
-  RTL_PACKAGE_EXPORT("@" #Unit "@Register$qqrv", "rtl_unit_register_" #Unit);          \
+#define RTL_UNIT_REGISTER(Unit)                                               \
+  RTL_PACKAGE_EXPORT("@" #Unit "@Register$qqrv", "rtl_unit_register_" #Unit); \
   RTL_PACKAGE_SYMBOL void rtl_unit_register_##Unit()

@@ -20,7 +20,8 @@ class ShortString {
   static constexpr std::size_t MaxLength = 255;
 
   ShortString() = default;
-  ShortString(std::string_view text) : length_(static_cast<std::uint8_t>(std::min(text.size(), MaxLength))) {
+  ShortString(std::string_view text)
+      : length_(static_cast<std::uint8_t>(std::min(text.size(), MaxLength))) {
     std::memcpy(data_, text.data(), length_);
   }
   ShortString(const char* text) : ShortString(std::string_view(text ? text : "")) {}

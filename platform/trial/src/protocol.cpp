@@ -1,0 +1,424 @@
+#include "trial/protocol.h"
+
+#include <signal.h>
+
+#include <cstring>
+
+namespace trial {
+
+using wire::DecodeError;
+using wire::Reader;
+using wire::Writer;
+
+// --- texts -------------------------------------------------------------------
+
+std::string Describe(const Stage& stage) {
+  switch (stage.kind) {
+    case StageKind::Starting:
+      return "its start, before any package's code";
+    case StageKind::StaticConstructors:
+      return "the static constructors of package " + stage.package;
+    case StageKind::UnitInitialization:
+      return "the initialisation of unit " + stage.name + " of package " + stage.package;
+    case StageKind::UnitFinalization:
+      return "the finalisation of unit " + stage.name + " of package " + stage.package;
+    case StageKind::StaticDestructors:
+      return "the static destructors of package " + stage.package;
+    case StageKind::Procedure:
+      return "procedure " + stage.name;
+    case StageKind::Events:
+      return "the event loop after " + stage.name;
+  }
+  return "an unknown stage";
+}
+
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation != nullptr ? "SIG" + std::string(abbreviation) : std::to_string(signal);
+}
+
+std::string SecondsText(std::chrono::milliseconds ms) {
+  std::string text = std::to_string(ms.count() / 1000);
+  if (const auto fraction = ms.count() % 1000; fraction != 0) {
+    std::string digits = std::to_string(1000 + fraction).substr(1);
+    while (digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  return text;
+}
+
+namespace {
+
+// "1 thread running", "an alarm pending" -> "1 thread running and an alarm pending".
+std::string JoinLeftovers(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Outcome::How() const {
+  switch (end) {
+    case End::Passed:
+      return "passed";
+    case End::Signal: {
+      std::string text = "died of signal " + SignalName(signal);
+      if (const char* description = sigdescr_np(signal))
+        text += " (" + std::string(description) + ")";
+      return text;
+    }
+    case End::Exit:
+      return "exited with status " + std::to_string(exitStatus);
+    case End::TimeLimit:
+      return "overran its time limit of " + SecondsText(limit) + " s";
+    case End::MemoryLimit:
+      return "ran out of its memory limit of " + std::to_string(memoryLimitMiB) + " MiB";
+    case End::Leftovers:
+      return "left " + JoinLeftovers(leftovers);
+    case End::Changed:
+      return "found " + detail;
+    case End::Stopped:
+      return "was stopped";
+    case End::Violation:
+      return "broke its channel to the trial host (" + detail + ")";
+    case End::HostError:
+      return "could not be made: " + detail;
+  }
+  return "ended in an unknown way";
+}
+
+std::string Outcome::Failure(const std::string& file) const {
+  std::string text = file + ": the trial run " + How();
+  if (end == End::HostError) return text;
+  text += (end == End::Leftovers ? " after " : " in ") + Describe(stage);
+  if (stage.replay) text += ", while the trial host rebuilt the workbench's package state";
+  return text;
+}
+
+bool Allows(const Outcome& outcome, std::size_t action) {
+  return action < (outcome.Passed() ? outcome.actionsDone : outcome.failedAction);
+}
+
+namespace {
+
+bool Unloads(const Action& action) {
+  return action.type == Action::Type::Unload || action.type == Action::Type::Close;
+}
+
+}  // namespace
+
+std::vector<Action> Taken(const std::vector<Action>& tried, const Outcome& outcome) {
+  std::vector<Action> taken;
+  for (std::size_t i = 0; i < tried.size() && Allows(outcome, i); ++i) taken.push_back(tried[i]);
+  if (!outcome.Passed() && outcome.failedAction < tried.size() &&
+      Unloads(tried[outcome.failedAction])) {
+    taken.push_back(Action{Action::Type::Condemn, {}, {}, {}});
+  }
+  return taken;
+}
+
+std::uint32_t FailedActionAfterAll(const std::vector<Action>& tried) {
+  for (std::size_t i = tried.size(); i-- > 0;) {
+    if (tried[i].type == Action::Type::Load || tried[i].type == Action::Type::Run) {
+      return static_cast<std::uint32_t>(i);
+    }
+  }
+  return static_cast<std::uint32_t>(tried.size());
+}
+
+// --- fields ------------------------------------------------------------------
+
+namespace {
+
+void Put(Writer& out, const std::optional<rtl::TFileIdentity>& identity) {
+  const rtl::TFileIdentity none;
+  const rtl::TFileIdentity& i = identity ? *identity : none;
+  out.Bool(identity.has_value())
+      .U64(i.device)
+      .U64(i.inode)
+      .U64(i.size)
+      .I64(i.modified)
+      .I64(i.changed);
+}
+
+void Get(Reader& in, std::optional<rtl::TFileIdentity>& identity) {
+  const bool present = in.Bool();
+  rtl::TFileIdentity i;
+  i.device = in.U64();
+  i.inode = in.U64();
+  i.size = in.U64();
+  i.modified = in.I64();
+  i.changed = in.I64();
+  if (present) identity = i;
+}
+
+void Put(Writer& out, const Action& action) {
+  out.U8(static_cast<std::uint8_t>(action.type)).Text(action.file);
+  Put(out, action.identity);
+  out.U32(static_cast<std::uint32_t>(action.calls.size()));
+  for (const Call& call : action.calls) out.Text(call.file).Text(call.name);
+}
+
+void Get(Reader& in, Action& action) {
+  const std::uint8_t type = in.U8();
+  if (type > static_cast<std::uint8_t>(Action::Type::Condemn)) {
+    throw DecodeError("an action of unknown type " + std::to_string(type));
+  }
+  action.type = static_cast<Action::Type>(type);
+  action.file = in.Text();
+  Get(in, action.identity);
+  action.calls.resize(in.Count(8));
+  for (Call& call : action.calls) {
+    call.file = in.Text();
+    call.name = in.Text();
+  }
+}
+
+void PutActions(Writer& out, const std::vector<Action>& actions) {
+  out.U32(static_cast<std::uint32_t>(actions.size()));
+  for (const Action& action : actions) Put(out, action);
+}
+
+std::vector<Action> GetActions(Reader& in) {
+  // The smallest action: its type, an empty file, the identity and no calls.
+  std::vector<Action> actions(in.Count(1 + 4 + 41 + 4));
+  for (Action& action : actions) Get(in, action);
+  return actions;
+}
+
+void Put(Writer& out, const Stage& stage) {
+  out.U8(static_cast<std::uint8_t>(stage.kind)).Text(stage.package).Text(stage.name);
+  out.Bool(stage.replay);
+}
+
+void Get(Reader& in, Stage& stage) {
+  const std::uint8_t kind = in.U8();
+  if (kind > static_cast<std::uint8_t>(StageKind::Events)) {
+    throw DecodeError("a stage of unknown kind " + std::to_string(kind));
+  }
+  stage.kind = static_cast<StageKind>(kind);
+  stage.package = in.Text();
+  stage.name = in.Text();
+  stage.replay = in.Bool();
+}
+
+void Put(Writer& out, const Registration& registration) {
+  out.Text(registration.page).Texts(registration.classes);
+}
+
+void Get(Reader& in, Registration& registration) {
+  registration.page = in.Text();
+  registration.classes = in.Texts();
+}
+
+template <typename T, typename Fill>
+T DecodeWith(const wire::Frame& frame, Fill fill) {
+  Reader in(frame.body);
+  T value;
+  fill(in, value);
+  in.End();
+  return value;
+}
+
+template <typename Fill>
+std::string EncodeWith(Kind kind, std::uint64_t id, Fill fill) {
+  Writer out;
+  fill(out);
+  return out.Frame(static_cast<std::uint8_t>(kind), id);
+}
+
+}  // namespace
+
+// --- bodies ------------------------------------------------------------------
+
+std::string Encode(Kind kind, std::uint64_t id, const TryRequest& request) {
+  return EncodeWith(kind, id, [&](Writer& out) {
+    PutActions(out, request.actions);
+    out.U64(static_cast<std::uint64_t>(request.timeLimit.count()))
+        .U64(static_cast<std::uint64_t>(request.settle.count()))
+        .U64(request.memoryLimitMiB)
+        .Bool(request.commit);
+  });
+}
+
+template <>
+TryRequest Decode<TryRequest>(const wire::Frame& frame) {
+  return DecodeWith<TryRequest>(frame, [](Reader& in, TryRequest& request) {
+    request.actions = GetActions(in);
+    request.timeLimit = std::chrono::milliseconds(in.U64());
+    request.settle = std::chrono::milliseconds(in.U64());
+    request.memoryLimitMiB = in.U64();
+    request.commit = in.Bool();
+  });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const Stage& stage) {
+  return EncodeWith(kind, id, [&](Writer& out) { Put(out, stage); });
+}
+
+template <>
+Stage Decode<Stage>(const wire::Frame& frame) {
+  return DecodeWith<Stage>(frame, [](Reader& in, Stage& stage) { Get(in, stage); });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const Registration& registration) {
+  return EncodeWith(kind, id, [&](Writer& out) { Put(out, registration); });
+}
+
+template <>
+Registration Decode<Registration>(const wire::Frame& frame) {
+  return DecodeWith<Registration>(frame, [](Reader& in, Registration& r) { Get(in, r); });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const ActionRaised& raised) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.Text(raised.message).Bool(raised.missing); });
+}
+
+template <>
+ActionRaised Decode<ActionRaised>(const wire::Frame& frame) {
+  return DecodeWith<ActionRaised>(frame, [](Reader& in, ActionRaised& raised) {
+    raised.message = in.Text();
+    raised.missing = in.Bool();
+  });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const Leftovers& left) {
+  return EncodeWith(kind, id, [&](Writer& out) {
+    out.Texts(left.items);
+    Put(out, left.stage);
+  });
+}
+
+template <>
+Leftovers Decode<Leftovers>(const wire::Frame& frame) {
+  return DecodeWith<Leftovers>(frame, [](Reader& in, Leftovers& left) {
+    left.items = in.Texts();
+    Get(in, left.stage);
+  });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const ChildDone& done) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.U32(done.actionsDone); });
+}
+
+template <>
+ChildDone Decode<ChildDone>(const wire::Frame& frame) {
+  return DecodeWith<ChildDone>(frame,
+                               [](Reader& in, ChildDone& done) { done.actionsDone = in.U32(); });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const CommitRequest& commit) {
+  return EncodeWith(kind, id, [&](Writer& out) { PutActions(out, commit.actions); });
+}
+
+template <>
+CommitRequest Decode<CommitRequest>(const wire::Frame& frame) {
+  return DecodeWith<CommitRequest>(
+      frame, [](Reader& in, CommitRequest& commit) { commit.actions = GetActions(in); });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const ShadowState& state) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.U32(state.threads).Text(state.error); });
+}
+
+template <>
+ShadowState Decode<ShadowState>(const wire::Frame& frame) {
+  return DecodeWith<ShadowState>(frame, [](Reader& in, ShadowState& state) {
+    state.threads = in.U32();
+    state.error = in.Text();
+  });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const HostHello& hello) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.U64(hello.pid).Text(hello.isolation); });
+}
+
+template <>
+HostHello Decode<HostHello>(const wire::Frame& frame) {
+  return DecodeWith<HostHello>(frame, [](Reader& in, HostHello& hello) {
+    hello.pid = in.U64();
+    hello.isolation = in.Text();
+  });
+}
+
+std::string Encode(Kind kind, std::uint64_t id, const Outcome& outcome) {
+  return EncodeWith(kind, id, [&](Writer& out) {
+    out.U8(static_cast<std::uint8_t>(outcome.end))
+        .U32(static_cast<std::uint32_t>(outcome.signal))
+        .U32(static_cast<std::uint32_t>(outcome.exitStatus))
+        .U64(static_cast<std::uint64_t>(outcome.limit.count()))
+        .U64(outcome.memoryLimitMiB);
+    Put(out, outcome.stage);
+    out.U32(outcome.actionsDone).U32(outcome.failedAction).Text(outcome.raised);
+    out.U32(static_cast<std::uint32_t>(outcome.procedures.size()));
+    for (const ProcedureRun& run : outcome.procedures) {
+      out.Text(run.name).Text(run.error).Bool(run.missing);
+      out.U32(static_cast<std::uint32_t>(run.registrations.size()));
+      for (const Registration& registration : run.registrations) Put(out, registration);
+    }
+    out.Texts(outcome.leftovers).Text(outcome.detail).Text(outcome.output).Bool(outcome.outputCut);
+    out.Text(outcome.isolation);
+  });
+}
+
+template <>
+Outcome Decode<Outcome>(const wire::Frame& frame) {
+  return DecodeWith<Outcome>(frame, [](Reader& in, Outcome& outcome) {
+    const std::uint8_t end = in.U8();
+    if (end > static_cast<std::uint8_t>(Outcome::End::HostError)) {
+      throw DecodeError("an outcome of unknown kind " + std::to_string(end));
+    }
+    outcome.end = static_cast<Outcome::End>(end);
+    outcome.signal = static_cast<std::int32_t>(in.U32());
+    outcome.exitStatus = static_cast<std::int32_t>(in.U32());
+    outcome.limit = std::chrono::milliseconds(in.U64());
+    outcome.memoryLimitMiB = in.U64();
+    Get(in, outcome.stage);
+    outcome.actionsDone = in.U32();
+    outcome.failedAction = in.U32();
+    outcome.raised = in.Text();
+    outcome.procedures.resize(in.Count(4 + 4 + 1 + 4));
+    for (ProcedureRun& run : outcome.procedures) {
+      run.name = in.Text();
+      run.error = in.Text();
+      run.missing = in.Bool();
+      run.registrations.resize(in.Count(4 + 4));
+      for (Registration& registration : run.registrations) Get(in, registration);
+    }
+    outcome.leftovers = in.Texts();
+    outcome.detail = in.Text();
+    outcome.output = in.Text();
+    outcome.outputCut = in.Bool();
+    outcome.isolation = in.Text();
+  });
+}
+
+std::string EncodeText(Kind kind, std::uint64_t id, const std::string& text) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.Text(text); });
+}
+
+std::string DecodeText(const wire::Frame& frame) {
+  return DecodeWith<std::string>(frame, [](Reader& in, std::string& text) { text = in.Text(); });
+}
+
+std::string EncodeNumber(Kind kind, std::uint64_t id, std::uint64_t number) {
+  return EncodeWith(kind, id, [&](Writer& out) { out.U64(number); });
+}
+
+std::uint64_t DecodeNumber(const wire::Frame& frame) {
+  return DecodeWith<std::uint64_t>(frame, [](Reader& in, std::uint64_t& n) { n = in.U64(); });
+}
+
+std::string EncodeEmpty(Kind kind, std::uint64_t id) {
+  return Writer().Frame(static_cast<std::uint8_t>(kind), id);
+}
+
+void DecodeEmpty(const wire::Frame& frame) {
+  Reader(frame.body).End();
+}
+
+}  // namespace trial
