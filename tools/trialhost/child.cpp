@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <string>
 #include <utility>
@@ -46,7 +47,10 @@ class PipeReporter final : public Reporter {
   bool Lost() const noexcept { return lost_; }
   void Entered(const trial::Stage& stage) override {
     Send(trial::Encode(trial::Kind::Entered, nonce_, stage));
+    if (stage.kind == trial::StageKind::StaticDestructors && beforeUnmap_) beforeUnmap_();
   }
+  // Called as a package is about to be unmapped, its finalisations done.
+  void BeforeUnmap(std::function<void()> check) { beforeUnmap_ = std::move(check); }
   void Registered(const trial::Registration& registration) override {
     Send(trial::Encode(trial::Kind::Registered, nonce_, registration));
   }
@@ -68,6 +72,7 @@ class PipeReporter final : public Reporter {
   std::uint64_t nonce_;
   std::pair<dev_t, ino_t> pipe_{};
   bool lost_ = false;
+  std::function<void()> beforeUnmap_;
 };
 
 PipeReporter* reporter = nullptr;
@@ -137,11 +142,14 @@ bool Unloads(const trial::Action& action) {
 }
 
 // After an unload: anything left that was not there before the trial ends it.
-void CheckLeftovers(const Session& session, const Snapshot& before) {
-  const std::vector<std::string> left = before.LeftSince();
+void Refuse(const Session& session, const std::vector<std::string>& left) {
   if (left.empty()) return;
   reporter->Left(left, session.LastUnloadStage());
   End();
+}
+
+void CheckLeftovers(const Session& session, const Snapshot& before) {
+  Refuse(session, before.LeftSince());
 }
 
 }  // namespace
@@ -175,6 +183,10 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   session.WarmUp();
   // What is there before the actions: nothing runs between now and the request.
   const Snapshot before = Snapshot::Take();
+  WatchQtObjects();
+  // A thread still running once the finalisations are done runs code about to be
+  // unmapped: told now, before it dies of it.
+  pipe.BeforeUnmap([&] { Refuse(session, before.ThreadsLeft()); });
   pipe.Send(trial::EncodeEmpty(trial::Kind::Ready, nonce));
 
   const trial::TryRequest request = ReadRequest();

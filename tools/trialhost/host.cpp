@@ -132,6 +132,8 @@ struct Trial {
   std::uint32_t action = 0;           // the action the child is in
   bool done = false;
   bool outOfMemory = false;
+  trial::Stage outOfMemoryIn;  // where it ran out
+  std::uint32_t outOfMemoryAction = 0;
 };
 
 struct Shadow {
@@ -588,6 +590,10 @@ void Host::OnTrialReport(const wire::Frame& frame) {
     }
     case Kind::OutOfMemory:
       trial::DecodeEmpty(frame);
+      if (!trial.outOfMemory) {
+        trial.outOfMemoryIn = outcome.stage;
+        trial.outOfMemoryAction = trial.action;
+      }
       trial.outOfMemory = true;
       break;
     case Kind::Changed:
@@ -660,10 +666,13 @@ void Host::Finish() {
   }
   if (trial.ended) {
     outcome.end = *trial.ended;
+  } else if (trial.outOfMemory) {
+    // Whatever the package made of it: the workbench has no limit to stop it there.
+    outcome.end = Outcome::End::MemoryLimit;
+    outcome.stage = trial.outOfMemoryIn;
+    trial.action = trial.outOfMemoryAction;
   } else if (trial.done && exitedZero) {
     outcome.end = Outcome::End::Passed;
-  } else if (trial.outOfMemory) {
-    outcome.end = Outcome::End::MemoryLimit;
   } else if (WIFSIGNALED(status)) {
     outcome.end = Outcome::End::Signal;
     outcome.signal = WTERMSIG(status);

@@ -20,6 +20,11 @@
 
 #ifdef WB_TRIAL_HOST_TOOLKIT
 #include <QAbstractEventDispatcher>
+#include <QObject>
+#include <mutex>
+
+// Qt's table of hooks for debugging tools (qhooks_p.h), exported for them.
+extern Q_CORE_EXPORT quintptr qtHookData[];
 #endif
 
 namespace trialhost {
@@ -62,6 +67,50 @@ std::set<int> QtTimers() {
 #endif
   return timers;
 }
+
+#ifdef WB_TRIAL_HOST_TOOLKIT
+// Qt keeps timers of its own, some started the first time package code uses
+// something of Qt's (a pixmap cache, a font cache): a new timer is the package's only
+// when it belongs to an object made while package code ran that is of a class of a
+// package, or a timer made for a callback (QTimer, QSingleShotTimer). Qt tells a
+// tool of every object it makes and frees through its hooks for debuggers.
+std::mutex watchedLock;
+std::set<QObject*>& Watched() {
+  static auto* watched = new std::set<QObject*>();
+  return *watched;
+}
+
+void Made(QObject* object) {
+  const std::lock_guard<std::mutex> lock(watchedLock);
+  Watched().insert(object);
+}
+
+void Freed(QObject* object) {
+  const std::lock_guard<std::mutex> lock(watchedLock);
+  Watched().erase(object);
+}
+
+bool PackagesTimer(QObject* object) {
+  // Its class's virtual table is read, not called: it may be in code unmapped now.
+  Dl_info info;
+  if (dladdr(*reinterpret_cast<void* const*>(object), &info) == 0) return true;
+  const char* name = object->metaObject()->className();
+  return std::strcmp(name, "QTimer") == 0 || std::strcmp(name, "QSingleShotTimer") == 0;
+}
+
+std::size_t PackageTimersAmong(const std::set<int>& timers) {
+  if (timers.empty()) return 0;
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  const std::lock_guard<std::mutex> lock(watchedLock);
+  std::size_t count = 0;
+  for (QObject* object : Watched()) {
+    for (const auto& timer : dispatcher->registeredTimers(object)) {
+      if (timers.count(timer.timerId) > 0 && PackagesTimer(object)) ++count;
+    }
+  }
+  return count;
+}
+#endif
 
 // The kernel lists a process's POSIX timers here when it can (a kernel built for
 // checkpointing); nothing is seen otherwise.
@@ -183,8 +232,17 @@ Snapshot Snapshot::Take() {
   return snapshot;
 }
 
-std::vector<std::string> Snapshot::LeftSince() const {
-  std::vector<std::string> left;
+void WatchQtObjects() {
+#ifdef WB_TRIAL_HOST_TOOLKIT
+  // The hooks' table: its version, its size, Qt's version, then one entry a hook.
+  enum { kSize = 1, kAddQObject = 3, kRemoveQObject = 4 };
+  if (qtHookData[kSize] <= kRemoveQObject) return;
+  qtHookData[kAddQObject] = reinterpret_cast<quintptr>(&Made);
+  qtHookData[kRemoveQObject] = reinterpret_cast<quintptr>(&Freed);
+#endif
+}
+
+std::vector<std::string> Snapshot::ThreadsLeft() const {
   // A thread told to stop by its finalisation may take a moment to be gone.
   std::size_t threads = 0;
   for (int waited = 0;; ++waited) {
@@ -193,11 +251,21 @@ std::vector<std::string> Snapshot::LeftSince() const {
     if (threads == 0 || waited == 100) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  if (threads > 0) left.push_back(Counted(threads, "thread", "threads", "running"));
+  if (threads == 0) return {};
+  return {Counted(threads, "thread", "threads", "running")};
+}
 
-  std::size_t timers = 0;
-  for (const int id : QtTimers()) timers += qtTimers_.count(id) == 0;
-  if (timers > 0) left.push_back(Counted(timers, "Qt timer", "Qt timers", "pending"));
+std::vector<std::string> Snapshot::LeftSince() const {
+  std::vector<std::string> left = ThreadsLeft();
+#ifdef WB_TRIAL_HOST_TOOLKIT
+  std::set<int> timers;
+  for (const int id : QtTimers()) {
+    if (qtTimers_.count(id) == 0) timers.insert(id);
+  }
+  if (const std::size_t count = PackageTimersAmong(timers); count > 0) {
+    left.push_back(Counted(count, "Qt timer", "Qt timers", "pending"));
+  }
+#endif
   if (!intervalTimers_[0] && IntervalTimerSet(ITIMER_REAL)) left.push_back("an alarm pending");
   for (int i = 1; i < 3; ++i) {
     if (!intervalTimers_[i] && IntervalTimerSet(kIntervalTimers[i])) {

@@ -20,6 +20,9 @@ class Snapshot {
   // "1 thread running", "an alarm pending", "a handler for signal SIGTERM",
   // "1 process running"; nothing when all is as it was. Processes left are killed.
   std::vector<std::string> LeftSince() const;
+  // The threads alone: asked before a package is unmapped too, while a thread left
+  // running still has code to run.
+  std::vector<std::string> ThreadsLeft() const;
 
  private:
   std::set<pid_t> threads_;
@@ -29,6 +32,10 @@ class Snapshot {
   int posixTimers_ = 0;
   bool intervalTimers_[3] = {};
 };
+
+// From now on, the Qt objects made are kept track of, so that a timer left pending is
+// told from Qt's own (LeftSince).
+void WatchQtObjects();
 
 // The process ids of this process's children, read from /proc.
 std::set<pid_t> Children(pid_t parent);

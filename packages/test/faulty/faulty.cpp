@@ -1,24 +1,53 @@
-// A package whose code takes its process down: no exception, nothing to catch. One
-// source for every such package: FAULT_IN_* says where (a static constructor, the
-// unit's initialisation, its registration procedure, its finalisation) and FAULT_*
-// what (a write through a null pointer, abort(), exit(3), an endless loop, a throw,
-// or a process of its own left running, named faulty-stray).
+// A package whose code takes its process down, or would later, or leaves something
+// behind that would: no exception, nothing to catch. One source for every such
+// package: FAULT_IN_* says where (a static constructor, the unit's initialisation,
+// its registration procedure, its finalisation) and FAULT_* what. A few packages here
+// are no fault at all, only code a trial must not take for one (printing, a box).
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "component.h"
+
+#if defined(FAULT_QT_TIMER) || defined(FAULT_QT_BOX)
+#include <QMessageBox>
+#include <QTimer>
+#endif
 
 namespace {
 
 int* volatile nowhere = nullptr;
 
+void Crash() {
+  *nowhere = 1;
+}
+
+// This package's own file.
+[[maybe_unused]] std::string OwnFile() {
+  Dl_info info{};
+  dladdr(reinterpret_cast<const void*>(&Crash), &info);
+  return info.dli_fname != nullptr ? info.dli_fname : "";
+}
+
+[[maybe_unused]] void OnTerm(int) {}
+
+[[maybe_unused]] bool registered = false;
+
 void Fault() {
 #if defined(FAULT_NULL_WRITE)
-  *nowhere = 1;
+  Crash();
 #elif defined(FAULT_ABORT)
   std::abort();
 #elif defined(FAULT_EXIT)
@@ -35,6 +64,81 @@ void Fault() {
     sleep(30);
     _exit(0);
   }
+#elif defined(FAULT_DELAYED_THREAD)
+  std::thread([] {
+    sleep(2);
+    Crash();
+  }).detach();
+#elif defined(FAULT_WORKER)
+  // Harmless while the package is loaded; once it is not, the loop is unmapped code.
+  std::thread([] {
+    for (;;) usleep(100000);
+  }).detach();
+#elif defined(FAULT_ALARM)
+  alarm(2);
+#elif defined(FAULT_SIGNAL_HANDLER)
+  signal(SIGTERM, &OnTerm);
+#elif defined(FAULT_QT_TIMER)
+  QTimer::singleShot(2000, [] { Crash(); });
+#elif defined(FAULT_SECOND_CALL)
+  static int calls = 0;
+  if (++calls == 2) Crash();
+#elif defined(FAULT_AFTER_REGISTRATION)
+  if (registered) Crash();
+#elif defined(FAULT_IF_MARKED)
+  // When a file named after the package's own says so: a fault no trial before it
+  // could have seen.
+  if (access((OwnFile() + ".crash").c_str(), F_OK) == 0) Crash();
+#elif defined(FAULT_REPLACE_FILE)
+  // Another build put in its own place, as a build tool would.
+  const std::string own = OwnFile();
+  const std::string next = own.substr(0, own.size() - 3) + ".next.so";
+  if (access(next.c_str(), F_OK) == 0) std::rename(next.c_str(), own.c_str());
+#elif defined(FAULT_FORGED_REPORT)
+  // Writes what could pass for a report that all has returned, and for the host's
+  // answers, into every descriptor it has, then dies.
+  const unsigned char forged[] = {13, 0, 0, 0, 27, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0,
+                                  13, 0, 0, 0, 12, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int fd = 3; fd < 256; ++fd) {
+    [[maybe_unused]] const ssize_t written = write(fd, forged, sizeof forged);
+  }
+  Crash();
+#elif defined(FAULT_CLOSE_DESCRIPTORS)
+  for (int fd = 3; fd < 1024; ++fd) close(fd);
+#elif defined(FAULT_MEMORY_HOG)
+  // 64 MiB at a time, each written: more than any trial allows, and a bound should the
+  // limit fail, so a test cannot eat the machine.
+  static std::vector<char*> held;
+  for (int i = 0; i < 64; ++i) {
+    char* block = new char[64u << 20];
+    std::memset(block, 1, 64u << 20);
+    held.push_back(block);
+  }
+  std::abort();
+#elif defined(FAULT_DAEMON)
+  // A daemon as a package might start one: detached from its session, holding the
+  // output it was given.
+  if (const pid_t child = fork(); child == 0) {
+    setsid();
+    if (fork() == 0) {
+      prctl(PR_SET_NAME, "faulty-daemon");
+      sleep(30);
+      _exit(0);
+    }
+    _exit(0);
+  } else if (child > 0) {
+    waitpid(child, nullptr, 0);
+  }
+#elif defined(FAULT_PRINTS)
+  std::printf("faulty: printed to standard output\n");
+  std::fflush(stdout);
+  std::fprintf(stderr, "faulty: printed to standard error\n");
+#elif defined(FAULT_QT_BOX)
+  QMessageBox::information(nullptr, "faulty", "A plain Qt box");
+#elif defined(FAULT_KILL_VICTIM)
+  // Signals the process named in the environment, as a package might signal one it
+  // believes its own.
+  if (const char* victim = std::getenv("WB_TEST_VICTIM")) kill(std::atoi(victim), SIGKILL);
 #endif
 }
 
@@ -67,6 +171,7 @@ FAULTY_FINI(FAULT_UNIT) {
 
 FAULTY_REGISTER(FAULT_UNIT) {
   rtl::RegisterComponents("Faulty", {TFaulty::StaticClass()});
+  registered = true;
 #if defined(FAULT_IN_REGISTER)
   Fault();
 #endif
