@@ -1,0 +1,464 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <tuple>
+#include <variant>
+#include <vector>
+
+#include "test_support.h"
+#include "trial/protocol.h"
+
+using namespace std::string_literals;
+using namespace std::chrono_literals;
+
+// Field by field, so that a field Encode leaves out, or Decode reads into the wrong
+// member, shows up as a difference and not as two equal defaults.
+namespace trial {
+static bool operator==(const Call& a, const Call& b) {
+  return std::tie(a.file, a.name) == std::tie(b.file, b.name);
+}
+static bool operator==(const Action& a, const Action& b) {
+  return std::tie(a.type, a.file, a.identity, a.calls) ==
+         std::tie(b.type, b.file, b.identity, b.calls);
+}
+static bool operator==(const TryRequest& a, const TryRequest& b) {
+  return std::tie(a.actions, a.timeLimit, a.settle, a.memoryLimitMiB, a.commit) ==
+         std::tie(b.actions, b.timeLimit, b.settle, b.memoryLimitMiB, b.commit);
+}
+static bool operator==(const Stage& a, const Stage& b) {
+  return std::tie(a.kind, a.package, a.name, a.replay) ==
+         std::tie(b.kind, b.package, b.name, b.replay);
+}
+static bool operator==(const Registration& a, const Registration& b) {
+  return std::tie(a.page, a.classes) == std::tie(b.page, b.classes);
+}
+static bool operator==(const ActionRaised& a, const ActionRaised& b) {
+  return std::tie(a.message, a.missing) == std::tie(b.message, b.missing);
+}
+static bool operator==(const Leftovers& a, const Leftovers& b) {
+  return std::tie(a.items, a.stage) == std::tie(b.items, b.stage);
+}
+static bool operator==(const ChildDone& a, const ChildDone& b) {
+  return a.actionsDone == b.actionsDone;
+}
+static bool operator==(const CommitRequest& a, const CommitRequest& b) {
+  return a.actions == b.actions;
+}
+static bool operator==(const ShadowState& a, const ShadowState& b) {
+  return std::tie(a.threads, a.error) == std::tie(b.threads, b.error);
+}
+static bool operator==(const HostHello& a, const HostHello& b) {
+  return std::tie(a.pid, a.isolation) == std::tie(b.pid, b.isolation);
+}
+static bool operator==(const ProcedureRun& a, const ProcedureRun& b) {
+  return std::tie(a.name, a.registrations, a.error, a.missing) ==
+         std::tie(b.name, b.registrations, b.error, b.missing);
+}
+static bool operator==(const Outcome& a, const Outcome& b) {
+  return std::tie(a.end, a.signal, a.exitStatus, a.limit, a.memoryLimitMiB, a.stage, a.actionsDone,
+                  a.failedAction, a.raised, a.procedures, a.leftovers, a.detail, a.output,
+                  a.outputCut, a.isolation) ==
+         std::tie(b.end, b.signal, b.exitStatus, b.limit, b.memoryLimitMiB, b.stage, b.actionsDone,
+                  b.failedAction, b.raised, b.procedures, b.leftovers, b.detail, b.output,
+                  b.outputCut, b.isolation);
+}
+}  // namespace trial
+
+namespace {
+
+using namespace trial;
+using Type = Action::Type;
+
+struct TextBody {
+  std::string text;
+  bool operator==(const TextBody&) const = default;
+};
+struct NumberBody {
+  std::uint64_t number;
+  bool operator==(const NumberBody&) const = default;
+};
+struct EmptyBody {
+  bool operator==(const EmptyBody&) const = default;
+};
+
+using Message =
+    std::variant<TryRequest, Stage, Registration, ActionRaised, Leftovers, ChildDone, CommitRequest,
+                 ShadowState, HostHello, Outcome, TextBody, NumberBody, EmptyBody>;
+
+template <typename T>
+std::string EncodeAny(Kind kind, std::uint64_t id, const T& message) {
+  return Encode(kind, id, message);
+}
+std::string EncodeAny(Kind kind, std::uint64_t id, const TextBody& body) {
+  return EncodeText(kind, id, body.text);
+}
+std::string EncodeAny(Kind kind, std::uint64_t id, const NumberBody& body) {
+  return EncodeNumber(kind, id, body.number);
+}
+std::string EncodeAny(Kind kind, std::uint64_t id, const EmptyBody&) {
+  return EncodeEmpty(kind, id);
+}
+
+template <typename T>
+T DecodeAny(const wire::Frame& frame) {
+  if constexpr (std::is_same_v<T, TextBody>) {
+    return {DecodeText(frame)};
+  } else if constexpr (std::is_same_v<T, NumberBody>) {
+    return {DecodeNumber(frame)};
+  } else if constexpr (std::is_same_v<T, EmptyBody>) {
+    DecodeEmpty(frame);
+    return {};
+  } else {
+    return Decode<T>(frame);
+  }
+}
+
+const std::string kOdd = "a\0b\xff\xfe\x80 \xc3("s;  // a zero byte and bytes that are no UTF-8
+
+Action Load(std::string file, std::optional<rtl::TFileIdentity> identity = std::nullopt) {
+  return Action{Type::Load, std::move(file), identity, {}};
+}
+
+Outcome FullOutcome() {
+  Outcome o;
+  o.end = Outcome::End::Leftovers;
+  o.signal = -1;
+  o.exitStatus = kChannelLost;
+  o.limit = 2500ms;
+  o.memoryLimitMiB = std::uint64_t{1} << 40;
+  o.stage = {StageKind::Events, "demo", "procedure " + kOdd, true};
+  o.actionsDone = 3;
+  o.failedAction = 0xFFFFFFFF;
+  o.raised = kOdd;
+  o.procedures = {{"@Main@Register$qqrv", {{"Standard", {"TButton", kOdd}}, {"", {}}}, "", false},
+                  {kOdd, {}, "EAccessViolation", true}};
+  o.leftovers = {"1 thread running", kOdd};
+  o.detail = kOdd;
+  o.output = std::string(1000, '\0') + kOdd;
+  o.outputCut = true;
+  o.isolation = "a process namespace of its own";
+  return o;
+}
+
+struct RoundTrip {
+  const char* what;
+  Kind kind;
+  Message message;
+};
+
+TEST(TrialFrames, EveryMessageComesBackWhole) {
+  const rtl::TFileIdentity extreme{~0ull, 1, ~0ull >> 1, INT64_MIN, -1};
+  std::vector<std::string> manyClasses;
+  for (int i = 0; i < 20000; ++i) manyClasses.push_back("TClass" + std::to_string(i));
+
+  const std::vector<RoundTrip> rows = {
+      {"every action type, with and without an identity", Kind::Try,
+       TryRequest{{Load(kOdd, extreme), Load("/tmp/b.so"),
+                   Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}},
+                   Action{Type::Unload, "", {}, {}}, Action{Type::Close, "", {}, {}},
+                   Action{Type::Condemn, "", {}, {}}},
+                  1ms,
+                  86400000ms,
+                  7,
+                  false}},
+      {"no actions", Kind::Restore, TryRequest{}},
+      {"a commit", Kind::Commit, CommitRequest{{Load("x.so", rtl::TFileIdentity{})}}},
+      {"an empty commit", Kind::Commit, CommitRequest{}},
+      {"a stage in a replay", Kind::Entered,
+       Stage{StageKind::UnitFinalization, kOdd, "Main", true}},
+      {"the last stage kind", Kind::Progress, Stage{StageKind::Events, "", "", false}},
+      {"a big registration", Kind::Registered, Registration{kOdd, manyClasses}},
+      {"a registration of nothing", Kind::Registered, Registration{}},
+      {"a missing procedure", Kind::Raised, ActionRaised{kOdd, true}},
+      {"leftovers", Kind::Left,
+       Leftovers{{"an alarm pending", kOdd}, {StageKind::Procedure, "", "", false}}},
+      {"no leftovers", Kind::Left, Leftovers{}},
+      {"done", Kind::Done, ChildDone{0xFFFFFFFF}},
+      {"a shadow's state", Kind::Committed, ShadowState{0x01020304, kOdd}},
+      {"a hello", Kind::Hello, HostHello{~0ull, kOdd}},
+      {"an outcome with every field", Kind::Answer, FullOutcome()},
+      {"an outcome of nothing", Kind::Answer, Outcome{}},
+      {"a text", Kind::Changed, TextBody{kOdd}},
+      {"an empty text", Kind::Changed, TextBody{}},
+      {"a number", Kind::Begin, NumberBody{0x8877665544332211}},
+      {"nothing", Kind::ResetDone, EmptyBody{}},
+  };
+
+  // All of them in one stream, cut in pieces that fall anywhere in a frame.
+  std::string stream;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    stream +=
+        std::visit([&](const auto& m) { return EncodeAny(rows[i].kind, (0xA5ull << 56) | i, m); },
+                   rows[i].message);
+  }
+  wire::FrameReader reader(1u << 20, 1u << 20);
+  std::vector<wire::Frame> frames;
+  for (std::size_t at = 0; at < stream.size(); at += 7) {
+    reader.Feed(std::string_view(stream).substr(at, 7));
+    while (auto frame = reader.Next()) frames.push_back(std::move(*frame));
+  }
+  EXPECT_EQ(reader.Pending(), 0u);
+  ASSERT_EQ(frames.size(), rows.size());
+
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].what);
+    EXPECT_EQ(frames[i].kind, static_cast<std::uint8_t>(rows[i].kind));
+    EXPECT_EQ(frames[i].id, (0xA5ull << 56) | i);
+    std::visit(
+        [&](const auto& sent) {
+          using T = std::decay_t<decltype(sent)>;
+          try {
+            EXPECT_TRUE(DecodeAny<T>(frames[i]) == sent) << "it came back different";
+          } catch (const wire::DecodeError& e) {
+            ADD_FAILURE() << "refused: " << e.what();
+          }
+        },
+        rows[i].message);
+  }
+}
+
+// --- hostile bytes -----------------------------------------------------------
+
+std::string Le32(std::uint32_t value) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  return bytes;
+}
+
+std::string Patched(std::string frame, std::size_t bodyOffset, char byte) {
+  frame.at(wire::kHeaderSize + bodyOffset) = byte;
+  return frame;
+}
+
+template <typename T>
+void As(const wire::Frame& frame) {
+  (void)DecodeAny<T>(frame);
+}
+
+struct Hostile {
+  const char* what;
+  std::string bytes;
+  std::string error;       // part of the DecodeError expected; empty: none
+  std::size_t frames = 0;  // whole frames cut out before the end, or the error
+  std::size_t pending = 0;
+  void (*decode)(const wire::Frame&) = nullptr;  // each frame read as this
+  std::size_t piece = 0;                         // fed this many bytes at a time; 0: at once
+  std::size_t maxFrame = 64;
+  std::size_t maxBuffered = 128;
+};
+
+TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThem) {
+  const std::string stage = Encode(Kind::Entered, 1, Stage{StageKind::Procedure, "p", "n"});
+  const std::string text = EncodeText(Kind::Changed, 2, "abc");  // 20 bytes
+  const std::string oneAction =
+      Encode(Kind::Try, 3, TryRequest{{Action{Type::Condemn, "", {}, {}}}});
+  const std::vector<Hostile> rows = {
+      {"a frame fed byte by byte", stage, "", 1, 0, As<Stage>, 1},
+      {"a frame fed byte by byte but its last", stage.substr(0, stage.size() - 1), "", 0,
+       stage.size() - 1, nullptr, 1},
+      {"part of a length", Le32(9).substr(0, 3), "", 0, 3},
+      {"a length of nothing", Le32(0), "a message of 0 bytes"},
+      {"a length below the header", Le32(8) + "\x01" + std::string(7, '\0'),
+       "a message of 8 bytes"},
+      {"a length above the largest frame, before its body", Le32(65),
+       "a message of 65 bytes, above the 64 allowed"},
+      {"the largest length there is", Le32(0xFFFFFFFF), "above the 64 allowed"},
+      {"a frame of exactly the largest size",
+       wire::Writer().Text(std::string(64 - 9 - 4, 'x')).Frame(5, 0), "", 1},
+      {"more waiting than the bound", Le32(40) + std::string(36, '\0'),
+       "more than 32 bytes waiting", 0, 0, nullptr, 0, 64, 32},
+      {"frames taken no longer count against the bound", text + text, "", 2, 0, As<TextBody>, 10,
+       64, 25},
+      {"two frames in one feed", text + stage, "", 2},
+      {"a frame and a half", text + text.substr(0, 11), "", 1, 11},
+      {"texts a body cannot hold", wire::Writer().Text("p").U32(0xFFFFFFFF).Frame(22, 0),
+       "a list of 4294967295 items in 0 bytes", 0, 0, As<Registration>},
+      {"actions a body cannot hold", wire::Writer().U32(0x10000000).U64(0).Frame(1, 0),
+       "a list of 268435456 items in 8 bytes", 0, 0, As<TryRequest>},
+      {"one action more than the body holds", Patched(oneAction, 0, 2),
+       "a list of 2 items in 75 bytes", 0, 0, As<TryRequest>, 0, 256},
+      {"procedures a body cannot hold", Patched(Encode(Kind::Answer, 0, Outcome{}), 50, '\x7f'),
+       "items in", 0, 0, As<Outcome>, 0, 256},
+      {"a text longer than what is left", wire::Writer().U32(0xFFFFFFF0).Frame(26, 0),
+       "a field runs past the end of its message (4294967280 bytes wanted, 0 left)", 0, 0,
+       As<TextBody>},
+      {"a body cut short", wire::Writer().U8(0).Frame(27, 0), "runs past the end", 0, 0,
+       As<ChildDone>},
+      {"a yes-or-no field holding 2", wire::Writer().Text("m").U8(2).Frame(23, 0),
+       "a yes-or-no field holds 2", 0, 0, As<ActionRaised>},
+      {"an unknown action type", Patched(oneAction, 4, 5), "an action of unknown type 5", 0, 0,
+       As<TryRequest>, 0, 256},
+      {"an unknown stage kind", Patched(stage, 0, 7), "a stage of unknown kind 7", 0, 0, As<Stage>},
+      {"a stage's yes-or-no inside leftovers",
+       Patched(Encode(Kind::Left, 0, Leftovers{}), 4 + 1 + 4 + 4, 2), "a yes-or-no field holds 2",
+       0, 0, As<Leftovers>},
+      {"an unknown outcome end", Patched(Encode(Kind::Answer, 0, Outcome{}), 0, 10),
+       "an outcome of unknown kind 10", 0, 0, As<Outcome>, 0, 256},
+      {"a byte after the last field", wire::Writer().U32(3).U8(0).Frame(27, 0),
+       "1 bytes left over after the last field", 0, 0, As<ChildDone>},
+      {"a body where none belongs", wire::Writer().U8(0).Frame(13, 0), "1 bytes left over", 0, 0,
+       As<EmptyBody>},
+  };
+  for (const Hostile& row : rows) {
+    SCOPED_TRACE(row.what);
+    wire::FrameReader reader(row.maxFrame, row.maxBuffered);
+    std::size_t frames = 0;
+    std::string error;
+    const std::size_t piece = row.piece == 0 ? row.bytes.size() : row.piece;
+    try {
+      for (std::size_t at = 0; at < row.bytes.size(); at += piece) {
+        reader.Feed(std::string_view(row.bytes).substr(at, piece));
+        while (auto frame = reader.Next()) {
+          if (row.decode != nullptr) row.decode(*frame);
+          ++frames;
+        }
+      }
+    } catch (const wire::DecodeError& e) {
+      error = e.what();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "not a DecodeError: " << e.what();
+      continue;
+    }
+    EXPECT_EQ(frames, row.frames);
+    if (row.error.empty()) {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(reader.Pending(), row.pending);
+    } else {
+      EXPECT_THAT(error, testing::HasSubstr(row.error));
+    }
+  }
+}
+
+// --- what the workbench takes ------------------------------------------------
+
+std::vector<Action> Actions(std::string_view letters) {
+  std::vector<Action> actions;
+  for (const char letter : letters) {
+    const std::string_view types = "LURCX";
+    actions.push_back(
+        Action{static_cast<Type>(types.find(letter)), std::string(1, letter), {}, {}});
+  }
+  return actions;
+}
+
+std::string Letters(const std::vector<Action>& actions) {
+  std::string letters;
+  for (const Action& action : actions) letters += "LURCX"[static_cast<int>(action.type)];
+  return letters;
+}
+
+TEST(TrialOutcome, TheWorkbenchTakesWhatTheTrialAllowsAndCondemnsAPackageThatDiedUnloading) {
+  constexpr int kAfterAll = -1;  // failed in the settle period or the final unload
+  struct Row {
+    const char* what;
+    const char* tried;  // L load, U unload, R run, C close
+    bool passed;
+    std::uint32_t actionsDone;
+    int failedAction;
+    const char* taken;  // X: condemned
+  } rows[] = {
+      {"a pass", "ULR", true, 3, 0, "ULR"},
+      {"a pass whose run raised", "LRRU", true, 2, 0, "LR"},
+      {"a pass whose load raised", "ULR", true, 2, 0, "UL"},
+      {"failed in the load after an unload", "UL", false, 1, 1, "U"},
+      {"failed in the unload before a load", "UL", false, 0, 0, "X"},
+      {"failed in the second unload", "UUL", false, 1, 1, "UX"},
+      {"failed in closing", "C", false, 0, 0, "X"},
+      {"failed in the first action", "LR", false, 0, 0, ""},
+      {"failed after all, the last that ran code a run", "LRU", false, 3, kAfterAll, "L"},
+      {"failed after all, the last that ran code a load", "ULU", false, 3, kAfterAll, "U"},
+      {"failed after all with no code run", "UU", false, 2, kAfterAll, "UU"},
+      {"failed after nothing", "", false, 0, kAfterAll, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::vector<Action> tried = Actions(row.tried);
+    Outcome outcome;
+    outcome.end = row.passed ? Outcome::End::Passed : Outcome::End::Signal;
+    outcome.actionsDone = row.actionsDone;
+    outcome.failedAction = row.failedAction == kAfterAll
+                               ? FailedActionAfterAll(tried)
+                               : static_cast<std::uint32_t>(row.failedAction);
+    const std::vector<Action> taken = Taken(tried, outcome);
+    EXPECT_EQ(Letters(taken), row.taken);
+    for (std::size_t i = 0; i < taken.size() && taken[i].type != Type::Condemn; ++i) {
+      EXPECT_EQ(taken[i].file, tried[i].file) << "the actions tried, in their order";
+    }
+    EXPECT_FALSE(Allows(outcome, tried.size())) << "nothing beyond what was tried";
+  }
+}
+
+// --- what the user reads -----------------------------------------------------
+
+TEST(TrialOutcome, FailureSaysHowTheTrialEndedAndWhere) {
+  using End = Outcome::End;
+  const Stage procedure{StageKind::Procedure, "", "@Main@Register$qqrv"};
+  const Stage init{StageKind::UnitInitialization, "demo", "Main"};
+  const Stage fini{StageKind::UnitFinalization, "demo", "Main"};
+  struct Row {
+    Outcome outcome;
+    const char* failure;  // of "demo.so"
+  };
+  auto make = [](End end, Stage stage, auto&& fill) {
+    Outcome o;
+    o.end = end;
+    o.stage = std::move(stage);
+    fill(o);
+    return o;
+  };
+  auto none = [](Outcome&) {};
+  const Row rows[] = {
+      {make(End::Signal, procedure, [](Outcome& o) { o.signal = SIGSEGV; }),
+       "demo.so: the trial run died of signal SIGSEGV (Segmentation fault) in procedure "
+       "@Main@Register$qqrv"},
+      {make(End::Signal, {}, [](Outcome& o) { o.signal = 99; }),
+       "demo.so: the trial run died of signal 99 in its start, before any package's code"},
+      {make(End::Exit, init, [](Outcome& o) { o.exitStatus = 3; }),
+       "demo.so: the trial run exited with status 3 in the initialisation of unit Main of "
+       "package demo"},
+      {make(End::TimeLimit, {StageKind::Events, "", "procedure P"},
+            [](Outcome& o) { o.limit = 500ms; }),
+       "demo.so: the trial run overran its time limit of 0.5 s in the event loop after "
+       "procedure P"},
+      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 10s; }),
+       "demo.so: the trial run overran its time limit of 10 s in the initialisation of unit "
+       "Main of package demo"},
+      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 1050ms; }),
+       "demo.so: the trial run overran its time limit of 1.05 s in the initialisation of unit "
+       "Main of package demo"},
+      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 2001ms; }),
+       "demo.so: the trial run overran its time limit of 2.001 s in the initialisation of unit "
+       "Main of package demo"},
+      {make(End::MemoryLimit, {StageKind::StaticConstructors, "demo", "", false},
+            [](Outcome& o) { o.memoryLimitMiB = 1024; }),
+       "demo.so: the trial run ran out of its memory limit of 1024 MiB in the static "
+       "constructors of package demo"},
+      {make(End::Leftovers, fini, [](Outcome& o) { o.leftovers = {"1 thread running"}; }),
+       "demo.so: the trial run left 1 thread running after the finalisation of unit Main of "
+       "package demo"},
+      {make(End::Leftovers, {StageKind::StaticDestructors, "demo", "", false},
+            [](Outcome& o) {
+              o.leftovers = {"1 thread running", "an alarm pending", "a signal handler"};
+            }),
+       "demo.so: the trial run left 1 thread running, an alarm pending and a signal handler "
+       "after the static destructors of package demo"},
+      {make(End::Changed, {},
+            [](Outcome& o) { o.detail = "that another file has taken its place"; }),
+       "demo.so: the trial run found that another file has taken its place in its start, "
+       "before any package's code"},
+      {make(End::Stopped, {StageKind::UnitInitialization, "demo", "Main", true}, none),
+       "demo.so: the trial run was stopped in the initialisation of unit Main of package demo, "
+       "while the trial host rebuilt the workbench's package state"},
+      {make(End::Violation, procedure, [](Outcome& o) { o.detail = "a forged report"; }),
+       "demo.so: the trial run broke its channel to the trial host (a forged report) in "
+       "procedure @Main@Register$qqrv"},
+      {make(End::HostError, {StageKind::Procedure, "", "P", true},
+            [](Outcome& o) { o.detail = "fork failed"; }),
+       "demo.so: the trial run could not be made: fork failed"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.outcome.Failure("demo.so"), row.failure);
+}
+
+}  // namespace
