@@ -61,13 +61,36 @@ trial::Action Unloading(UnloadCause cause) {
       {}};
 }
 
+// The last lines package code printed in the trial, which often say why it ended (a
+// failed assertion, a sanitizer's report): after the message, when there are any.
+std::string Printed(const trial::Outcome& outcome) {
+  std::string text = outcome.output;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  if (text.empty()) return {};
+  std::size_t start = text.size();
+  for (int lines = 0; lines < 5 && start != std::string::npos && start > 0; ++lines) {
+    start = text.rfind('\n', start - 1);
+  }
+  start = start == std::string::npos ? 0 : start + 1;
+  return "\n\nIts code printed" + std::string(start > 0 ? ", last:" : ":") + "\n" +
+         text.substr(start);
+}
+
+// "<failure>; <what the workbench left undone>", and what the code printed.
+std::string Refusal(const trial::Outcome& outcome, const std::string& file,
+                    const std::string& undone) {
+  return outcome.Failure(file) + "; " + undone + Printed(outcome);
+}
+
 // The package stays mapped, out of the slot; the workbench never runs its
 // finalisation, nor, at the end, its static destructors.
-[[noreturn]] void Condemn(rtl::HMODULE module, const std::string& failure) {
+constexpr const char* kNotUnloaded =
+    "the package was not unloaded: it stays loaded, out of the slot and without its "
+    "finalisation, until the workbench ends";
+
+[[noreturn]] void Condemn(rtl::HMODULE module, const std::string& message) {
   Condemned().push_back(module);
-  throw TrialFailure(failure +
-                     "; the package was not unloaded: it stays loaded, out of the slot and "
-                     "without its finalisation, until the workbench ends");
+  throw TrialFailure(message);
 }
 
 }  // namespace
@@ -101,11 +124,13 @@ rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
   const std::string previousFile = previous != 0 ? FileOf(previous) : std::string();
   const trial::Outcome outcome = Try(actions, fileName);
   if (previous != 0) {
-    if (!trial::Allows(outcome, 0)) Condemn(previous, outcome.Failure(previousFile));
+    if (!trial::Allows(outcome, 0)) {
+      Condemn(previous, Refusal(outcome, previousFile, kNotUnloaded));
+    }
     rtl::UnloadPackage(previous);
   }
   if (!fileName.empty() && !trial::Allows(outcome, actions.size() - 1)) {
-    throw TrialFailure(outcome.Failure(fileName) + "; the package was not loaded");
+    throw TrialFailure(Refusal(outcome, fileName, "the package was not loaded"));
   }
   return identity ? rtl::LoadPackage(fileName, *identity) : rtl::LoadPackage(fileName);
 }
@@ -121,9 +146,9 @@ void UnloadTried(rtl::HMODULE module, UnloadCause cause) {
     outcome = Try({Unloading(cause)}, file);
   } catch (const TrialFailure& e) {
     // Untried, its finalisation does not run either.
-    Condemn(module, e.Message());
+    Condemn(module, e.Message() + "; " + kNotUnloaded);
   }
-  if (!trial::Allows(*outcome, 0)) Condemn(module, outcome->Failure(file));
+  if (!trial::Allows(*outcome, 0)) Condemn(module, Refusal(*outcome, file, kNotUnloaded));
   rtl::UnloadPackage(module);
 }
 
@@ -140,5 +165,5 @@ void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::str
   if (outcome.stage.kind == trial::StageKind::Procedure && !outcome.procedures.empty()) {
     file = run.calls[std::min(outcome.procedures.size(), run.calls.size()) - 1].file;
   }
-  throw TrialFailure(outcome.Failure(file) + "; " + notRun);
+  throw TrialFailure(Refusal(outcome, file, notRun));
 }
