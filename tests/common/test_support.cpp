@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 #include "rtl/sysutils.h"
@@ -158,6 +159,30 @@ rtl::HMODULE RegisteredModuleNamed(const std::string& name) {
     if (ModulePath(m).ends_with("/lib" + name + ".so")) return m;
   }
   return 0;
+}
+
+int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience) {
+  const auto count = [&name] {
+    int running = 0;
+    std::error_code ignored;  // a process may go while it is read
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line)) continue;
+      const std::size_t open = line.find(" ("), close = line.rfind(") ");
+      if (open == std::string::npos || close == std::string::npos || close < open) continue;
+      running += line.compare(open + 2, close - open - 2, name) == 0 &&
+                 line.compare(close + 2, 1, "Z") != 0;
+    }
+    return running;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  int running = count();
+  while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    running = count();
+  }
+  return running;
 }
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -124,6 +125,11 @@ std::string ModulePath(rtl::HMODULE module);
 // The listed module whose file is lib<name>.so, 0 when none: a package loaded later
 // may be mapped where an unloaded one was, so a handle alone does not tell them apart.
 rtl::HMODULE RegisteredModuleNamed(const std::string& name);
+
+// How many processes of that name (as /proc/<pid>/stat gives it) are running, zombies
+// not counted; given patience, waits up to that long for none, as one just killed
+// takes a moment to go.
+int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience = {});
 
 struct ToolRun {
   int status = -1;  // exit status; -1 when it did not exit normally

@@ -1,6 +1,10 @@
 #include "workbench_test_support.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QMessageBox>
 
 #include "Startup.h"
 #include "toolkit/comctrls.h"
@@ -10,6 +14,34 @@ namespace wbtest {
 ScopedDialogs::ScopedDialogs() : previous_(toolkit::SetDialogService(&service_)) {}
 ScopedDialogs::~ScopedDialogs() {
   toolkit::SetDialogService(previous_);
+}
+
+ScopedTrialSettings::ScopedTrialSettings(const std::function<void(trial::Settings&)>& change)
+    : previous_(trial::CurrentSettings()) {
+  trial::Settings settings = previous_;
+  change(settings);
+  trial::Configure(settings);
+}
+ScopedTrialSettings::~ScopedTrialSettings() {
+  trial::Configure(previous_);
+}
+
+ScopedModalCloser::ScopedModalCloser() {
+  qApp->installEventFilter(this);
+}
+ScopedModalCloser::~ScopedModalCloser() {
+  qApp->removeEventFilter(this);
+}
+
+bool ScopedModalCloser::eventFilter(QObject* watched, QEvent* event) {
+  auto* dialog = qobject_cast<QDialog*>(watched);
+  if (event->type() == QEvent::Show && dialog != nullptr && dialog->isModal()) {
+    const auto* box = qobject_cast<QMessageBox*>(dialog);
+    closed_.push_back((box != nullptr ? box->text() : dialog->windowTitle()).toStdString());
+    // Queued: the dialog shows before its own loop runs, and the loop takes the answer.
+    QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+  }
+  return false;
 }
 
 void Press(toolkit::TButton* button) {

@@ -4,6 +4,7 @@
 // buttons pressed as a user presses them, the program run with its message loop, and
 // the palette read back as the user sees it.
 
+#include <QObject>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "Unit3.h"
 #include "scripted_dialogs.h"
 #include "test_support.h"
+#include "trial/settings.h"
 
 namespace wbtest {
 
@@ -33,6 +35,37 @@ class ScopedDialogs {
  private:
   toolkit::ScriptedDialogService service_;
   toolkit::DialogService* previous_ = nullptr;
+};
+
+// Trial settings changed for the length of a scope, as if the program had read them
+// so at start-up; the ones before come back after.
+class ScopedTrialSettings {
+ public:
+  explicit ScopedTrialSettings(const std::function<void(trial::Settings&)>& change);
+  ~ScopedTrialSettings();
+  ScopedTrialSettings(const ScopedTrialSettings&) = delete;
+  ScopedTrialSettings& operator=(const ScopedTrialSettings&) = delete;
+
+ private:
+  trial::Settings previous_;
+};
+
+// Closes every modal dialog shown while it lives, as a user would with Escape: for
+// boxes that package code opens itself, past the toolkit's dialog service. Keeps the
+// text of each (a message box's text, another dialog's title), in order.
+class ScopedModalCloser : public QObject {
+ public:
+  ScopedModalCloser();
+  ~ScopedModalCloser() override;
+  ScopedModalCloser(const ScopedModalCloser&) = delete;
+  ScopedModalCloser& operator=(const ScopedModalCloser&) = delete;
+  const std::vector<std::string>& Closed() const noexcept { return closed_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  std::vector<std::string> closed_;
 };
 
 // Presses a button the way a user does: through its widget, so the toolkit's

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,10 @@ struct FaultCase {
   const char* package;
   Action action;
   const char* procedure;  // for the named run
-  const char* how;        // what became of the trial run
-  std::string where;
+  std::string how;        // what became of the trial run, and in or after what
+  // The trial's limits for the row; 0 keeps the program's.
+  std::chrono::milliseconds timeLimit{0};
+  std::uint64_t memoryLimitMiB = 0;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* out) {
@@ -33,24 +36,29 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
   const FaultCase& c = GetParam();
   const std::string file = PackageFile(c.package);
   ScopedDialogs dialogs;
-  // The endless loop is cut short; every other trial ends on its own long before.
-  if (std::string(c.package) == "faultloop") setenv("WB_TRIAL_TIMEOUT", "0.5", 1);
   InWorkbench([&] {
-    LoadPack(dialogs, file);
-    if (c.action == Action::NamedRun) NamedRun(c.procedure);
-    if (c.action == Action::WholeProcessRun) WholeProcessRun();
-    unsetenv("WB_TRIAL_TIMEOUT");
+    {
+      ScopedTrialSettings limits([&c](trial::Settings& settings) {
+        if (c.timeLimit.count() > 0) settings.timeLimit = c.timeLimit;
+        if (c.memoryLimitMiB > 0) settings.memoryLimitMiB = c.memoryLimitMiB;
+      });
+      LoadPack(dialogs, file);
+      if (c.action == Action::NamedRun) NamedRun(c.procedure);
+      if (c.action == Action::WholeProcessRun) WholeProcessRun();
+    }
     // What the workbench then left undone, by Action.
     const char* const notRun[] = {"the package was not loaded", "the procedure was not run",
                                   "no procedure of the run was run"};
     EXPECT_EQ(dialogs->Exceptions(),
-              std::vector<std::string>{file + ": the trial run " + c.how + " in " + c.where + "; " +
+              std::vector<std::string>{file + ": the trial run " + c.how + "; " +
                                        notRun[static_cast<int>(c.action)]})
         << "the fault should be shown once, saying what happened and where";
     EXPECT_TRUE(dialogs->Messages().empty()) << "nothing of the package should have run";
     EXPECT_TRUE(PageCaptions().empty()) << "nothing should have been registered";
     EXPECT_EQ(LoadedPackage != 0, c.action != Action::LoadPack)
         << "a load that failed its trial leaves the slot empty; a failed run keeps it";
+    EXPECT_EQ(testsupport::RegisteredModuleNamed(c.package) != 0, c.action != Action::LoadPack)
+        << "nor is a package that failed the trial of its load in the module list";
 
     LoadPack(dialogs, PackageFile("stdreg"));
     NamedRun("@Stdreg@Register$qqrv");
@@ -58,29 +66,72 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
     EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
     EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"}));
   });
+  // Processes the package started end with its trial, whatever became of them.
+  for (const char* name : {"faulty-daemon", "faulty-stray"}) {
+    EXPECT_EQ(testsupport::RunningProcessesNamed(name, std::chrono::seconds(5)), 0) << name;
+  }
 }
 
-const char* const kSegv = "died of signal SIGSEGV (Segmentation fault)";
-const char* const kAbort = "died of signal SIGABRT (Aborted)";
+std::string In(const std::string& stage) {
+  return "in " + stage;
+}
+std::string After(const std::string& stage) {
+  return "after " + stage;
+}
+// The stages of a unit, named as the messages name them.
+std::string Init(const std::string& unit, const std::string& package) {
+  return "the initialisation of unit " + unit + " of package " + package;
+}
+std::string Fini(const std::string& unit, const std::string& package) {
+  return "the finalisation of unit " + unit + " of package " + package;
+}
+
+const std::string kSegv = "died of signal SIGSEGV (Segmentation fault) ";
+const std::string kAbort = "died of signal SIGABRT (Aborted) ";
+const std::string kBroke = "broke its channel to the trial host ";
 
 INSTANTIATE_TEST_SUITE_P(
     Trials, FaultyPackage,
-    testing::Values(FaultCase{"faultinit", Action::LoadPack, "", kSegv,
-                              "the initialisation of unit FaultInit of package faultinit"},
-                    FaultCase{"faultfini", Action::LoadPack, "", kSegv,
-                              "the finalisation of unit FaultFini of package faultfini"},
-                    FaultCase{"faultctor", Action::LoadPack, "", kAbort,
-                              "the static constructors of package faultctor"},
-                    FaultCase{"faultexit", Action::LoadPack, "", "exited with status 3",
-                              "the initialisation of unit FaultExit of package faultexit"},
-                    FaultCase{"faultloop", Action::LoadPack, "", "overran its time limit of 0.5 s",
-                              "the initialisation of unit FaultLoop of package faultloop"},
-                    FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv", kSegv,
-                              "procedure @FaultReg@Register$qqrv"},
-                    FaultCase{"faultabort", Action::NamedRun, "@FaultAbort@Register$qqrv", kAbort,
-                              "procedure @FaultAbort@Register$qqrv"},
-                    FaultCase{"faultreg", Action::WholeProcessRun, "", kSegv,
-                              "procedure @FaultReg@Register$qqrv"}),
+    testing::Values(
+        FaultCase{"faultinit", Action::LoadPack, "", kSegv + In(Init("FaultInit", "faultinit"))},
+        FaultCase{"faultfini", Action::LoadPack, "", kSegv + In(Fini("FaultFini", "faultfini"))},
+        FaultCase{"faultctor", Action::LoadPack, "",
+                  kAbort + "in the static constructors of package faultctor"},
+        FaultCase{"faultexit", Action::LoadPack, "",
+                  "exited with status 3 " + In(Init("FaultExit", "faultexit"))},
+        // The endless loop is cut short; every other trial ends on its own long before.
+        FaultCase{"faultloop", Action::LoadPack, "",
+                  "overran its time limit of 0.5 s " + In(Init("FaultLoop", "faultloop")),
+                  std::chrono::milliseconds(500)},
+        FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
+                  kSegv + "in procedure @FaultReg@Register$qqrv"},
+        FaultCase{"faultabort", Action::NamedRun, "@FaultAbort@Register$qqrv",
+                  kAbort + "in procedure @FaultAbort@Register$qqrv"},
+        FaultCase{"faultreg", Action::WholeProcessRun, "",
+                  kSegv + "in procedure @FaultReg@Register$qqrv"},
+        // What would fault only later, once the package is gone, is seen at its unload.
+        FaultCase{"delaythread", Action::LoadPack, "",
+                  "left 1 thread running " + After(Fini("DelayThread", "delaythread"))},
+        FaultCase{"worker", Action::LoadPack, "",
+                  "left 1 thread running " + After(Fini("Worker", "worker"))},
+        FaultCase{"alarmer", Action::LoadPack, "",
+                  "left an alarm pending " + After(Fini("Alarmer", "alarmer"))},
+        FaultCase{"qttimer", Action::LoadPack, "",
+                  "left 1 Qt timer pending " + After(Fini("QtTimer", "qttimer"))},
+        FaultCase{"sighandler", Action::LoadPack, "",
+                  "left a handler for signal SIGTERM " + After(Fini("SigHandler", "sighandler"))},
+        FaultCase{"faultstray", Action::LoadPack, "",
+                  "left 1 process running " + After(Fini("FaultStray", "faultstray"))},
+        FaultCase{"daemon", Action::LoadPack, "",
+                  "left 1 process running " + After(Fini("Daemon", "daemon"))},
+        FaultCase{"forged", Action::LoadPack, "",
+                  kBroke + "(a report of another trial) " + In(Init("Forged", "forged"))},
+        FaultCase{"closefds", Action::LoadPack, "",
+                  kBroke + "(package code closed it, or put something else in its place) " +
+                      In(Init("CloseFds", "closefds"))},
+        FaultCase{"memhog", Action::LoadPack, "",
+                  "ran out of its memory limit of 128 MiB " + In(Init("MemHog", "memhog")),
+                  std::chrono::milliseconds(0), 128}),
     [](const testing::TestParamInfo<FaultCase>& info) {
       return std::string(info.param.package) +
              (info.param.action == Action::WholeProcessRun ? "WholeProcessRun" : "");
