@@ -38,8 +38,12 @@ std::string SignalName(int signal) {
 }
 
 std::string SecondsText(std::chrono::milliseconds ms) {
-  std::string text = std::to_string(ms.count() / 1000);
-  if (const auto fraction = ms.count() % 1000; fraction != 0) {
+  // A limit read from a damaged message may be anything, a negative one included.
+  const bool negative = ms.count() < 0;
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(ms.count())
+                                           : static_cast<std::uint64_t>(ms.count());
+  std::string text = (negative ? "-" : "") + std::to_string(magnitude / 1000);
+  if (const std::uint64_t fraction = magnitude % 1000; fraction != 0) {
     std::string digits = std::to_string(1000 + fraction).substr(1);
     while (digits.back() == '0') digits.pop_back();
     text += "." + digits;
