@@ -19,8 +19,9 @@ enum class Action { LoadPack, NamedRun, WholeProcessRun };
 struct FaultCase {
   const char* package;
   Action action;
-  const char* procedure;  // for the named run
-  std::string how;        // what became of the trial run, and in or after what
+  const char* procedure;     // for the named run
+  std::string how;           // what became of the trial run, and in or after what
+  std::string printed = {};  // what its code printed there, which the message ends with
   // The trial's limits for the row; 0 keeps the program's.
   std::chrono::milliseconds timeLimit{0};
   std::uint64_t memoryLimitMiB = 0;
@@ -50,8 +51,9 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
     const char* const notRun[] = {"the package was not loaded", "the procedure was not run",
                                   "no procedure of the run was run"};
     EXPECT_EQ(dialogs->Exceptions(),
-              std::vector<std::string>{file + ": the trial run " + c.how + "; " +
-                                       notRun[static_cast<int>(c.action)]})
+              std::vector<std::string>{
+                  file + ": the trial run " + c.how + "; " + notRun[static_cast<int>(c.action)] +
+                  (c.printed.empty() ? "" : "\n\nIts code printed:\n" + c.printed)})
         << "the fault should be shown once, saying what happened and where";
     EXPECT_TRUE(dialogs->Messages().empty()) << "nothing of the package should have run";
     EXPECT_TRUE(PageCaptions().empty()) << "nothing should have been registered";
@@ -96,12 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"faultinit", Action::LoadPack, "", kSegv + In(Init("FaultInit", "faultinit"))},
         FaultCase{"faultfini", Action::LoadPack, "", kSegv + In(Fini("FaultFini", "faultfini"))},
         FaultCase{"faultctor", Action::LoadPack, "",
-                  kAbort + "in the static constructors of package faultctor"},
+                  kAbort + "in the static constructors of package faultctor",
+                  "terminate called after throwing an instance of 'std::runtime_error'\n"
+                  "  what():  faulty: thrown where nothing can catch it"},
         FaultCase{"faultexit", Action::LoadPack, "",
                   "exited with status 3 " + In(Init("FaultExit", "faultexit"))},
         // The endless loop is cut short; every other trial ends on its own long before.
         FaultCase{"faultloop", Action::LoadPack, "",
-                  "overran its time limit of 0.5 s " + In(Init("FaultLoop", "faultloop")),
+                  "overran its time limit of 0.5 s " + In(Init("FaultLoop", "faultloop")), "",
                   std::chrono::milliseconds(500)},
         FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
                   kSegv + "in procedure @FaultReg@Register$qqrv"},
@@ -130,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                   kBroke + "(package code closed it, or put something else in its place) " +
                       In(Init("CloseFds", "closefds"))},
         FaultCase{"memhog", Action::LoadPack, "",
-                  "ran out of its memory limit of 128 MiB " + In(Init("MemHog", "memhog")),
+                  "ran out of its memory limit of 128 MiB " + In(Init("MemHog", "memhog")), "",
                   std::chrono::milliseconds(0), 128}),
     [](const testing::TestParamInfo<FaultCase>& info) {
       return std::string(info.param.package) +
