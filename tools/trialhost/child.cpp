@@ -187,7 +187,7 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   // A thread still running once the finalisations are done runs code about to be
   // unmapped: told now, before it dies of it.
   pipe.BeforeUnmap([&] { Refuse(session, before.ThreadsLeft()); });
-  pipe.Send(trial::EncodeEmpty(trial::Kind::Ready, nonce));
+  pipe.Send(trial::EncodeNumber(trial::Kind::Ready, nonce, static_cast<std::uint64_t>(getpid())));
 
   const trial::TryRequest request = ReadRequest();
   LimitMemory(held, request.memoryLimitMiB);

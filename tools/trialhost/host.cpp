@@ -164,6 +164,8 @@ class Host {
   void OnChildrenEnded();
   void OnChildEnded(pid_t pid, int status);
   void SpareEnded(int status);
+  // The child is that process, as it or the shadow says.
+  void Identified(Child& child, pid_t pid);
   void OnReports(Child& child, bool inTrial);
   void OnTrialReport(const wire::Frame& frame);
   void OnOutput(Child& child, bool inTrial);
@@ -307,12 +309,6 @@ void Host::StartShadow() {
 
 void Host::StopShadow() {
   if (shadow_.pid > 0) kill(shadow_.pid, SIGKILL);
-  // A trial child whose process id the shadow had not said yet goes with the shadow
-  // (it dies with its parent), unheard of.
-  if (trial_ && trial_->child && trial_->child->fromShadow && trial_->child->pid == 0 &&
-      !trial_->child->status) {
-    trial_->child->status = SIGKILL;
-  }
   Close(shadow_.fd);
   shadow_.pid = -1;
   shadow_.ready = false;
@@ -355,19 +351,9 @@ void Host::OnShadowFrame(const wire::Frame& frame) {
                      : trial_ && trial_->child && trial_->child->nonce == frame.id ? &*trial_->child
                                                                                    : nullptr;
       if (child == nullptr) break;
-      child->pid = pid;
-      if (child->killWanted) child->Kill();
-      const auto ended = unclaimed_.find(pid);
-      if (pid <= 0 || ended != unclaimed_.end()) {
-        // It never was, or it ended before the shadow said who it was.
-        const int status = pid <= 0 ? 0 : ended->second;
-        if (ended != unclaimed_.end()) unclaimed_.erase(ended);
-        if (spare_ && child == &*spare_) {
-          SpareEnded(status);
-        } else {
-          child->status = status;
-        }
-      }
+      if (pid <= 0) child->status = 0;  // it never was
+      Identified(*child, pid);
+      if (spare_ && child == &*spare_ && child->status) SpareEnded(*child->status);
       FinishIfEnded();
       break;
     }
@@ -496,6 +482,17 @@ void Host::OnChildEnded(pid_t pid, int status) {
   FinishIfEnded();
 }
 
+void Host::Identified(Child& child, pid_t pid) {
+  if (child.pid > 0 || pid <= 0) return;
+  child.pid = pid;
+  if (child.killWanted) child.Kill();
+  // It may have ended before it was known.
+  if (const auto ended = unclaimed_.find(pid); ended != unclaimed_.end()) {
+    child.status = ended->second;
+    unclaimed_.erase(ended);
+  }
+}
+
 void Host::SpareEnded(int status) {
   spare_->status = status;
   // What it said before it died: a replay that dies dies for the trial that waits.
@@ -526,6 +523,8 @@ void Host::OnReports(Child& child, bool inTrial) {
       if (inTrial) {
         OnTrialReport(*frame);
       } else if (frame->kind == static_cast<std::uint8_t>(Kind::Ready)) {
+        // Its own word for who it is, in case the shadow's has not come yet.
+        Identified(child, static_cast<pid_t>(trial::DecodeNumber(*frame)));
         child.ready = true;
       } else if (frame->kind == static_cast<std::uint8_t>(Kind::Entered)) {
         child.stage = trial::Decode<trial::Stage>(*frame);

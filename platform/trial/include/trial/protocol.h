@@ -33,7 +33,8 @@ enum class Kind : std::uint8_t {
   Answer = 12,    // Outcome: how the trial with this id ended
   ResetDone = 13,
   // trial child -> host; id: the nonce the host gave the child
-  Ready = 20,       // waiting for its request (a replay of the log, if any, is done)
+  Ready = 20,       // Number: its process id; it waits for its request (a replay of the
+                    // log, if any, is done)
   Entered = 21,     // Stage
   Registered = 22,  // Registration
   Raised = 23,      // ActionRaised: the action in hand raised (or named a missing procedure)
