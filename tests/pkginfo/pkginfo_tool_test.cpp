@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -157,26 +163,53 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
   testsupport::TempDir dir;
   const std::string text = dir.Write("notes.txt", "hi\n");
   struct Row {
-    std::vector<std::string> args;  // after --register
-    std::string line;               // how stderr's last line goes on after "pkginfo: <file>: "
-    const char* pointer;            // where the JSON says it
-    Json said;                      // what it says there; a text: how it starts
-    std::string shown = {};         // what stdout still shows
+    std::vector<std::string> args;      // after --register
+    std::string line;                   // how stderr's last line goes on after "pkginfo: <file>: "
+    const char* pointer;                // where the JSON says it
+    Json said;                          // what it says there; a text: how it starts
+    std::string shown = {};             // what stdout still shows
+    std::function<void()> before = {};  // sets the file up for each run
   };
   // A trial run that ended badly: how, said and in JSON, and in what stage.
-  const auto ended = [](const char* package, const std::pair<std::string, Json>& how,
+  const auto ended = [](const std::string& file, const std::pair<std::string, Json>& how,
                         const std::string& stage, const std::string& shown = {}) {
     Json said = how.second;
     said["stage"] = stage;
-    return Row{
-        {Package(package)}, "the trial run " + how.first + " in " + stage, "/ended", said, shown};
+    return Row{{file}, "the trial run " + how.first + " in " + stage, "/ended", said, shown};
+  };
+  const std::string faulty = "  page \"Faulty\": TFaulty\n";
+  // What the package left behind when it was unloaded, once it had registered.
+  const auto left = [&faulty](const char* package, const std::string& what,
+                              const std::string& unit) {
+    const std::string stage =
+        "the finalisation of unit " + unit + " of package " + std::string(package);
+    return Row{{Package(package)},
+               "the trial run left " + what + " after " + stage,
+               "/ended",
+               {{"leftovers", {what}}, {"stage", stage}},
+               faulty};
+  };
+  const auto init = [](const std::string& unit, const std::string& package) {
+    return "the initialisation of unit " + unit + " of package " + package;
   };
   const std::pair<std::string, Json> segv{"died of signal SIGSEGV (Segmentation fault)",
                                           {{"signal", "SIGSEGV"}}};
   const std::pair<std::string, Json> abrt{"died of signal SIGABRT (Aborted)",
                                           {{"signal", "SIGABRT"}}};
-  const std::string faulty = "  page \"Faulty\": TFaulty\n";
-  const Row rows[] = {
+  const auto broke = [](const std::string& why) {
+    return std::pair<std::string, Json>{"broke its channel to the trial host (" + why + ")",
+                                        {{"channel", why}}};
+  };
+  // A finalisation that faults when a file beside the package says so.
+  const std::string marked = dir.CopyIn(Package("finimarked"), "libfinimarked.so");
+  dir.Write("libfinimarked.so.crash", "");
+  // Code that puts another build in its own file's place: set up again for each run.
+  const std::string swapped = dir.File("libswapfile.so");
+  const auto swap = [&] {
+    testsupport::CopyFile(Package("swapfile"), swapped);
+    testsupport::CopyFile(Package("mark"), dir.File("libswapfile.next.so"));
+  };
+  std::vector<Row> rows = {
       {{text}, "not an ELF file (bad magic)", "/error", text + ": not an ELF file"},
       {{Package("missingreq")},
        "required package pkgnowhere not found (looked for " + Package("pkgnowhere"),
@@ -191,22 +224,51 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
        "/procedures/0/error",
        "RaiseReg: the second page cannot be registered",
        "  page \"Raising\": TRaiseFirst\n"},
-      ended("faultinit", segv, "the initialisation of unit FaultInit of package faultinit"),
-      ended("faultreg", segv, "procedure @FaultReg@Register$qqrv", faulty),
-      ended("faultfini", segv, "the finalisation of unit FaultFini of package faultfini"),
-      ended("faultctor", abrt, "the static constructors of package faultctor"),
-      ended("faultabort", abrt, "procedure @FaultAbort@Register$qqrv", faulty),
-      ended("faultexit", {"exited with status 3", {{"exitStatus", 3}}},
-            "the initialisation of unit FaultExit of package faultexit"),
-      ended("faultloop", {"overran its time limit of 0.5 s", {{"timeLimitSeconds", 0.5}}},
-            "the initialisation of unit FaultLoop of package faultloop"),
+      ended(Package("faultinit"), segv, init("FaultInit", "faultinit")),
+      ended(Package("faultreg"), segv, "procedure @FaultReg@Register$qqrv", faulty),
+      ended(Package("faultfini"), segv, "the finalisation of unit FaultFini of package faultfini"),
+      ended(Package("faultctor"), abrt, "the static constructors of package faultctor"),
+      ended(Package("faultabort"), abrt, "procedure @FaultAbort@Register$qqrv", faulty),
+      ended(Package("faultexit"), {"exited with status 3", {{"exitStatus", 3}}},
+            init("FaultExit", "faultexit")),
+      ended(Package("faultloop"), {"overran its time limit of 0.5 s", {{"timeLimitSeconds", 0.5}}},
+            init("FaultLoop", "faultloop")),
+      ended(Package("memhog"),
+            {"ran out of its memory limit of 128 MiB", {{"memoryLimitMiB", 128}}},
+            init("MemHog", "memhog")),
+      ended(Package("finiafterreg"), segv,
+            "the finalisation of unit FiniAfterReg of package finiafterreg", faulty),
+      ended(marked, segv, "the finalisation of unit FiniMarked of package finimarked", faulty),
+      ended(Package("forged"), broke("a report of another trial"), init("Forged", "forged")),
+      ended(Package("closefds"),
+            broke("package code closed it, or put something else in its place"),
+            init("CloseFds", "closefds")),
+      left("delaythread", "1 thread running", "DelayThread"),
+      left("worker", "1 thread running", "Worker"),
+      left("alarmer", "an alarm pending", "Alarmer"),
+      left("sighandler", "a handler for signal SIGTERM", "SigHandler"),
+      left("daemon", "1 process running", "Daemon"),
   };
-  // The endless loop is cut short; the others end on their own long before.
-  const std::vector<std::string> limit{"WB_TRIAL_TIMEOUT=0.5"};
+  Row swapRow =
+      ended(swapped,
+            {"found the file changed while its code ran (another file has taken its place)",
+             {{"changed",
+               "the file changed while its code ran (another file has taken "
+               "its place)"}}},
+            init("SwapFile", "swapfile"));
+  swapRow.before = swap;
+  rows.push_back(swapRow);
+  if (!std::string(DEMO_PACKAGE_DIR).empty()) {  // a Qt timer needs the toolkit
+    rows.push_back(left("qttimer", "1 Qt timer pending", "QtTimer"));
+  }
+  // The endless loop is cut short, and the memory hog stopped early; the others end
+  // on their own long before either limit.
+  const std::vector<std::string> limits{"WB_TRIAL_TIMEOUT=0.5", "WB_TRIAL_MEMORY=128"};
   for (const auto& row : rows) {
     std::vector<std::string> args{"--register"};
     args.insert(args.end(), row.args.begin(), row.args.end());
-    const auto run = testsupport::RunTool(PKGINFO_TOOL, args, limit);
+    if (row.before) row.before();
+    const auto run = testsupport::RunTool(PKGINFO_TOOL, args, limits);
     EXPECT_EQ(1, run.status) << row.line;
     // Before it, only what the package's own code may have printed as it died.
     const auto lines = pktest::Lines(run.err);
@@ -216,7 +278,8 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
     EXPECT_THAT(run.out, testing::HasSubstr(row.shown));
 
     args.insert(args.begin() + 1, "--json");
-    const auto json = testsupport::RunTool(PKGINFO_TOOL, args, limit);
+    if (row.before) row.before();
+    const auto json = testsupport::RunTool(PKGINFO_TOOL, args, limits);
     EXPECT_EQ(1, json.status) << row.line;
     const Json said = ParseJson(json.out).at(Json::json_pointer(row.pointer));
     if (row.said.is_string()) {
@@ -228,28 +291,131 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
   }
 }
 
-// What a package's code starts in its run ends with the run; nothing else would
-// ever end it.
-TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
-  const auto strays = [] {  // running ones: a killed one may wait a while to be reaped
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string line;
-      count += std::getline(stat, line) && line.find(" (faulty-stray) ") != std::string::npos &&
-               line.find(") Z ") == std::string::npos;
-    }
-    return count;
+// What the package's code prints is no failure, and is kept apart from pkginfo's own
+// report: after it on stderr, in "output" in JSON.
+TEST(PkginfoRegister, WhatTheCodePrintsIsKeptApartFromTheReport) {
+  const struct {
+    const char* package;
+    const char* unit;
+    std::vector<std::string> printed;  // both streams in order; qtbox's are Qt's words
+    bool blocked = false;
+  } rows[] = {
+      {"prints",
+       "Prints",
+       {"faulty: printed to standard output", "faulty: printed to standard error"}},
+      // Blocked by a fault of the trial host: Qt's wake-up descriptor there, made before
+      // a trial's channels are put in place, may be taken by one of them, and the box's
+      // wake-up then breaks that channel; whether it does depends on the descriptors
+      // pkginfo was started with (ctest's: it does). Back in once that is mended.
+      {"qtbox", "QtBox", {"This plugin does not support propagateSizeHints()"}, true},
   };
-  const auto run = RunPkginfo({"--register", Package("faultstray")});
-  EXPECT_EQ(1, run.status) << run.err;
-  EXPECT_THAT(run.err, testing::HasSubstr("left 1 process running after the finalisation of unit "
-                                          "FaultStray of package faultstray"));
-  // The host ends it just after it has answered.
-  for (int waited = 0; strays() > 0 && waited < 100; ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.package);
+    if (row.blocked) continue;
+    const std::string file = Package(row.package);
+    const auto run = RunPkginfo({"--register", file});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("file: " + file + "\npackage: " + row.package + "\n@" + row.unit +
+                  "@Register$qqrv:\n  page \"Faulty\": TFaulty\n",
+              run.out)
+        << "stdout should hold pkginfo's report and nothing else";
+    std::string block = "pkginfo: " + file + ": its code printed:\n", output;
+    for (const std::string& line : row.printed) {
+      block += "  | " + line + "\n";
+      output += line + "\n";
+    }
+    EXPECT_EQ(block, run.err);
+    const auto json = RunPkginfo({"--register", "--json", file});
+    EXPECT_EQ(0, json.status);
+    EXPECT_EQ("", json.err);
+    EXPECT_TRUE(ParseJson(json.out).at("ok").get<bool>()) << json.out;
+    EXPECT_EQ(output, ParseJson(json.out).value("output", "")) << json.out;
   }
-  EXPECT_EQ(0, strays());
+}
+
+// What a package's code starts in its run ends with the run; nothing else would
+// ever end it. A daemon that holds the output it was given holds it no longer: read
+// through a pipe, as a shell's $(...) reads it, the output ends with pkginfo.
+TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
+  const struct {
+    const char* package;
+    const char* unit;
+    const char* process;  // the name its process takes
+  } rows[] = {
+      {"faultstray", "FaultStray", "faulty-stray"},
+      {"daemon", "Daemon", "faulty-daemon"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.package);
+    const auto start = std::chrono::steady_clock::now();
+    FILE* pipe =
+        popen(("'" PKGINFO_TOOL "' --register '" + Package(row.package) + "' 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      out.append(buffer, got);
+    const auto took = std::chrono::steady_clock::now() - start;  // its sleep is 30 s
+    const int status = pclose(pipe);
+    EXPECT_LT(took, std::chrono::seconds(5)) << "the output should end with pkginfo";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << out;
+    EXPECT_THAT(out, testing::HasSubstr("page \"Faulty\": TFaulty"));
+    EXPECT_THAT(out, testing::HasSubstr("left 1 process running after the finalisation of unit " +
+                                        std::string(row.unit) + " of package " + row.package));
+    // The host ends it just after it has answered; a killed one may take a moment.
+    EXPECT_EQ(0, testsupport::RunningProcessesNamed(row.process, std::chrono::seconds(5)));
+  }
+}
+
+// A process the package's code believes its own to signal: in a trial child isolated
+// in namespaces of its own it cannot reach one outside; shared, it can.
+TEST(PkginfoRegister, AnIsolatedTrialCannotSignalProcessesOutsideIt) {
+  // The kernel may refuse new namespaces; the trial then runs shared, as said.
+  const pid_t probe = fork();
+  if (probe == 0) _exit(unshare(CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNS) == 0 ? 0 : 1);
+  int probed = -1;
+  waitpid(probe, &probed, 0);
+  const bool isolating = WIFEXITED(probed) && WEXITSTATUS(probed) == 0;
+
+  // A process of the test's own that waits to be ended, and is, with the test's scope
+  // or its process; never signalled again once reaped, so no other gets its signal.
+  struct Victim {
+    pid_t pid = fork();
+    bool reaped = false;
+    Victim() {
+      if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (;;) pause();
+      }
+    }
+    ~Victim() {
+      if (pid > 0 && !reaped) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    }
+    bool EndedWithin(std::chrono::milliseconds patience) {
+      for (auto waited = patience * 0; !reaped && waited <= patience; waited += patience / 20) {
+        reaped = waitpid(pid, nullptr, WNOHANG) == pid;
+        if (!reaped) std::this_thread::sleep_for(patience / 20);
+      }
+      return reaped;
+    }
+  };
+  const struct {
+    const char* isolate;
+    bool survives;
+  } rows[] = {{"0", false}, {"1", true}};  // the one that may be skipped last
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("WB_TRIAL_ISOLATE=") + row.isolate);
+    if (row.survives && !isolating) GTEST_SKIP() << "the kernel gives no new namespaces here";
+    Victim victim;
+    ASSERT_GT(victim.pid, 0);
+    const auto run = testsupport::RunTool(PKGINFO_TOOL, {"--register", Package("killer")},
+                                          {"WB_TEST_VICTIM=" + std::to_string(victim.pid),
+                                           std::string("WB_TRIAL_ISOLATE=") + row.isolate});
+    EXPECT_EQ(0, run.status) << "signalling another process is no fault of the trial's\n"
+                             << run.err;
+    EXPECT_EQ(!row.survives,
+              victim.EndedWithin(std::chrono::milliseconds(row.survives ? 200 : 5000)));
+  }
 }
 
 }  // namespace
