@@ -74,12 +74,6 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
   }
 }
 
-std::string In(const std::string& stage) {
-  return "in " + stage;
-}
-std::string After(const std::string& stage) {
-  return "after " + stage;
-}
 // The stages of a unit, named as the messages name them.
 std::string Init(const std::string& unit, const std::string& package) {
   return "the initialisation of unit " + unit + " of package " + package;
@@ -95,17 +89,19 @@ const std::string kBroke = "broke its channel to the trial host ";
 INSTANTIATE_TEST_SUITE_P(
     Trials, FaultyPackage,
     testing::Values(
-        FaultCase{"faultinit", Action::LoadPack, "", kSegv + In(Init("FaultInit", "faultinit"))},
-        FaultCase{"faultfini", Action::LoadPack, "", kSegv + In(Fini("FaultFini", "faultfini"))},
+        FaultCase{"faultinit", Action::LoadPack, "",
+                  kSegv + "in " + Init("FaultInit", "faultinit")},
+        FaultCase{"faultfini", Action::LoadPack, "",
+                  kSegv + "in " + Fini("FaultFini", "faultfini")},
         FaultCase{"faultctor", Action::LoadPack, "",
                   kAbort + "in the static constructors of package faultctor",
                   "terminate called after throwing an instance of 'std::runtime_error'\n"
                   "  what():  faulty: thrown where nothing can catch it"},
         FaultCase{"faultexit", Action::LoadPack, "",
-                  "exited with status 3 " + In(Init("FaultExit", "faultexit"))},
+                  "exited with status 3 in " + Init("FaultExit", "faultexit")},
         // The endless loop is cut short; every other trial ends on its own long before.
         FaultCase{"faultloop", Action::LoadPack, "",
-                  "overran its time limit of 0.5 s " + In(Init("FaultLoop", "faultloop")), "",
+                  "overran its time limit of 0.5 s in " + Init("FaultLoop", "faultloop"), "",
                   std::chrono::milliseconds(500)},
         FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
                   kSegv + "in procedure @FaultReg@Register$qqrv"},
@@ -115,26 +111,26 @@ INSTANTIATE_TEST_SUITE_P(
                   kSegv + "in procedure @FaultReg@Register$qqrv"},
         // What would fault only later, once the package is gone, is seen at its unload.
         FaultCase{"delaythread", Action::LoadPack, "",
-                  "left 1 thread running " + After(Fini("DelayThread", "delaythread"))},
+                  "left 1 thread running after " + Fini("DelayThread", "delaythread")},
         FaultCase{"worker", Action::LoadPack, "",
-                  "left 1 thread running " + After(Fini("Worker", "worker"))},
+                  "left 1 thread running after " + Fini("Worker", "worker")},
         FaultCase{"alarmer", Action::LoadPack, "",
-                  "left an alarm pending " + After(Fini("Alarmer", "alarmer"))},
+                  "left an alarm pending after " + Fini("Alarmer", "alarmer")},
         FaultCase{"qttimer", Action::LoadPack, "",
-                  "left 1 Qt timer pending " + After(Fini("QtTimer", "qttimer"))},
+                  "left 1 Qt timer pending after " + Fini("QtTimer", "qttimer")},
         FaultCase{"sighandler", Action::LoadPack, "",
-                  "left a handler for signal SIGTERM " + After(Fini("SigHandler", "sighandler"))},
+                  "left a handler for signal SIGTERM after " + Fini("SigHandler", "sighandler")},
         FaultCase{"faultstray", Action::LoadPack, "",
-                  "left 1 process running " + After(Fini("FaultStray", "faultstray"))},
+                  "left 1 process running after " + Fini("FaultStray", "faultstray")},
         FaultCase{"daemon", Action::LoadPack, "",
-                  "left 1 process running " + After(Fini("Daemon", "daemon"))},
+                  "left 1 process running after " + Fini("Daemon", "daemon")},
         FaultCase{"forged", Action::LoadPack, "",
-                  kBroke + "(a report of another trial) " + In(Init("Forged", "forged"))},
+                  kBroke + "(a report of another trial) in " + Init("Forged", "forged")},
         FaultCase{"closefds", Action::LoadPack, "",
-                  kBroke + "(package code closed it, or put something else in its place) " +
-                      In(Init("CloseFds", "closefds"))},
+                  kBroke + "(package code closed it, or put something else in its place) in " +
+                      Init("CloseFds", "closefds")},
         FaultCase{"memhog", Action::LoadPack, "",
-                  "ran out of its memory limit of 128 MiB " + In(Init("MemHog", "memhog")), "",
+                  "ran out of its memory limit of 128 MiB in " + Init("MemHog", "memhog"), "",
                   std::chrono::milliseconds(0), 128}),
     [](const testing::TestParamInfo<FaultCase>& info) {
       return std::string(info.param.package) +
