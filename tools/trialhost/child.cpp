@@ -24,8 +24,8 @@ namespace trialhost {
 
 namespace {
 
-constexpr int kRequestFd = 3;
-constexpr int kReportFd = 4;
+constexpr int kRequestFd = kChannel;
+constexpr int kReportFd = kChannel + 1;
 
 // Every report carries the nonce the host gave this child: bytes that package code
 // writes into the pipe cannot pass for a report of this trial unless they guess it.
@@ -163,7 +163,7 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   prctl(PR_SET_DUMPABLE, 1);
   if (isolated) DropCapabilities();
-  ArrangeDescriptors({-1, ends.output, ends.output, ends.request, ends.reports});
+  ArrangeDescriptors(-1, ends.output, ends.output, {ends.request, ends.reports});
   PipeReporter pipe(nonce);
   reporter = &pipe;
   session.SetReporter(pipe);

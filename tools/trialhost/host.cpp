@@ -807,5 +807,6 @@ int main() {
 #ifdef WB_TRIAL_HOST_TOOLKIT
   trialhost::PrepareQt();
 #endif
+  trialhost::KeepLibraryDescriptors();
   trialhost::Host(0).Run();
 }

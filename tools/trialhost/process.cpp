@@ -1,5 +1,6 @@
 #include "process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <link.h>
 #include <linux/capability.h>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
+#include <set>
 #include <vector>
 
 namespace trialhost {
@@ -65,23 +68,51 @@ void DropCapabilities() {
   syscall(SYS_capset, &header, data);
 }
 
-void ArrangeDescriptors(std::initializer_list<int> wanted) {
+namespace {
+
+std::set<int>& LibraryDescriptors() {
+  static std::set<int> descriptors;
+  return descriptors;
+}
+
+std::set<int> OpenDescriptors() {
+  std::set<int> open;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.') open.insert(std::atoi(entry->d_name));
+    }
+    closedir(dir);
+  }
+  return open;
+}
+
+}  // namespace
+
+void KeepLibraryDescriptors() {
+  for (const int fd : OpenDescriptors()) {
+    if (fd > 2) LibraryDescriptors().insert(fd);
+  }
+}
+
+void ArrangeDescriptors(int in, int out, int err, std::initializer_list<int> channels) {
   // Moved out of the way first: a wanted descriptor may sit where another goes.
   std::vector<int> moved;
-  for (const int fd : wanted) moved.push_back(fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 64) : -1);
-  int target = 0;
-  for (const int fd : moved) {
-    if (fd >= 0) {
-      dup2(fd, target);
-    } else if (const int null = open("/dev/null", O_RDWR); null >= 0) {
-      if (null != target) {
-        dup2(null, target);
-        close(null);
-      }
-    }
-    ++target;
+  for (const int fd : {in, out, err}) moved.push_back(fd >= 0 ? dup(fd) : -1);
+  std::vector<int> movedChannels;
+  for (const int fd : channels) movedChannels.push_back(dup(fd));
+  for (int target = 0; target < 3; ++target) {
+    const int fd = moved[static_cast<std::size_t>(target)] >= 0
+                       ? moved[static_cast<std::size_t>(target)]
+                       : open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd >= 0) dup2(fd, target);
   }
-  syscall(SYS_close_range, static_cast<unsigned>(target), ~0U, 0U);
+  int target = kChannel;
+  for (const int fd : movedChannels) dup2(fd, target++);
+  for (const int fd : OpenDescriptors()) {
+    if (fd > 2 && (fd < kChannel || fd >= target) && LibraryDescriptors().count(fd) == 0) {
+      close(fd);
+    }
+  }
 }
 
 namespace {

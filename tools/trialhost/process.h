@@ -25,9 +25,15 @@ extern pid_t hostPid;
 // otherwise read and write the host, whatever its pipes let it do.
 void DropCapabilities();
 
-// The descriptors in order at 0, 1, 2, ... (-1: /dev/null there), every other one
-// closed.
-void ArrangeDescriptors(std::initializer_list<int> wanted);
+// The descriptors the libraries opened as the host started (Qt's wake-up descriptor,
+// for one): every child keeps them, since its copy of the libraries goes on using
+// them. The host calls this once the libraries are up, before it opens anything else.
+void KeepLibraryDescriptors();
+// Where a child's channels to the host go: far above what the libraries open.
+inline constexpr int kChannel = 200;
+// Standard input, output and error as given (-1: /dev/null), the channels at kChannel,
+// kChannel + 1, ..., and every other descriptor closed, but the libraries'.
+void ArrangeDescriptors(int in, int out, int err, std::initializer_list<int> channels);
 
 // What the dynamic linker reads and writes as it loads and unloads a library: the
 // symbol tables of every object loaded (read for each symbol bound) and the records it

@@ -30,7 +30,7 @@ class Silent final : public Reporter {
   void Changed(const std::string&) override {}
 };
 
-constexpr int kSocketFd = 3;
+constexpr int kSocketFd = kChannel;
 
 void Send(const std::string& frame) {
   // A host gone away ends the shadow at its next read.
@@ -131,7 +131,7 @@ void RunShadow(int socket, const std::vector<trial::Action>& log, pid_t parent) 
   setpgid(0, 0);
   if (isolated) DropCapabilities();
   // What package code prints here is printed again by the workbench itself.
-  ArrangeDescriptors({-1, -1, -1, socket});
+  ArrangeDescriptors(-1, -1, -1, {socket});
   Silent silent;
   Session session(silent);
   Take(session, log);
