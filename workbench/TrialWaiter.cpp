@@ -48,8 +48,8 @@ trial::Waiter::Woken TrialWaiter::Wait(int fd, std::chrono::milliseconds timeout
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
     // The windows paint, and nothing else of the workbench runs meanwhile: its timers
-    // wait, and so do clicks, until the progress window is up; that one is modal, so
-    // the windows under it take none.
+    // wait for the end of the trial, and clicks wait until the progress window is up,
+    // which is modal, so that the windows under it take none.
     QCoreApplication::processEvents(
         QEventLoop::X11ExcludeTimers |
         (window_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents));
