@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -161,28 +162,33 @@ rtl::HMODULE RegisteredModuleNamed(const std::string& name) {
   return 0;
 }
 
-int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience) {
-  const auto count = [&name] {
-    int running = 0;
-    std::error_code ignored;  // a process may go while it is read
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string line;
-      if (!std::getline(stat, line)) continue;
-      const std::size_t open = line.find(" ("), close = line.rfind(") ");
-      if (open == std::string::npos || close == std::string::npos || close < open) continue;
-      running += line.compare(open + 2, close - open - 2, name) == 0 &&
-                 line.compare(close + 2, 1, "Z") != 0;
+std::vector<RunningProcess> ProcessesNamed(const std::string& name) {
+  std::vector<RunningProcess> running;
+  std::error_code ignored;  // a process may go while it is read
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const std::size_t open = line.find(" ("), close = line.rfind(") ");
+    if (open == std::string::npos || close == std::string::npos || close < open) continue;
+    char state = 0;
+    int parent = 0;
+    if (line.compare(open + 2, close - open - 2, name) == 0 &&
+        std::sscanf(line.c_str() + close + 2, "%c %d", &state, &parent) == 2 && state != 'Z') {
+      running.push_back({std::atoi(line.c_str()), parent});
     }
-    return running;
-  };
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  int running = count();
-  while (running > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    running = count();
   }
   return running;
+}
+
+int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  std::size_t running = ProcessesNamed(name).size();
+  while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    running = ProcessesNamed(name).size();
+  }
+  return static_cast<int>(running);
 }
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,

@@ -126,9 +126,15 @@ std::string ModulePath(rtl::HMODULE module);
 // may be mapped where an unloaded one was, so a handle alone does not tell them apart.
 rtl::HMODULE RegisteredModuleNamed(const std::string& name);
 
-// How many processes of that name (as /proc/<pid>/stat gives it) are running, zombies
-// not counted; given patience, waits up to that long for none, as one just killed
-// takes a moment to go.
+// The processes of that name (as /proc/<pid>/stat gives it) that are running, zombies
+// not counted, with their parents.
+struct RunningProcess {
+  int pid = 0;
+  int parent = 0;
+};
+std::vector<RunningProcess> ProcessesNamed(const std::string& name);
+// How many there are; given patience, waits up to that long for none, as one just
+// killed takes a moment to go.
 int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience = {});
 
 struct ToolRun {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -37,24 +40,49 @@ void ExpectStdregStillLoads(ScopedDialogs& dialogs, std::size_t messages, std::s
   EXPECT_THAT(PageCaptions(), testing::IsSupersetOf({"Samples", "Indicators"}));
 }
 
+// What may happen to the trial host between two actions: the shadow, or the host
+// itself, killed from outside. Either way what the workbench did is done again.
+enum class Lost { Nothing, Shadow, Host };
+
+void Kill(Lost lost) {
+  if (lost == Lost::Nothing) return;
+  for (const auto& host : testsupport::ProcessesNamed("trialhost")) {
+    if (host.parent != getpid()) continue;
+    if (lost == Lost::Host) kill(host.pid, SIGKILL);
+    // The shadow and the trial child waiting for the next trial.
+    for (const auto& child : testsupport::ProcessesNamed("trialhost")) {
+      if (lost == Lost::Shadow && child.parent == host.pid) kill(child.pid, SIGKILL);
+    }
+  }
+}
+
 // The shadow runs what passed, so a later trial meets what it left: a procedure that
 // faults on its second call in a process, a finalisation that faults once the
-// package has registered.
+// package has registered. A shadow or host lost on the way is rebuilt with it, and a
+// shadow that runs a thread of the package's, which a fork of it would lack, has each
+// trial start from a process that does it all again.
 TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
+  const std::string secondCall =
+      "the trial run died of signal SIGSEGV (Segmentation fault) in procedure "
+      "@SecondCall@Register$qqrv; the procedure was not run";
   const struct {
     const char* package;
     const char* unit;
     int runs;  // named runs of the unit's procedure, one after another
     Lines messages;
-    std::string refusal;  // how the one refusal goes on after the file's name
-    Lines faultyPage;     // what the palette's page "Faulty" then lists
+    std::string refusal;        // how the one refusal goes on after the file's name
+    Lines faultyPage;           // what the palette's page "Faulty" then lists
+    Lost lost = Lost::Nothing;  // before the last run
   } cases[] = {
-      {"secondcall",
-       "SecondCall",
+      {"secondcall", "SecondCall", 2, {"BRRRRR"}, secondCall, {"TFaulty"}},
+      {"secondcall", "SecondCall", 2, {"BRRRRR"}, secondCall, {"TFaulty"}, Lost::Shadow},
+      {"secondcall", "SecondCall", 2, {"BRRRRR"}, secondCall, {"TFaulty"}, Lost::Host},
+      {"threadsecond",
+       "ThreadSecond",
        2,
        {"BRRRRR"},
        "the trial run died of signal SIGSEGV (Segmentation fault) in procedure "
-       "@SecondCall@Register$qqrv; the procedure was not run",
+       "@ThreadSecond@Register$qqrv; the procedure was not run",
        {"TFaulty"}},
       // Its load passes: nothing has registered yet when its trial unloads it.
       {"finiafterreg",
@@ -73,7 +101,10 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
       LoadPack(dialogs, file);
       ASSERT_TRUE(dialogs->Exceptions().empty()) << dialogs->Exceptions().front();
       ASSERT_NE(LoadedPackage, 0u);
-      for (int i = 0; i < c.runs; ++i) NamedRun(Procedure(c.unit));
+      for (int i = 0; i < c.runs; ++i) {
+        if (i + 1 == c.runs) Kill(c.lost);
+        NamedRun(Procedure(c.unit));
+      }
       EXPECT_EQ(dialogs->Messages(), c.messages);
       EXPECT_EQ(dialogs->Exceptions(), Lines{file + ": " + c.refusal});
       if (c.faultyPage.empty()) {

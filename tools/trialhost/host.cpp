@@ -121,6 +121,11 @@ struct Child {
   }
 };
 
+// Whether a spare ended in package code as it replayed what the workbench had done.
+bool DiedReplaying(const Child& child) {
+  return !child.ready && child.stage.kind != trial::StageKind::Starting;
+}
+
 struct Trial {
   std::uint64_t id = 0;
   trial::TryRequest request;
@@ -130,6 +135,8 @@ struct Trial {
   Outcome outcome;
   std::optional<Outcome::End> ended;  // decided before the child ended
   std::uint32_t action = 0;           // the action the child is in
+  bool begun = false;                 // the child began the first action
+  int attempts = 1;                   // children it has been given
   bool done = false;
   bool outOfMemory = false;
   trial::Stage outOfMemoryIn;  // where it ran out
@@ -245,8 +252,9 @@ void Host::OnClientFrame(const wire::Frame& frame) {
       trial.started = Clock::now();
       trial.deadline = trial.started + trial.request.timeLimit;
       lastLimit_ = trial.request.timeLimit;
-      // A spare that died replaying is this trial's answer: it would die again.
-      if (deadSpare_ && deadSpare_->logSize == log_.size() && !deadSpare_->fromShadow) {
+      // A spare that died of package code replaying is this trial's answer: it would
+      // die again.
+      if (deadSpare_ && deadSpare_->logSize == log_.size() && DiedReplaying(*deadSpare_)) {
         trial.child = std::move(*deadSpare_);
         deadSpare_.reset();
         FinishIfEnded();
@@ -550,6 +558,7 @@ void Host::OnTrialReport(const wire::Frame& frame) {
   switch (static_cast<Kind>(frame.kind)) {
     case Kind::Begin:
       trial.action = static_cast<std::uint32_t>(trial::DecodeNumber(frame));
+      trial.begun = true;
       break;
     case Kind::Entered: {
       outcome.stage = trial::Decode<trial::Stage>(frame);
@@ -651,6 +660,15 @@ void Host::Finish() {
     Child& child = *trial_->child;
     OnReports(child, child.ready);
     OnOutput(child, true);
+  }
+  // A child that ended before it began anything, of nothing the package did (killed
+  // from outside, say), tells nothing of the trial: another one takes it.
+  if (!trial_->ended && !trial_->begun && !DiedReplaying(*trial_->child) && trial_->attempts < 3) {
+    trial_->child->CloseAll();
+    trial_->child.reset();
+    ++trial_->attempts;
+    Advance();
+    return;
   }
   Trial trial = std::move(*trial_);
   trial_.reset();

@@ -72,10 +72,10 @@ void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int
         "RecordingHook", page, classes, high,
         [&](const rtl::ShortString& name) { registration.classes.emplace_back(name.View()); });
   } catch (...) {
-    if (current != nullptr) current->reporter_->Registered(registration);
+    if (current != nullptr) current->Tell(registration);
     throw;
   }
-  if (current != nullptr) current->reporter_->Registered(registration);
+  if (current != nullptr) current->Tell(registration);
 }
 
 rtl::HMODULE ModuleOfFile(const std::string& file) {
@@ -93,6 +93,16 @@ Session::Session(Reporter& reporter) : reporter_(&reporter) {
 
 Session::~Session() {
   if (current == this) current = nullptr;
+}
+
+// What an action did is told of the actions tried, not of those done again to
+// rebuild the workbench's state: they were told when they were tried.
+void Session::Tell(const trial::Registration& registration) {
+  if (!replay_) reporter_->Registered(registration);
+}
+
+void Session::Tell(const trial::ActionRaised& raised) {
+  if (!replay_) reporter_->Raised(raised);
 }
 
 void Session::Enter(trial::Stage stage) {
@@ -136,7 +146,7 @@ Session::Result Session::Load(const trial::Action& action) {
                             : rtl::LoadPackage(action.file);
     slotFile_ = action.file;
   } catch (...) {
-    reporter_->Raised({CurrentError(), false});
+    Tell(trial::ActionRaised{CurrentError(), false});
     return Result::Raised;
   }
   // Its own code may have put another file in its place, which the workbench would
@@ -157,7 +167,7 @@ Session::Result Session::Unload() {
   try {
     rtl::UnloadPackage(std::exchange(slot_, 0));
   } catch (...) {
-    reporter_->Raised({CurrentError(), false});
+    Tell(trial::ActionRaised{CurrentError(), false});
     return Result::Raised;
   }
   return Result::Done;
@@ -169,9 +179,9 @@ Session::Result Session::Run(const trial::Action& action) {
     Enter(trial::Stage{trial::StageKind::Procedure, {}, call.name});
     const rtl::HMODULE module = ModuleOfFile(call.file);
     if (module == 0) {
-      reporter_->Raised({call.file + " is not loaded in the trial host: its state is not the "
-                                     "workbench's",
-                         false});
+      Tell(trial::ActionRaised{call.file + " is not loaded in the trial host: its state is not the "
+                                           "workbench's",
+                               false});
       return Result::Raised;
     }
     // An export name ends at its first zero byte: a name holding one matches none.
@@ -180,13 +190,13 @@ Session::Result Session::Run(const trial::Action& action) {
             ? reinterpret_cast<Procedure>(rtl::GetProcAddress(module, call.name.c_str()))
             : nullptr;
     if (code == nullptr) {
-      reporter_->Raised({call.name, true});
+      Tell(trial::ActionRaised{call.name, true});
       return Result::Raised;
     }
     try {
       code();
     } catch (...) {
-      reporter_->Raised({CurrentError(), false});
+      Tell(trial::ActionRaised{CurrentError(), false});
       return Result::Raised;
     }
   }

@@ -67,6 +67,8 @@ class Session {
   friend void TellStage(rtl::TPackageStage, const std::string&, const std::string&);
   friend void RecordingHook(const std::string&, const rtl::TClass*, std::int32_t);
   void Enter(trial::Stage stage);
+  void Tell(const trial::Registration& registration);
+  void Tell(const trial::ActionRaised& raised);
   Result Load(const trial::Action& action);
   Result Unload();
   Result Run(const trial::Action& action);

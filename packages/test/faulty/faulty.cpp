@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,13 @@ void Fault() {
 #endif
 }
 
+// A thread of the package's own while it is loaded, stopped by its finalisation as it
+// should be: a process forked from one holding it would not have it.
+#if defined(KEEPS_THREAD)
+std::atomic<bool> stopping{false};
+std::thread kept;
+#endif
+
 #if defined(FAULT_IN_CONSTRUCTOR)
 struct FaultOnLoad {
   FaultOnLoad() { Fault(); }
@@ -158,12 +166,21 @@ TEST_COMPONENT_CLASS(TFaulty)
 #define FAULTY_REGISTER(Unit) RTL_UNIT_REGISTER(Unit)
 
 FAULTY_INIT(FAULT_UNIT) {
+#if defined(KEEPS_THREAD)
+  kept = std::thread([] {
+    while (!stopping) usleep(1000);
+  });
+#endif
 #if defined(FAULT_IN_INIT)
   Fault();
 #endif
 }
 
 FAULTY_FINI(FAULT_UNIT) {
+#if defined(KEEPS_THREAD)
+  stopping = true;
+  kept.join();
+#endif
 #if defined(FAULT_IN_FINI)
   Fault();
 #endif
