@@ -13,59 +13,6 @@
 using namespace std::string_literals;
 using namespace std::chrono_literals;
 
-// Field by field, so that a field Encode leaves out, or Decode reads into the wrong
-// member, shows up as a difference and not as two equal defaults.
-namespace trial {
-static bool operator==(const Call& a, const Call& b) {
-  return std::tie(a.file, a.name) == std::tie(b.file, b.name);
-}
-static bool operator==(const Action& a, const Action& b) {
-  return std::tie(a.type, a.file, a.identity, a.calls) ==
-         std::tie(b.type, b.file, b.identity, b.calls);
-}
-static bool operator==(const TryRequest& a, const TryRequest& b) {
-  return std::tie(a.actions, a.timeLimit, a.settle, a.memoryLimitMiB, a.commit) ==
-         std::tie(b.actions, b.timeLimit, b.settle, b.memoryLimitMiB, b.commit);
-}
-static bool operator==(const Stage& a, const Stage& b) {
-  return std::tie(a.kind, a.package, a.name, a.replay) ==
-         std::tie(b.kind, b.package, b.name, b.replay);
-}
-static bool operator==(const Registration& a, const Registration& b) {
-  return std::tie(a.page, a.classes) == std::tie(b.page, b.classes);
-}
-static bool operator==(const ActionRaised& a, const ActionRaised& b) {
-  return std::tie(a.message, a.missing) == std::tie(b.message, b.missing);
-}
-static bool operator==(const Leftovers& a, const Leftovers& b) {
-  return std::tie(a.items, a.stage) == std::tie(b.items, b.stage);
-}
-static bool operator==(const ChildDone& a, const ChildDone& b) {
-  return a.actionsDone == b.actionsDone;
-}
-static bool operator==(const CommitRequest& a, const CommitRequest& b) {
-  return a.actions == b.actions;
-}
-static bool operator==(const ShadowState& a, const ShadowState& b) {
-  return std::tie(a.threads, a.error) == std::tie(b.threads, b.error);
-}
-static bool operator==(const HostHello& a, const HostHello& b) {
-  return std::tie(a.pid, a.isolation) == std::tie(b.pid, b.isolation);
-}
-static bool operator==(const ProcedureRun& a, const ProcedureRun& b) {
-  return std::tie(a.name, a.registrations, a.error, a.missing) ==
-         std::tie(b.name, b.registrations, b.error, b.missing);
-}
-static bool operator==(const Outcome& a, const Outcome& b) {
-  return std::tie(a.end, a.signal, a.exitStatus, a.limit, a.memoryLimitMiB, a.stage, a.actionsDone,
-                  a.failedAction, a.raised, a.procedures, a.leftovers, a.detail, a.output,
-                  a.outputCut, a.isolation) ==
-         std::tie(b.end, b.signal, b.exitStatus, b.limit, b.memoryLimitMiB, b.stage, b.actionsDone,
-                  b.failedAction, b.raised, b.procedures, b.leftovers, b.detail, b.output,
-                  b.outputCut, b.isolation);
-}
-}  // namespace trial
-
 namespace {
 
 using namespace trial;

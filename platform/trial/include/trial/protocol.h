@@ -55,6 +55,8 @@ enum class Kind : std::uint8_t {
 struct Call {
   std::string file;
   std::string name;
+
+  friend bool operator==(const Call&, const Call&) = default;
 };
 
 // One step of the workbench's package state. A list of them stops at the first that
@@ -73,6 +75,8 @@ struct Action {
   // this one is refused. Nothing when there was no regular file to look at.
   std::optional<rtl::TFileIdentity> identity;
   std::vector<Call> calls;  // Run
+
+  friend bool operator==(const Action&, const Action&) = default;
 };
 
 struct TryRequest {
@@ -81,6 +85,8 @@ struct TryRequest {
   std::chrono::milliseconds settle{0};  // the event loop runs this long before the unload
   std::uint64_t memoryLimitMiB = 1024;
   bool commit = true;  // a pass is taken by the shadow (pkginfo's one-off trials are not)
+
+  friend bool operator==(const TryRequest&, const TryRequest&) = default;
 };
 
 enum class StageKind : std::uint8_t {
@@ -98,6 +104,8 @@ struct Stage {
   std::string package;  // the package whose code runs; empty for a procedure
   std::string name;     // the unit or procedure; for Events, the stage they follow
   bool replay = false;  // rebuilding the workbench's state, before the actions tried
+
+  friend bool operator==(const Stage&, const Stage&) = default;
 };
 
 // "the initialisation of unit Main of package demo", "procedure @Main@Register$qqrv",
@@ -109,34 +117,48 @@ std::string SignalName(int signal);
 struct Registration {
   std::string page;
   std::vector<std::string> classes;
+
+  friend bool operator==(const Registration&, const Registration&) = default;
 };
 
 struct ActionRaised {
   std::string message;   // what it raised; for a missing procedure, its name
   bool missing = false;  // a procedure the module does not export: nothing was called
+
+  friend bool operator==(const ActionRaised&, const ActionRaised&) = default;
 };
 
 struct Leftovers {
   std::vector<std::string> items;  // "1 thread running", "an alarm pending"
   Stage stage;                     // the last stage of package code before they were seen
+
+  friend bool operator==(const Leftovers&, const Leftovers&) = default;
 };
 
 struct ChildDone {
   std::uint32_t actionsDone = 0;  // the actions carried out, one that raised included
+
+  friend bool operator==(const ChildDone&, const ChildDone&) = default;
 };
 
 struct CommitRequest {
   std::vector<Action> actions;
+
+  friend bool operator==(const CommitRequest&, const CommitRequest&) = default;
 };
 
 struct ShadowState {
   std::uint32_t threads = 1;  // a shadow with more cannot be forked faithfully
   std::string error;          // the shadow could not take the actions: why
+
+  friend bool operator==(const ShadowState&, const ShadowState&) = default;
 };
 
 struct HostHello {
   std::uint64_t pid = 0;
   std::string isolation;  // what keeps trial children from the workbench, or why nothing does
+
+  friend bool operator==(const HostHello&, const HostHello&) = default;
 };
 
 struct ProcedureRun {
@@ -144,6 +166,8 @@ struct ProcedureRun {
   std::vector<Registration> registrations;
   std::string error;     // what it raised
   bool missing = false;  // not exported: not called
+
+  friend bool operator==(const ProcedureRun&, const ProcedureRun&) = default;
 };
 
 // How a trial ended, as the host tells the client.
@@ -176,6 +200,7 @@ struct Outcome {
   bool outputCut = false;  // it printed more
   std::string isolation;   // as the host said in its hello
 
+  friend bool operator==(const Outcome&, const Outcome&) = default;
   bool Passed() const noexcept { return end == End::Passed; }
   // "died of signal SIGSEGV (Segmentation fault)", "exited with status 3", "overran
   // its time limit of 10 s", "left 1 thread running", "was stopped".
