@@ -36,12 +36,7 @@ bool TrialsOn() {
 
 // Tries the actions; `file` names what they are tried for in messages.
 trial::Outcome Try(std::vector<trial::Action> actions, const std::string& file) {
-  const trial::Settings& settings = trial::CurrentSettings();
-  trial::TryRequest request;
-  request.actions = std::move(actions);
-  request.timeLimit = settings.timeLimit;
-  request.settle = settings.settle;
-  request.memoryLimitMiB = settings.memoryLimitMiB;
+  const trial::TryRequest request = trial::RequestFor(std::move(actions));
   TrialWaiter waiter(file);
   try {
     return trial::Host::Shared().Try(request, &waiter);

@@ -78,6 +78,17 @@ std::string Absolute(const std::string& file) {
   return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + file : file;
 }
 
+// Loaded, run and unloaded as the workbench would: one trial, which the trial host's
+// shadow does not take, since nothing follows it.
+trial::TryRequest RequestFor(const std::string& path, const std::vector<std::string>& names) {
+  trial::Action calls{trial::Action::Type::Run, {}, {}, {}};
+  for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
+  return trial::RequestFor(
+      {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}}, calls,
+       trial::Action{trial::Action::Type::Close, {}, {}, {}}},
+      false);
+}
+
 }  // namespace
 
 bool RegistrationRun::Ok() const {
@@ -101,23 +112,11 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
   if (!record) record.emplace();
   const std::vector<std::string> names =
       procedure.empty() ? ProceduresOf(*record) : std::vector<std::string>{procedure};
-  // Loaded, run and unloaded as the workbench would: one trial, which the trial
-  // host's shadow does not take, since nothing follows it.
-  const std::string path = Absolute(file);
-  trial::Action calls{trial::Action::Type::Run, {}, {}, {}};
-  for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
-  trial::TryRequest request;
-  request.actions = {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}},
-                     calls, trial::Action{trial::Action::Type::Close, {}, {}, {}}};
-  const trial::Settings& settings = trial::CurrentSettings();
-  request.timeLimit = settings.timeLimit;
-  request.settle = settings.settle;
-  request.memoryLimitMiB = settings.memoryLimitMiB;
-  request.commit = false;
-  if (!settings.error.empty()) {
-    run.error = settings.error;
+  if (const std::string& error = trial::CurrentSettings().error; !error.empty()) {
+    run.error = error;
     return run;
   }
+  const trial::TryRequest request = RequestFor(Absolute(file), names);
 
   trial::Outcome outcome;
   try {

@@ -653,6 +653,37 @@ void Host::FinishIfEnded() {
   if (trial_ && trial_->child && trial_->child->status) Finish();
 }
 
+// How the trial ended, from what its child reported and how the child ended.
+void Judge(Trial& trial) {
+  const Child& child = *trial.child;
+  Outcome& outcome = trial.outcome;
+  const int status = *child.status;
+  if (!child.ready) {
+    // It died before it was ready: rebuilding the client's state killed it.
+    outcome.stage = child.stage;
+    outcome.stage.replay = true;
+  }
+  if (trial.ended) {
+    outcome.end = *trial.ended;
+  } else if (trial.outOfMemory) {
+    // Whatever the package made of it: the workbench has no limit to stop it there.
+    outcome.end = Outcome::End::MemoryLimit;
+    outcome.stage = trial.outOfMemoryIn;
+    trial.action = trial.outOfMemoryAction;
+  } else if (trial.done && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    outcome.end = Outcome::End::Passed;
+  } else if (WIFSIGNALED(status)) {
+    outcome.end = Outcome::End::Signal;
+    outcome.signal = WTERMSIG(status);
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == trial::kChannelLost) {
+    outcome.end = Outcome::End::Violation;
+    outcome.detail = "package code closed it, or put something else in its place";
+  } else {
+    outcome.end = Outcome::End::Exit;
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+  }
+}
+
 void Host::Finish() {
   {
     // What it wrote before it ended; something it started may hold the pipes open,
@@ -674,32 +705,7 @@ void Host::Finish() {
   trial_.reset();
   Child& child = *trial.child;
   Outcome& outcome = trial.outcome;
-  const int status = *child.status;
-  const bool exitedZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!child.ready) {
-    // It died before it was ready: rebuilding the client's state killed it.
-    outcome.stage = child.stage;
-    outcome.stage.replay = true;
-  }
-  if (trial.ended) {
-    outcome.end = *trial.ended;
-  } else if (trial.outOfMemory) {
-    // Whatever the package made of it: the workbench has no limit to stop it there.
-    outcome.end = Outcome::End::MemoryLimit;
-    outcome.stage = trial.outOfMemoryIn;
-    trial.action = trial.outOfMemoryAction;
-  } else if (trial.done && exitedZero) {
-    outcome.end = Outcome::End::Passed;
-  } else if (WIFSIGNALED(status)) {
-    outcome.end = Outcome::End::Signal;
-    outcome.signal = WTERMSIG(status);
-  } else if (WIFEXITED(status) && WEXITSTATUS(status) == trial::kChannelLost) {
-    outcome.end = Outcome::End::Violation;
-    outcome.detail = "package code closed it, or put something else in its place";
-  } else {
-    outcome.end = Outcome::End::Exit;
-    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-  }
+  Judge(trial);
   outcome.limit = trial.request.timeLimit;
   outcome.memoryLimitMiB = trial.request.memoryLimitMiB;
   if (!outcome.Passed()) {

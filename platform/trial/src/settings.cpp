@@ -86,4 +86,15 @@ void Configure(const Settings& settings) {
   Configured() = settings;
 }
 
+TryRequest RequestFor(std::vector<Action> actions, bool commit) {
+  const Settings& settings = CurrentSettings();
+  TryRequest request;
+  request.actions = std::move(actions);
+  request.timeLimit = settings.timeLimit;
+  request.settle = settings.settle;
+  request.memoryLimitMiB = settings.memoryLimitMiB;
+  request.commit = commit;
+  return request;
+}
+
 }  // namespace trial

@@ -14,6 +14,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "trial/protocol.h"
 
 namespace trial {
 
@@ -35,5 +38,8 @@ struct Settings {
 const Settings& CurrentSettings();
 // The program's own settings instead (a test's, for one).
 void Configure(const Settings& settings);
+
+// A trial of these actions under this process's settings; `commit`: as TryRequest says.
+TryRequest RequestFor(std::vector<Action> actions, bool commit = true);
 
 }  // namespace trial
