@@ -35,16 +35,20 @@ class PipeReporter final : public Reporter {
     struct stat pipe {};
     if (fstat(kReportFd, &pipe) == 0) pipe_ = {pipe.st_dev, pipe.st_ino};
   }
-  // Package code may have closed the channel, or opened something else in its place:
-  // then nothing more is written, and the child ends saying so.
+  // Package code may have closed the channel: then nothing more is written, and the
+  // child ends saying so.
   void Send(const std::string& frame) {
+    if (lost_ || !wire::WriteAll(kReportFd, frame)) lost_ = true;
+  }
+  // Or it may have opened something else in its place, which the reports since went
+  // to: asked once, at the end, rather than before every report.
+  bool Lost() {
     struct stat now {};
-    if (lost_ || fstat(kReportFd, &now) != 0 || std::make_pair(now.st_dev, now.st_ino) != pipe_ ||
-        !wire::WriteAll(kReportFd, frame)) {
+    if (fstat(kReportFd, &now) != 0 || std::make_pair(now.st_dev, now.st_ino) != pipe_) {
       lost_ = true;
     }
+    return lost_;
   }
-  bool Lost() const noexcept { return lost_; }
   void Entered(const trial::Stage& stage) override {
     Send(trial::Encode(trial::Kind::Entered, nonce_, stage));
     if (stage.kind == trial::StageKind::StaticDestructors && beforeUnmap_) beforeUnmap_();
@@ -208,6 +212,7 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   CheckLeftovers(session, before);
   session.RunEvents();
   std::fflush(nullptr);
+  if (pipe.Lost()) End();
   pipe.Send(trial::Encode(trial::Kind::Done, nonce, trial::ChildDone{done}));
   if (pipe.Lost()) End();
   ExitAtOnce();
