@@ -404,12 +404,7 @@ void Host::MakeSpare() {
     const pid_t pid = fork();
     if (pid == 0) {
       // The host's own state, which has run no package code: the log is replayed.
-      class Placeholder final : public Reporter {
-        void Entered(const trial::Stage&) override {}
-        void Registered(const trial::Registration&) override {}
-        void Raised(const trial::ActionRaised&) override {}
-        void Changed(const std::string&) override {}
-      } placeholder;
+      SilentReporter placeholder;  // the child puts its own in place
       Session session(placeholder);
       RunTrialChild(session, spare.nonce, ends, &log_, self);
     }

@@ -27,6 +27,15 @@ class Reporter {
   virtual void Changed(const std::string& detail) = 0;
 };
 
+// Tells nobody anything.
+class SilentReporter final : public Reporter {
+ public:
+  void Entered(const trial::Stage&) override {}
+  void Registered(const trial::Registration&) override {}
+  void Raised(const trial::ActionRaised&) override {}
+  void Changed(const std::string&) override {}
+};
+
 class Session {
  public:
   // Tells the stages of package code to `reporter` from now on; one session a process.

@@ -21,15 +21,6 @@ namespace trialhost {
 
 namespace {
 
-// The shadow tells nobody of its stages: it only repeats what has passed its trial.
-class Silent final : public Reporter {
- public:
-  void Entered(const trial::Stage&) override {}
-  void Registered(const trial::Registration&) override {}
-  void Raised(const trial::ActionRaised&) override {}
-  void Changed(const std::string&) override {}
-};
-
 constexpr int kSocketFd = kChannel;
 
 void Send(const std::string& frame) {
@@ -132,7 +123,8 @@ void RunShadow(int socket, const std::vector<trial::Action>& log, pid_t parent) 
   if (isolated) DropCapabilities();
   // What package code prints here is printed again by the workbench itself.
   ArrangeDescriptors(-1, -1, -1, {socket});
-  Silent silent;
+  // It tells nobody of its stages: it only repeats what has passed its trial.
+  SilentReporter silent;
   Session session(silent);
   Take(session, log);
   Send(trial::Encode(trial::Kind::Committed, 0, State()));
