@@ -149,7 +149,6 @@ struct Shadow {
   wire::FrameReader reader{64u << 20, 64u << 20};
   bool ready = false;          // replayed and not taking anything now
   std::size_t has = 0;         // how much of the log it has taken, or is taking
-  std::size_t taking = 0;      // of which it is taking this many now
   std::uint32_t threads = 1;   // forked with more, a child would lack them
   bool spawning = false;       // a spare asked for and not yet said
   bool unrebuildable = false;  // it died replaying the log: not again until it changes
@@ -181,6 +180,7 @@ class Host {
 
   void StartShadow();
   void StopShadow();
+  void ShadowLost();
   void MakeSpare();
   void DropSpare();
   void HandOver();
@@ -309,7 +309,6 @@ void Host::StartShadow() {
   shadow_.ready = false;
   shadow_.replaying = true;
   shadow_.has = log_.size();
-  shadow_.taking = log_.size();
   shadow_.threads = 1;
   shadow_.spawning = false;
   shadow_.busySince = Clock::now();
@@ -324,6 +323,13 @@ void Host::StopShadow() {
   if (spare_ && spare_->fromShadow) DropSpare();
 }
 
+// It died or hung on its own: rebuilt from the log, unless it did so rebuilding.
+void Host::ShadowLost() {
+  const bool replaying = shadow_.replaying;
+  StopShadow();
+  shadow_.unrebuildable = replaying;
+}
+
 void Host::OnShadow() {
   std::string bytes;
   const bool open = ReadAvailable(shadow_.fd, bytes, bytes.max_size());
@@ -334,10 +340,7 @@ void Host::OnShadow() {
     StopShadow();
   }
   if (!open && shadow_.fd >= 0) {
-    // It died on its own: rebuilt from the log, unless it died rebuilding.
-    const bool replaying = shadow_.replaying;
-    StopShadow();
-    shadow_.unrebuildable = replaying;
+    ShadowLost();
   }
   Advance();
 }
@@ -349,7 +352,6 @@ void Host::OnShadowFrame(const wire::Frame& frame) {
       shadow_.threads = state.threads;
       shadow_.ready = true;
       shadow_.replaying = false;
-      shadow_.taking = 0;
       break;
     }
     case Kind::Spawned: {
@@ -439,7 +441,6 @@ void Host::Advance() {
                                           log_.end());
     if (wire::WriteAll(shadow_.fd, trial::Encode(Kind::Commit, 0, trial::CommitRequest{rest}))) {
       shadow_.ready = false;
-      shadow_.taking = rest.size();
       shadow_.has = log_.size();
       shadow_.busySince = Clock::now();
     } else {
@@ -470,9 +471,7 @@ void Host::OnChildrenEnded() {
 
 void Host::OnChildEnded(pid_t pid, int status) {
   if (pid == shadow_.pid) {
-    const bool replaying = shadow_.replaying;
-    StopShadow();
-    shadow_.unrebuildable = replaying;
+    ShadowLost();
   } else if (trial_ && trial_->child && trial_->child->pid == pid) {
     trial_->child->status = status;
   } else if (spare_ && spare_->pid == pid) {
@@ -732,9 +731,7 @@ void Host::OnTime() {
   if (trial_ && !trial_->ended && now >= trial_->deadline) Fail(Outcome::End::TimeLimit);
   // A shadow stuck in what it takes is let go, and rebuilt.
   if (shadow_.pid > 0 && !shadow_.ready && now - shadow_.busySince >= lastLimit_) {
-    const bool replaying = shadow_.replaying;
-    StopShadow();
-    shadow_.unrebuildable = replaying;
+    ShadowLost();
     Advance();
   }
 }
@@ -746,7 +743,7 @@ void Host::OnTime() {
   sigprocmask(SIG_BLOCK, &children, nullptr);
   signals_ = signalfd(-1, &children, SFD_NONBLOCK | SFD_CLOEXEC);
   SetNonBlocking(client_);
-  Send(trial::Encode(Kind::Hello, 0, trial::HostHello{static_cast<std::uint64_t>(getpid()), {}}));
+  Send(trial::Encode(Kind::Hello, 0, trial::HostHello{static_cast<std::uint64_t>(getpid())}));
   Advance();
   for (;;) {
     std::vector<pollfd> fds{{client_, POLLIN, 0}, {signals_, POLLIN, 0}, {shadow_.fd, POLLIN, 0}};

@@ -41,7 +41,7 @@ pid_t ForkForHost() {
 }
 
 trial::ShadowState State() {
-  return trial::ShadowState{ThreadCount(), {}};
+  return trial::ShadowState{ThreadCount()};
 }
 
 void Take(Session& session, const std::vector<trial::Action>& actions) {

@@ -326,27 +326,22 @@ CommitRequest Decode<CommitRequest>(const wire::Frame& frame) {
 }
 
 std::string Encode(Kind kind, std::uint64_t id, const ShadowState& state) {
-  return EncodeWith(kind, id, [&](Writer& out) { out.U32(state.threads).Text(state.error); });
+  return EncodeWith(kind, id, [&](Writer& out) { out.U32(state.threads); });
 }
 
 template <>
 ShadowState Decode<ShadowState>(const wire::Frame& frame) {
-  return DecodeWith<ShadowState>(frame, [](Reader& in, ShadowState& state) {
-    state.threads = in.U32();
-    state.error = in.Text();
-  });
+  return DecodeWith<ShadowState>(frame,
+                                 [](Reader& in, ShadowState& state) { state.threads = in.U32(); });
 }
 
 std::string Encode(Kind kind, std::uint64_t id, const HostHello& hello) {
-  return EncodeWith(kind, id, [&](Writer& out) { out.U64(hello.pid).Text(hello.isolation); });
+  return EncodeWith(kind, id, [&](Writer& out) { out.U64(hello.pid); });
 }
 
 template <>
 HostHello Decode<HostHello>(const wire::Frame& frame) {
-  return DecodeWith<HostHello>(frame, [](Reader& in, HostHello& hello) {
-    hello.pid = in.U64();
-    hello.isolation = in.Text();
-  });
+  return DecodeWith<HostHello>(frame, [](Reader& in, HostHello& hello) { hello.pid = in.U64(); });
 }
 
 std::string Encode(Kind kind, std::uint64_t id, const Outcome& outcome) {

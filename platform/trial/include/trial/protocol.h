@@ -149,14 +149,12 @@ struct CommitRequest {
 
 struct ShadowState {
   std::uint32_t threads = 1;  // a shadow with more cannot be forked faithfully
-  std::string error;          // the shadow could not take the actions: why
 
   friend bool operator==(const ShadowState&, const ShadowState&) = default;
 };
 
 struct HostHello {
   std::uint64_t pid = 0;
-  std::string isolation;  // what keeps trial children from the workbench, or why nothing does
 
   friend bool operator==(const HostHello&, const HostHello&) = default;
 };
