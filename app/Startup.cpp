@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "Session.h"
 #include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
@@ -46,7 +47,20 @@ int RunGuarded(const std::function<void()>& steps) {
   return 0;
 }
 
-int RunWorkbench(const CommandLineRequest& request) {
+namespace {
+
+// The windows as they were, and the report of what ended the run before, shown
+// from the loop once they are on screen.
+void Resume(const Resumed& resumed) {
+  RestoreSession(resumed.session);
+  QTimer::singleShot(0, Form1->Widget(), [report = resumed.report] {
+    toolkit::Application->ShowException(rtl::Exception(report));
+  });
+}
+
+}  // namespace
+
+int RunWorkbench(const CommandLineRequest& request, const RunContext& context) {
   // Every module of the process (the program, the framework and each package it
   // loads) allocates from the C library's one heap, so memory passes freely
   // between them and no shared memory manager needs to be set up first.
@@ -55,10 +69,12 @@ int RunWorkbench(const CommandLineRequest& request) {
   // and the trial host's shadow of it as empty.
   LoadedPackage = 0;
   ResetTrials();
-  RunGuarded([&request] {
+  RunGuarded([&request, &context] {
     toolkit::Application->Initialize();
     toolkit::Application->CreateForm(Form1);
     toolkit::Application->CreateForm(Form3);
+    if (context.resumed) Resume(*context.resumed);
+    if (context.keepSession) KeepSession(context.keepSession);
     // Done from the loop, as a button would be: after the main window is shown, and
     // not at all if the main window is gone before the loop comes to it.
     if (request.package) {
@@ -69,6 +85,7 @@ int RunWorkbench(const CommandLineRequest& request) {
     QTimer::singleShot(0, [] { StartTrialHost(); });
     toolkit::Application->Run();
   });
+  StopKeepingSession();
   // The application object owns the windows, and they own what they made. Freed one
   // by one, so the application object hears of each and forgets its main window.
   for (int count = toolkit::Application->ComponentCount(); count > 0;

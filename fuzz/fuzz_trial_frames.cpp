@@ -76,6 +76,7 @@ void ReadAsEveryBody(const trial::wire::Frame& frame) {
   ReadAs<ShadowState>(frame);
   ReadAs<HostHello>(frame);
   ReadAs<Outcome>(frame);
+  ReadAs<CrashRecord>(frame);
   try {
     const std::string text = DecodeText(frame);
     if (text.size() + 4 != frame.body.size()) __builtin_trap();

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what the build, the tests and the fuzz targets need on Debian 12.
 set -e
-packages="build-essential cmake ninja-build clang libclang-rt-14-dev qt6-base-dev nlohmann-json3-dev
-  libgl-dev fonts-liberation libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth dpkg-dev file
+packages="build-essential cmake ninja-build clang libclang-rt-14-dev qt6-base-dev libxkbcommon-dev
+  nlohmann-json3-dev libdw-dev libgl-dev fonts-liberation libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth dpkg-dev file
   qt6-translations-l10n desktop-file-utils python3 xdotool openbox imagemagick debhelper help2man lintian"
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo

@@ -112,7 +112,7 @@ void TForm1::RunNamedProcedure(const std::string& name) {
   const RegistrationProc proc = ExportedProcedure(LoadedPackage, name);
   if (proc == nullptr) return;
   TryProcedures({{LoadedPackage, name}}, "the procedure was not run");
-  proc();
+  CallProcedure(LoadedPackage, name, proc);
   toolkit::ShowMessage("BRRRRR");
 }
 
@@ -162,11 +162,11 @@ void TForm1::Button7Click(rtl::TObject*) {
     }
     // The count is read before every step, so nothing past the list's end is read.
     for (int index = 0; index < UnitNames->Count(); ++index) {
-      const RegistrationProc proc =
-          ExportedProcedure(module->Instance, rtl::RegistrationProcName(UnitNames->Strings(index)));
+      const std::string name = rtl::RegistrationProcName(UnitNames->Strings(index));
+      const RegistrationProc proc = ExportedProcedure(module->Instance, name);
       if (proc == nullptr) continue;
       // A procedure that raises ends the whole walk: the exception leaves the handler.
-      proc();
+      CallProcedure(module->Instance, name, proc);
       toolkit::ShowMessage("BRRRRR");
     }
   }

@@ -10,6 +10,7 @@
 #include "TrialWaiter.h"
 #include "rtl/package_file.h"
 #include "trial/client.h"
+#include "trial/crash.h"
 #include "trial/settings.h"
 
 namespace {
@@ -23,6 +24,20 @@ std::string FileOf(rtl::HMODULE module) {
   char path[PATH_MAX];
   rtl::GetModuleFileNameA(module, path, sizeof path);
   return path;
+}
+
+// The workbench's own runs of package code, each named for the record of a fatal
+// signal that comes meanwhile: the report says what was being done, and to which file.
+void Unload(rtl::HMODULE module, UnloadCause cause) {
+  const trial::CrashAction doing(cause == UnloadCause::Closing ? "closing: unloading" : "unloading",
+                                 FileOf(module));
+  rtl::UnloadPackage(module);
+}
+
+rtl::HMODULE Load(const std::string& fileName,
+                  const std::optional<rtl::TFileIdentity>& identity = std::nullopt) {
+  const trial::CrashAction doing("loading", fileName);
+  return identity ? rtl::LoadPackage(fileName, *identity) : rtl::LoadPackage(fileName);
 }
 
 bool TrialsOn() {
@@ -71,10 +86,11 @@ std::string Printed(const trial::Outcome& outcome) {
          text.substr(start);
 }
 
-// "<failure>; <what the workbench left undone>", and what the code printed.
+// "<failure>; <what the workbench left undone>", where it faulted, and what the code
+// printed.
 std::string Refusal(const trial::Outcome& outcome, const std::string& file,
                     const std::string& undone) {
-  return outcome.Failure(file) + "; " + undone + Printed(outcome);
+  return outcome.Failure(file) + "; " + undone + outcome.FaultPlace() + Printed(outcome);
 }
 
 // The package stays mapped, out of the slot; the workbench never runs its
@@ -105,8 +121,8 @@ bool AnyPackageCondemned() {
 
 rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
   if (!TrialsOn()) {
-    if (previous != 0) rtl::UnloadPackage(previous);
-    return rtl::LoadPackage(fileName);
+    if (previous != 0) Unload(previous, UnloadCause::UnLoadPack);
+    return Load(fileName);
   }
   std::vector<trial::Action> actions;
   if (previous != 0) actions.push_back(Unloading(UnloadCause::UnLoadPack));
@@ -122,17 +138,17 @@ rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
     if (!trial::Allows(outcome, 0)) {
       Condemn(previous, Refusal(outcome, previousFile, kNotUnloaded));
     }
-    rtl::UnloadPackage(previous);
+    Unload(previous, UnloadCause::UnLoadPack);
   }
   if (!fileName.empty() && !trial::Allows(outcome, actions.size() - 1)) {
     throw TrialFailure(Refusal(outcome, fileName, "the package was not loaded"));
   }
-  return identity ? rtl::LoadPackage(fileName, *identity) : rtl::LoadPackage(fileName);
+  return Load(fileName, identity);
 }
 
 void UnloadTried(rtl::HMODULE module, UnloadCause cause) {
   if (!TrialsOn()) {
-    rtl::UnloadPackage(module);
+    Unload(module, cause);
     return;
   }
   const std::string file = FileOf(module);
@@ -144,7 +160,7 @@ void UnloadTried(rtl::HMODULE module, UnloadCause cause) {
     Condemn(module, e.Message() + "; " + kNotUnloaded);
   }
   if (!trial::Allows(*outcome, 0)) Condemn(module, Refusal(*outcome, file, kNotUnloaded));
-  rtl::UnloadPackage(module);
+  Unload(module, cause);
 }
 
 void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::string& notRun) {
@@ -161,4 +177,9 @@ void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::str
     file = run.calls[std::min(outcome.procedures.size(), run.calls.size()) - 1].file;
   }
   throw TrialFailure(Refusal(outcome, file, notRun));
+}
+
+void CallProcedure(rtl::HMODULE module, const std::string& name, void (*procedure)()) {
+  const trial::CrashAction doing("running procedure " + name, FileOf(module));
+  procedure();
 }

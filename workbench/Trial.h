@@ -52,3 +52,7 @@ struct TrialProcedure {
 // TrialFailure ending with notRun (what the caller will not do) when the trial did
 // not pass; returns at once when trials are off.
 void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::string& notRun);
+
+// Calls a registration procedure of a module that its trial has passed; a fatal
+// signal meanwhile is recorded as the run of that procedure.
+void CallProcedure(rtl::HMODULE module, const std::string& name, void (*procedure)());

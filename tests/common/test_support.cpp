@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -91,6 +92,15 @@ std::string ExecutablePath() {
 
 std::string PackageFile(const std::string& name) {
   return std::string(WB_PACKAGE_DIR) + "/lib" + name + ".so";
+}
+
+int FaultLine() {
+  std::ifstream source(WB_FAULTY_SOURCE);
+  int number = 1;
+  for (std::string line; std::getline(source, line); ++number) {
+    if (line.find("*nowhere = 1;") != std::string::npos) return number;
+  }
+  return 0;
 }
 
 TraceFile::TraceFile() {
@@ -191,11 +201,11 @@ int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds pat
   return static_cast<int>(running);
 }
 
-ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
-                const std::vector<std::string>& extraEnvironment,
-                const std::string& workingDirectory) {
-  TempDir dir;
-  const std::string outFile = dir.File("out"), errFile = dir.File("err");
+StartedTool::StartedTool(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& extraEnvironment,
+                         const std::string& workingDirectory)
+    : program_(program) {
+  const std::string outFile = dir_.File("out"), errFile = dir_.File("err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -222,16 +232,39 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& args
   if (spawned != 0) {
     throw rtl::Exception("test: cannot start " + program + ": " + std::strerror(spawned));
   }
+  pid_ = pid;
+}
+
+StartedTool::~StartedTool() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+std::string StartedTool::ErrSoFar() const {
+  const Bytes err = ReadBytes(dir_.File("err"));
+  return std::string(err.begin(), err.end());
+}
+
+ToolRun StartedTool::Wait() {
   int wstatus = 0;
-  if (::waitpid(pid, &wstatus, 0) != pid) {
-    throw rtl::Exception("test: lost track of " + program + ": " + ErrnoText());
+  if (::waitpid(pid_, &wstatus, 0) != pid_) {
+    throw rtl::Exception("test: lost track of " + program_ + ": " + ErrnoText());
   }
+  pid_ = 0;
   ToolRun run;
   if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-  const Bytes out = ReadBytes(outFile), err = ReadBytes(errFile);
+  if (WIFSIGNALED(wstatus)) run.signal = WTERMSIG(wstatus);
+  const Bytes out = ReadBytes(dir_.File("out"));
   run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
+  run.err = ErrSoFar();
   return run;
+}
+
+ToolRun RunTool(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnvironment,
+                const std::string& workingDirectory) {
+  return StartedTool(program, args, extraEnvironment, workingDirectory).Wait();
 }
 
 }  // namespace testsupport

@@ -82,6 +82,9 @@ std::string ExecutablePath();
 
 // The file of a test package built beside the tests: lib<name>.so.
 std::string PackageFile(const std::string& name);
+// The line of the faulty test packages' source where their code writes through a
+// null pointer, as their debug information gives it.
+int FaultLine();
 
 // The test packages write what their units do to the file named by RTL_TEST_TRACE;
 // this points it at a fresh file for as long as it lives, for what runs in this
@@ -139,8 +142,31 @@ int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds pat
 
 struct ToolRun {
   int status = -1;  // exit status; -1 when it did not exit normally
+  int signal = 0;   // the signal that ended it; 0 when none did
   std::string out;
   std::string err;
+};
+
+// A program started as RunTool starts it, and not waited for yet. Killed and waited
+// for at the end of the scope if still running.
+class StartedTool {
+ public:
+  StartedTool(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& extraEnvironment = {},
+              const std::string& workingDirectory = {});
+  ~StartedTool();
+  StartedTool(const StartedTool&) = delete;
+  StartedTool& operator=(const StartedTool&) = delete;
+
+  int Pid() const noexcept { return pid_; }
+  // What it has printed on stderr so far.
+  std::string ErrSoFar() const;
+  ToolRun Wait();
+
+ private:
+  TempDir dir_;
+  std::string program_;
+  int pid_ = 0;
 };
 
 // Runs a program with these arguments and these variables added to the

@@ -92,6 +92,12 @@ void InWorkbench(const std::function<void()>& body) {
   EXPECT_FALSE(script.WatchdogFired()) << "closing the main window should have ended the run";
 }
 
+std::vector<std::string> Headlines(const std::vector<std::string>& boxes) {
+  std::vector<std::string> lines;
+  for (const std::string& box : boxes) lines.push_back(box.substr(0, box.find('\n')));
+  return lines;
+}
+
 void LoadPack(ScopedDialogs& dialogs, const std::string& file) {
   dialogs->AnswerOpen(file);
   Press(Form1->LoadPack);

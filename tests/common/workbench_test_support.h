@@ -104,6 +104,10 @@ void LoadPack(ScopedDialogs& dialogs, const std::string& file);
 void NamedRun(const std::string& name);
 void WholeProcessRun();
 
+// The first line of each box: where a trial died of a signal, the place of the fault
+// follows on lines of its own.
+std::vector<std::string> Headlines(const std::vector<std::string>& boxes);
+
 // What the palette shows: the captions of its pages, and a page's memo lines; every
 // page's caption in brackets followed by its lines, for comparing whole palettes.
 std::vector<std::string> PageCaptions();

@@ -56,9 +56,18 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
         file + ": the trial run " + c.how + "; " + notRun[static_cast<int>(c.action)];
     ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the fault should be shown once";
     const std::string& shown = dialogs->Exceptions().front();
-    EXPECT_EQ(c.printed.empty() ? shown.substr(0, shown.find("\n\n")) : shown,
-              message + (c.printed.empty() ? "" : "\n\nIts code printed:\n" + c.printed))
+    EXPECT_EQ(shown.substr(0, shown.find('\n')), message)
         << "the fault should say what happened and where";
+    if (!c.printed.empty()) {
+      EXPECT_THAT(shown, testing::EndsWith("\n\nIts code printed:\n" + c.printed));
+    }
+    // A fault names its function and line, the package's own code first.
+    if (c.how.find("SIGSEGV") != std::string::npos) {
+      EXPECT_THAT(shown, testing::HasSubstr("\nin (anonymous namespace)::Crash() at "));
+      EXPECT_THAT(shown,
+                  testing::HasSubstr("/faulty.cpp:" + std::to_string(testsupport::FaultLine()) +
+                                     " (lib" + c.package + ".so)\n"));
+    }
     EXPECT_TRUE(dialogs->Messages().empty()) << "nothing of the package should have run";
     EXPECT_TRUE(PageCaptions().empty()) << "nothing should have been registered";
     EXPECT_EQ(LoadedPackage != 0, c.action != Action::LoadPack)

@@ -106,7 +106,7 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
         NamedRun(Procedure(c.unit));
       }
       EXPECT_EQ(dialogs->Messages(), c.messages);
-      EXPECT_EQ(dialogs->Exceptions(), Lines{file + ": " + c.refusal});
+      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{file + ": " + c.refusal});
       if (c.faultyPage.empty()) {
         EXPECT_THAT(PageCaptions(), testing::Not(testing::Contains("Faulty")));
       } else {
@@ -115,7 +115,8 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
       // What the workbench ran passed its trials, and the shadow ran the same: the
       // unload is tried in that state and passes.
       Press(Form1->UnLoadPack);
-      EXPECT_EQ(dialogs->Exceptions(), Lines{file + ": " + c.refusal}) << "no box of the unload";
+      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{file + ": " + c.refusal})
+          << "no box of the unload";
       EXPECT_EQ(RegisteredModuleNamed(c.package), 0u) << "the package should be unloaded";
       ExpectStdregStillLoads(dialogs, c.messages.size(), 1);
     });
@@ -146,14 +147,14 @@ TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntil
       dir.Write("libfinimarked.so.crash", "");
       if (cause == UnloadCause::UnLoadPack) {
         Press(Form1->UnLoadPack);
-        EXPECT_EQ(dialogs->Exceptions(), Lines{condemned});
+        EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
         EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty";
         EXPECT_TRUE(AnyPackageCondemned());
         ExpectStdregStillLoads(dialogs, 0, 1);
       }
       // Closing comes next, and ends the run.
     });
-    EXPECT_EQ(dialogs->Exceptions(), Lines{condemned});
+    EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
     EXPECT_TRUE(AnyPackageCondemned());
     EXPECT_EQ(CountInModuleList(module), 1) << "the package should stay loaded";
     // This process goes on to other tests: with the marker gone the package can go.
@@ -203,13 +204,13 @@ TEST(TrialsFollowTheWorkbench, CodeThatPrintsOrShowsABoxPassesItsTrial) {
     InWorkbench([&] {
       LoadPack(dialogs, PackageFile(c.package));
       NamedRun(Procedure(c.unit));
-      EXPECT_EQ(dialogs->Exceptions(), Lines{});
+      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{});
       EXPECT_EQ(dialogs->Messages(), Lines{"BRRRRR"});
       EXPECT_EQ(PageLines("Faulty"), Lines{"TFaulty"});
       EXPECT_NE(LoadedPackage, 0u);
     });
     EXPECT_EQ(closer.Closed(), c.boxes) << "each box once, by the real run only";
-    EXPECT_EQ(dialogs->Exceptions(), Lines{}) << "closing should unload it";
+    EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{}) << "closing should unload it";
   }
 }
 

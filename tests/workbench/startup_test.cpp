@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <stdexcept>
 
+#include "Session.h"
 #include "Startup.h"
 #include "Unit2.h"
 #include "workbench_test_support.h"
@@ -134,6 +135,38 @@ TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreU
     EXPECT_EQ(dialogs->Exceptions().size(), c.exception.empty() ? 0u : 1u) << "shown once";
     EXPECT_THAT(dialogs->Exceptions(), testing::Each(testing::HasSubstr(c.exception)));
   }
+}
+
+// A run that follows one a fault ended: its windows and texts as they were, the report
+// shown once, and the session kept from then on.
+TEST(Startup, AResumedRunPutsItsSessionBackAndShowsTheReport) {
+  std::string session;
+  {
+    ScopedDialogs dialogs;
+    LoopScript script({[&] {
+      Form1->Edit3->SetText("@Gauges@Register$qqrv");
+      session = CaptureSession();
+      Form1->Widget()->close();
+    }});
+    RunWorkbench();
+  }
+  ScopedDialogs dialogs;
+  std::vector<std::string> kept;
+  std::string text;
+  // The second step runs once the box has been shown.
+  LoopScript script({[] {},
+                     [&] {
+                       text = Form1->Edit3->Text();
+                       Form1->Widget()->close();
+                     }});
+  RunContext context{Resumed{session, "The workbench was ended by a fault in package code."},
+                     [&kept](const std::string& now) { kept.push_back(now); }};
+  RunWorkbench({}, context);
+  EXPECT_EQ(text, "@Gauges@Register$qqrv") << "the edit box's text should be back";
+  EXPECT_EQ(dialogs->Exceptions(),
+            std::vector<std::string>{"The workbench was ended by a fault in package code."});
+  ASSERT_FALSE(kept.empty()) << "the session should be kept from the start";
+  EXPECT_NE(kept.back().find("@Gauges@Register$qqrv"), std::string::npos);
 }
 
 TEST(Startup, TheGuardShowsWhatEscapesAndReturnsZero) {

@@ -103,6 +103,16 @@ std::string RegistrationJson(const RegistrationRun& run) {
     const AbnormalEnd& how = *run.ended;
     if (!how.signal.empty()) {
       ended["signal"] = how.signal;
+      Json frames = Json::array();
+      for (const FaultFrame& frame : how.frames) {
+        frames.push_back({{"function", frame.function},
+                          {"file", frame.file},
+                          {"line", frame.line},
+                          {"module", frame.module},
+                          {"address", frame.address},
+                          {"package", frame.package}});
+      }
+      ended["frames"] = std::move(frames);
     } else if (how.exitStatus >= 0) {
       ended["exitStatus"] = how.exitStatus;
     } else if (how.memoryLimitMiB > 0) {

@@ -217,6 +217,13 @@ int Check(const std::vector<std::string>& files, bool asJson) {
 
 // --- --register ----------------------------------------------------------
 
+// The run's error, then the place of the fault it died of, a line a frame.
+void PrintFailure(const pkginfo::RegistrationRun& run) {
+  PrintError(run.error);
+  if (!run.ended) return;
+  for (const std::string& line : run.ended->place) std::fprintf(stderr, "  %s\n", line.c_str());
+}
+
 void PrintRegistration(const pkginfo::RegistrationRun& run) {
   std::printf("file: %s\n", run.file.c_str());
   std::printf("package: %s\n", run.package.c_str());
@@ -235,7 +242,7 @@ void PrintRegistration(const pkginfo::RegistrationRun& run) {
       PrintError(run.file + ": " + procedure.name + " raised: " + procedure.error);
     }
   }
-  if (!run.error.empty()) PrintError(run.error);
+  if (!run.error.empty()) PrintFailure(run);
 }
 
 // What the package's code printed, on stderr and marked as the package's: stdout stays
@@ -260,7 +267,7 @@ int Register(const std::string& file, const std::string& procedure, bool asJson)
   if (asJson) {
     PrintLine(pkginfo::RegistrationJson(run));
   } else if (run.package.empty()) {
-    PrintError(run.error);  // not loaded: one line says why
+    PrintFailure(run);  // not loaded: one line says why, and where it faulted
   } else {
     PrintRegistration(run);
   }

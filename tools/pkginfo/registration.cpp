@@ -43,6 +43,11 @@ AbnormalEnd AbnormalEndOf(const trial::Outcome& outcome) {
   switch (outcome.end) {
     case trial::Outcome::End::Signal:
       ended.signal = trial::SignalName(outcome.signal);
+      for (const trial::CrashFrame& frame : outcome.crash.frames) {
+        ended.frames.push_back(FaultFrame{frame.function, frame.file, frame.line, frame.module,
+                                          frame.address, frame.package});
+      }
+      ended.place = outcome.crash.Lines();
       break;
     case trial::Outcome::End::Exit:
       ended.exitStatus = outcome.exitStatus;

@@ -23,10 +23,22 @@ struct ProcedureRun {
   std::string error;                  // the exception's message; empty when it returned
 };
 
+// A frame of the place where the package's code faulted.
+struct FaultFrame {
+  std::string function;  // empty: no symbol covers it
+  std::string file;      // the source file, where there is debug information
+  std::uint32_t line = 0;
+  std::string module;  // the file of the object holding it
+  std::uint64_t address = 0;
+  bool package = false;  // the module is a package
+};
+
 // How the package's code ended its trial, when it did not pass: one of these is set.
 struct AbnormalEnd {
   std::string stage;                   // "the initialisation of unit Main of package demo"
   std::string signal;                  // "SIGSEGV": it died of that signal
+  std::vector<FaultFrame> frames;      // ... there: the innermost in a package first
+  std::vector<std::string> place;      // the frames as the workbench words them
   int exitStatus = -1;                 // it exited with that status
   double timeLimitSeconds = 0;         // it overran that limit and was killed
   std::uint64_t memoryLimitMiB = 0;    // it ran out of that much memory

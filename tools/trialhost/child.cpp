@@ -14,6 +14,8 @@
 
 #include "leftovers.h"
 #include "process.h"
+#include "trial/crash.h"
+#include "trial/protocol.h"
 #include "trial/wire.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -170,6 +172,8 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   ArrangeDescriptors(-1, ends.output, ends.output, {ends.request, ends.reports});
   PipeReporter pipe(nonce);
   reporter = &pipe;
+  // Where the package's code faults is told before the child dies of it.
+  trial::InstallCrashHandler(kReportFd, trial::Kind::Crashed, nonce);
   session.SetReporter(pipe);
 
   if (replay != nullptr) {

@@ -105,6 +105,9 @@ struct Child {
   wire::FrameReader reader{kMaxReport, kMaxReport + 16384};
   std::size_t reportBytes = 0;
   trial::Stage stage;  // the last it reported
+  // What its crash handler wrote as it got a fatal signal: made readable only if the
+  // signal ends the trial.
+  std::optional<trial::CrashRecord> crash;
 
   void CloseAll() {
     Close(request);
@@ -522,7 +525,10 @@ void Host::OnReports(Child& child, bool inTrial) {
     child.reader.Feed(bytes);
     while (std::optional<wire::Frame> frame = child.reader.Next()) {
       if (frame->id != child.nonce) throw wire::DecodeError("a report of another trial");
-      if (inTrial) {
+      if (frame->kind == static_cast<std::uint8_t>(Kind::Crashed)) {
+        // Its last word, in a trial or replaying for one: the first record holds.
+        if (!child.crash) child.crash = trial::Decode<trial::CrashRecord>(*frame);
+      } else if (inTrial) {
         OnTrialReport(*frame);
       } else if (frame->kind == static_cast<std::uint8_t>(Kind::Ready)) {
         // Its own word for who it is, in case the shadow's has not come yet.
@@ -669,6 +675,9 @@ void Judge(Trial& trial) {
   } else if (WIFSIGNALED(status)) {
     outcome.end = Outcome::End::Signal;
     outcome.signal = WTERMSIG(status);
+    if (child.crash && child.crash->signal == outcome.signal) {
+      outcome.crash = trial::Symbolize(*child.crash);
+    }
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == trial::kChannelLost) {
     outcome.end = Outcome::End::Violation;
     outcome.detail = "package code closed it, or put something else in its place";

@@ -5,6 +5,7 @@
 // are no fault at all, only code a trial must not take for one (printing, a box).
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -31,7 +32,8 @@ namespace {
 
 int* volatile nowhere = nullptr;
 
-void Crash() {
+// Out of line, so that a report of the fault names it and its line whatever the build.
+[[gnu::noinline]] void Crash() {
   *nowhere = 1;
 }
 
@@ -70,6 +72,17 @@ void Fault() {
     sleep(2);
     Crash();
   }).detach();
+#elif defined(FAULT_OUTSIDE_TRIAL)
+  // Harmless on trial; loaded for real, a thread of it faults WB_TEST_FAULT_AFTER_MS
+  // (2000 unless set) later: what no trial sees comes to the workbench itself.
+  if (std::strcmp(program_invocation_short_name, "trialhost") != 0) {
+    const char* after = std::getenv("WB_TEST_FAULT_AFTER_MS");
+    const int ms = after != nullptr ? std::atoi(after) : 2000;
+    std::thread([ms] {
+      usleep(static_cast<useconds_t>(ms) * 1000);
+      Crash();
+    }).detach();
+  }
 #elif defined(FAULT_WORKER)
   // Harmless while the package is loaded; once it is not, the loop is unmapped code.
   std::thread([] {

@@ -103,6 +103,14 @@ std::string Outcome::Failure(const std::string& file) const {
   return text;
 }
 
+std::string Outcome::FaultPlace() const {
+  std::string text;
+  if (end == End::Signal) {
+    for (const std::string& line : crash.Lines()) text += "\n" + line;
+  }
+  return text;
+}
+
 bool Allows(const Outcome& outcome, std::size_t action) {
   return action < (outcome.Passed() ? outcome.actionsDone : outcome.failedAction);
 }
@@ -361,6 +369,7 @@ std::string Encode(Kind kind, std::uint64_t id, const Outcome& outcome) {
     }
     out.Texts(outcome.leftovers).Text(outcome.detail).Text(outcome.output).Bool(outcome.outputCut);
     out.Text(outcome.isolation);
+    Write(out, outcome.crash);
   });
 }
 
@@ -393,6 +402,7 @@ Outcome Decode<Outcome>(const wire::Frame& frame) {
     outcome.output = in.Text();
     outcome.outputCut = in.Bool();
     outcome.isolation = in.Text();
+    outcome.crash = ReadCrashReport(in);
   });
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "rtl/package_file.h"
+#include "trial/crash.h"
 #include "trial/wire.h"
 
 namespace trial {
@@ -44,11 +45,15 @@ enum class Kind : std::uint8_t {
   Done = 27,     // ChildDone: everything returned; the last report
   Begin = 28,    // Number: the index of the action it begins; the count of actions for
                  // what follows them (the settle period and the final unload)
+  Crashed = 29,  // CrashRecord: it got a fatal signal, and dies of it now
   // host <-> shadow
   Commit = 30,     // CommitRequest
   Committed = 31,  // ShadowState
   Spawn = 32,      // a trial child, its pipes passed along; id: its nonce
   Spawned = 33,    // Number: its process id; the host is its parent
+  // the workbench -> the process that would restart it; id 0
+  Session = 40,  // Text: the workbench's session as it is now
+  // and Crashed, as a trial child sends it
 };
 
 // A registration procedure of a loaded module, named by the module's file.
@@ -197,6 +202,7 @@ struct Outcome {
   std::string output;      // what package code printed, at most kMaxOutput bytes of it
   bool outputCut = false;  // it printed more
   std::string isolation;   // as the host said in its hello
+  CrashReport crash;       // Signal: where, when the child could say (no frames: it could not)
 
   friend bool operator==(const Outcome&, const Outcome&) = default;
   bool Passed() const noexcept { return end == End::Passed; }
@@ -206,6 +212,9 @@ struct Outcome {
   // "<file>: the trial run <How()> in <Describe(stage)>" ("after" for what was left
   // behind), and ", while rebuilding the package state" for a replay.
   std::string Failure(const std::string& file) const;
+  // Where a child that died of a signal faulted, a line for each frame, each line
+  // after a newline; empty when it could not say.
+  std::string FaultPlace() const;
 };
 
 inline constexpr std::size_t kMaxOutput = 64 * 1024;

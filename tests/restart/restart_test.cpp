@@ -1,0 +1,97 @@
+// The program as a user runs it, killed by package code that passed its trials: it
+// comes back at once without the package, and tells what happened and where; killed
+// again right after, it ends with the report instead of coming back a second time.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using testing::HasSubstr;
+using namespace std::chrono_literals;
+
+std::string ReadProc(int pid, const char* what) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/" + what);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+bool WaitFor(const std::function<bool()>& ready, std::chrono::seconds patience = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// The workbench the supervisor runs now, once its crash handler is in place (it is
+// the one that catches SIGSYS; a sanitizer's catches SIGSEGV before it).
+int RunningWorkbench(int supervisor) {
+  for (const auto& process : testsupport::ProcessesNamed("workbench")) {
+    if (process.parent != supervisor) continue;
+    std::istringstream status(ReadProc(process.pid, "status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) == 0 &&
+          (std::stoull(line.substr(7), nullptr, 16) >> (SIGSYS - 1) & 1) != 0) {
+        return process.pid;
+      }
+    }
+  }
+  return 0;
+}
+
+TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
+  const std::string package = testsupport::PackageFile("latefault");
+  testsupport::StartedTool program(WORKBENCH_PROGRAM, {package},
+                                   {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30"});
+  ASSERT_TRUE(WaitFor([&] {
+    return program.ErrSoFar().find("started again") != std::string::npos;
+  })) << program.ErrSoFar();
+  const std::string first = program.ErrSoFar();
+  const std::string at = "faulty.cpp:" + std::to_string(testsupport::FaultLine());
+  const std::vector<std::string> lines = {
+      "workbench: The workbench was ended by a fault in package code.\n",
+      "workbench: Package: " + testsupport::RealPath(package) + "\n",
+      "workbench: While: no action: a thread or timer of package latefault\n",
+      "workbench: Signal: SIGSEGV (Segmentation fault), at address 0x0\n",
+      "Crash() at ",
+      at + " (liblatefault.so)\n",
+      "workbench: The package was not loaded again.\n"};
+  for (const std::string& line : lines) {
+    EXPECT_THAT(first, HasSubstr(line));
+  }
+
+  int again = 0;
+  ASSERT_TRUE(WaitFor([&] { return (again = RunningWorkbench(program.Pid())) != 0; }))
+      << "the workbench should have been started again";
+  EXPECT_EQ(ReadProc(again, "cmdline").find(package), std::string::npos)
+      << "started again without its package";
+  EXPECT_EQ(ReadProc(again, "maps").find("liblatefault.so"), std::string::npos)
+      << "the package should not be loaded again";
+
+  // Ended again at once, from outside this time: the report names where it was.
+  kill(again, SIGSEGV);
+  const testsupport::ToolRun ended = program.Wait();
+  EXPECT_EQ(ended.signal, SIGSEGV) << "the program should end as the workbench did";
+  const std::string second = ended.err.substr(first.size());
+  EXPECT_THAT(second, testing::ContainsRegex("workbench: The workbench was ended by a fault in "
+                                             "[^\n]+, not in package code\\.\n"));
+  EXPECT_THAT(second, HasSubstr("workbench: It was not started again: it was ended again within"));
+  EXPECT_THAT(second, testing::Not(HasSubstr("started again with its session")));
+}
+
+}  // namespace
