@@ -204,7 +204,9 @@ std::vector<std::string> ReportLines(const trial::CrashReport& report, int signa
                                   (report.module.empty() ? "code of no module" : report.module) +
                                   ", not in package code.");
   if (!package.empty()) lines.push_back("Package: " + package);
-  if (!report.module.empty()) lines.push_back("Module: " + report.module);
+  if (!report.module.empty() && report.module != package) {
+    lines.push_back("Module: " + report.module);
+  }
   if (!report.action.empty()) {
     lines.push_back("While: " + report.action + " " + report.package);
   } else if (inPackage) {
