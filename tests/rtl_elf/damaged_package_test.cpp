@@ -350,13 +350,13 @@ TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
   };
   const std::vector<std::string> places{requirer.File("libtoolkit.so"),
                                         runtime.File("libtoolkit.so"),
-                                        runtime.File("libtoolkit.so.0")};
+                                        runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION)};
   EXPECT_EQ(places, find().looked) << "the places, in order";
   EXPECT_EQ("", find().path) << "in none";
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so.0");
-  EXPECT_EQ(runtime.File("libtoolkit.so.0"), find().path)
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so." WB_FRAMEWORK_SOVERSION);
+  EXPECT_EQ(runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION), find().path)
       << "a run-time install has the framework's libraries by their soname alone";
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so.0");
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so." WB_FRAMEWORK_SOVERSION);
   EXPECT_EQ("", find("pkgbase").path) << "a library of the system is no package by its soname";
   runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so");
   EXPECT_EQ(runtime.File("libtoolkit.so"), find().path);

@@ -26,7 +26,7 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   }
   // The framework's own libraries may be installed under their soname alone, without
   // the development link. Only they: the run-time library's folder is the system's
-  // library folder once installed, where lib<name>.so.0 is some other library.
+  // library folder once installed, where lib<name>.so.<soversion> is some other library.
   if (!runtimeDirectory.empty() &&
       std::ranges::find(kFrameworkPackages, name) != std::ranges::end(kFrameworkPackages)) {
     search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);

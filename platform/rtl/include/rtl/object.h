@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "rtl/export.h"
+#include "rtl/properties.h"
 #include "rtl/sysutils.h"
 #include "rtl/types.h"
 
@@ -35,6 +37,9 @@ struct TClassInfo {
   std::size_t MethodCount = 0;
   // Creates an instance for component classes that can be built from an owner.
   TComponent* (*Create)(TComponent* owner) = nullptr;
+  // The properties this class publishes itself or publishes again.
+  const TPublishedProperty* Properties = nullptr;
+  std::size_t PropertyCount = 0;
 };
 using TClass = const TClassInfo*;
 
@@ -88,6 +93,22 @@ TComponent* CreateInstance(TComponent* owner) {
   }
 }
 
+// The items of one kind among RTL_DEFINE_CLASS's, in their order.
+template <class Item, class... A>
+auto ItemsOf(const A&... items) {
+  static_assert(
+      ((std::is_same_v<A, TPublishedMethod> || std::is_same_v<A, TPublishedProperty>)&&...),
+      "RTL_DEFINE_CLASS takes RTL_PUBLISH and RTL_PROPERTY items");
+  constexpr std::size_t count = (std::size_t{std::is_same_v<A, Item>} + ... + 0);
+  std::array<Item, count> result{};
+  std::size_t next = 0;
+  [[maybe_unused]] const auto take = [&](const auto& item) {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(item)>, Item>) result[next++] = item;
+  };
+  (take(items), ...);
+  return result;
+}
+
 template <class Self>
 constexpr auto Factory() -> TComponent* (*)(TComponent*) {
   if constexpr (std::is_base_of_v<TComponent, Self> && std::is_constructible_v<Self, TComponent*>) {
@@ -133,17 +154,22 @@ void InvokeMethod(const TMethod& method, A... args) {
   }
 
 // In one source file of the module that defines the class: the descriptor with its
-// published methods, e.g.
-//   RTL_DEFINE_CLASS(TForm1, RTL_PUBLISH(TForm1, Button1Click), ...)
+// published methods and properties, in any order, e.g.
+//   RTL_DEFINE_CLASS(TForm1, RTL_PUBLISH(TForm1, Button1Click),
+//                    RTL_PROPERTY(TForm1, Caption, GetCaption, SetCaption, "Form1"))
 #define RTL_PUBLISH(Self, Method) ::rtl::Publish<&Self::Method>(#Method)
-#define RTL_DEFINE_CLASS(Self, ...)                                                     \
-  ::rtl::TClass Self::StaticClass() {                                                   \
-    static const ::rtl::TPublishedMethod methods[] = {                                  \
-        __VA_ARGS__ __VA_OPT__(, )::rtl::TPublishedMethod{}};                           \
-    static const ::rtl::TClassInfo info{#Self, Self::inherited::StaticClass(), methods, \
-                                        sizeof(methods) / sizeof(methods[0]) - 1,       \
-                                        ::rtl::detail::Factory<Self>()};                \
-    return &info;                                                                       \
+#define RTL_DEFINE_CLASS(Self, ...)                                                                \
+  ::rtl::TClass Self::StaticClass() {                                                              \
+    static const auto methods = ::rtl::detail::ItemsOf<::rtl::TPublishedMethod>(__VA_ARGS__);      \
+    static const auto properties = ::rtl::detail::ItemsOf<::rtl::TPublishedProperty>(__VA_ARGS__); \
+    static const ::rtl::TClassInfo info{#Self,                                                     \
+                                        Self::inherited::StaticClass(),                            \
+                                        methods.data(),                                            \
+                                        methods.size(),                                            \
+                                        ::rtl::detail::Factory<Self>(),                            \
+                                        properties.data(),                                         \
+                                        properties.size()};                                        \
+    return &info;                                                                                  \
   }
 
 // The class registry: by exact name (case and blanks count), constant time.
