@@ -137,6 +137,9 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
       {"unknown alignment", "TBadForm F {\n  TPanel P { Align = alMiddle }\n}",
        "Bad.form:2:22: Align of TPanel expects one of alNone, alTop, alBottom, alLeft, alRight, "
        "alClient, found alMiddle"},
+      {"unknown font style", "TBadForm F {\n  TButton B { Font.Style = [fsBold, fsWide] }\n}",
+       "Bad.form:2:37: Font.Style of TButton holds fsBold, fsItalic, fsUnderline or "
+       "fsStrikeOut, found fsWide"},
       {"lines must be strings", "TBadForm F {\n  TMemo M { Lines = [\"a\", 2] }\n}",
        "Bad.form:2:27: Lines of TMemo holds strings, found an integer"},
       {"a button holds no controls", "TBadForm F {\n  TButton B {\n    TLabel L { }\n  }\n}",
@@ -158,6 +161,45 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
     EXPECT_EQ(message.substr(0, std::string(c.expected).size()), c.expected)
         << c.what << "\n  got: " << message;
   }
+  UnregisterFormResource("TBADFORM");
+}
+
+// A control class of the program's own, which a description reaches only once it is
+// registered.
+class TStarButton : public TButton {
+  RTL_CLASS(TStarButton, TButton)
+ public:
+  explicit TStarButton(rtl::TComponent* owner) : TButton(owner) {}
+  int Stars() const { return stars_; }
+  void SetStars(int value) { stars_ = value; }
+
+ private:
+  int stars_ = 0;
+};
+RTL_DEFINE_CLASS(TStarButton, RTL_PROPERTY(TStarButton, Stars, Stars, SetStars, 0))
+
+TEST_F(FormBuilderTest, ARegisteredClassIsBuiltWithItsOwnPropertiesAndAnUnregisteredOneIsNamed) {
+  RegisterFormResource(
+      "TBADFORM", "Bad.form",
+      "TBadForm F {\n  TButton Button1 { }\n"
+      "  TStarButton Star { Caption = \"*\" Stars = 3 OnClick = Button1Click }\n}");
+  EXPECT_EQ(testsupport::MessageOf([] { TBadForm form(nullptr); }),
+            "Bad.form:3:3: unknown control class TStarButton: no class of that name is registered "
+            "(is the package that registers it loaded?)");
+
+  rtl::RegisterClass(TStarButton::StaticClass());
+  {
+    TBadForm form(nullptr);
+    auto* star = dynamic_cast<TStarButton*>(form.FindComponent("Star"));
+    EXPECT_NE(star, nullptr);
+    if (star != nullptr) {
+      EXPECT_EQ(star->Stars(), 3) << "a property the class publishes itself";
+      EXPECT_EQ(star->Caption(), "*") << "and the ones it inherits";
+      EXPECT_EQ(star->OnClick.Data, &form) << "and its ancestor's event";
+      EXPECT_EQ(star->Parent(), &form);
+    }
+  }
+  rtl::UnRegisterClass(TStarButton::StaticClass());
   UnregisterFormResource("TBADFORM");
 }
 

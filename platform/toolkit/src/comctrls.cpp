@@ -8,8 +8,8 @@
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TPageControl)
-RTL_DEFINE_CLASS(TTabSheet)
+RTL_DEFINE_CLASS(TPageControl, RTL_PROPERTY(TPageControl, TabStop, TabStop, SetTabStop, true))
+RTL_DEFINE_CLASS(TTabSheet, RTL_PROPERTY(TTabSheet, Caption, Caption, SetCaption))
 
 namespace {
 

@@ -5,18 +5,42 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 
 #include "rtl/sysutils.h"
 #include "toolkit_internal.h"
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TControl)
-RTL_DEFINE_CLASS(TWinControl)
+// A new control is a hidden window of Qt's default size until it is placed.
+RTL_DEFINE_CLASS(TControl, RTL_PROPERTY(TControl, Left, Left, SetLeft, 0),
+                 RTL_PROPERTY(TControl, Top, Top, SetTop, 0),
+                 RTL_PROPERTY(TControl, Width, Width, SetWidth, 640),
+                 RTL_PROPERTY(TControl, Height, Height, SetHeight, 480),
+                 RTL_PROPERTY(TControl, Align, Align, SetAlign, alNone),
+                 RTL_PROPERTY(TControl, Enabled, Enabled, SetEnabled, true),
+                 RTL_PROPERTY(TControl, Visible, Visible, SetVisible, true),
+                 RTL_PROPERTY(TControl, TabOrder, TabOrder, SetTabOrder, -1),
+                 RTL_PROPERTY(TControl, TabStop, TabStop, SetTabStop, false),
+                 RTL_PROPERTY(TControl, Hint, Hint, SetHint),
+                 RTL_PROPERTY(TControl, Color, Color, SetColor, TControl::kFaceColour),
+                 RTL_PROPERTY(TControl, ParentColor, ParentColor, SetParentColor, true),
+                 RTL_PROPERTY(TControl, ParentFont, ParentFont, SetParentFont, true),
+                 RTL_PROPERTY_NAMED(TControl, "Font.Name", FontName, SetFontName),
+                 RTL_PROPERTY_NAMED(TControl, "Font.Height", FontHeight, SetFontHeight, 0),
+                 RTL_PROPERTY_NAMED(TControl, "Font.Color", FontColor, SetFontColor,
+                                    TControl::kTextColour),
+                 RTL_PROPERTY_NAMED(TControl, "Font.Charset", FontCharset, SetFontCharset,
+                                    kDefaultCharset),
+                 RTL_PROPERTY_NAMED(TControl, "Font.Style", FontStyle, SetFontStyle))
+RTL_DEFINE_CLASS(TWinControl,
+                 RTL_PROPERTY(TWinControl, ClientWidth, ClientWidth, SetClientWidth, 640),
+                 RTL_PROPERTY(TWinControl, ClientHeight, ClientHeight, SetClientHeight, 480))
 
 // ---------------------------------------------------------------------------
 // TStrings
@@ -218,6 +242,92 @@ void TControl::SetTabOrder(int value) {
   const auto at = static_cast<std::size_t>(std::clamp(value, 0, static_cast<int>(list.size())));
   list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), this);
   parent_->UpdateTabOrder();
+}
+
+bool TControl::TabStop() const {
+  return widget_->focusPolicy() != Qt::NoFocus;
+}
+void TControl::SetTabStop(bool value) {
+  widget_->setFocusPolicy(value ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+std::string TControl::Hint() const {
+  return detail::FromQt(widget_->toolTip());
+}
+void TControl::SetHint(const std::string& value) {
+  widget_->setToolTip(detail::ToQt(value));
+}
+
+namespace {
+
+QColor ToQColor(rtl::TColor colour) {
+  return QColor::fromRgb(static_cast<QRgb>(colour.Value & 0xFFFFFF));
+}
+
+void ChangeFont(QWidget& widget, const std::function<void(QFont&)>& change) {
+  QFont font = widget.font();
+  change(font);
+  widget.setFont(font);
+}
+
+}  // namespace
+
+void TControl::SetColor(rtl::TColor value) {
+  color_ = value;
+  QPalette palette = widget_->palette();
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button}) {
+    palette.setColor(role, ToQColor(value));
+  }
+  widget_->setPalette(palette);
+  widget_->setAutoFillBackground(true);
+}
+
+void TControl::SetFontColor(rtl::TColor value) {
+  fontColor_ = value;
+  QPalette palette = widget_->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    palette.setColor(role, ToQColor(value));
+  }
+  widget_->setPalette(palette);
+}
+
+void TControl::SetFontName(const std::string& value) {
+  fontName_ = value;
+  if (value.empty()) return;
+  // The classic dialog face is not on this system. The descriptions' sizes were
+  // measured with it, so a face of similar width stands in where one is installed;
+  // otherwise Qt's default face plays its part.
+  if (value == "MS Sans Serif") {
+    ChangeFont(*widget_, [](QFont& font) {
+      font.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial"});
+    });
+    return;
+  }
+  ChangeFont(*widget_, [&](QFont& font) { font.setFamily(detail::ToQt(value)); });
+}
+
+void TControl::SetFontHeight(int value) {
+  fontHeight_ = value;
+  if (value == 0) return;
+  ChangeFont(*widget_, [&](QFont& font) { font.setPixelSize(value < 0 ? -value : value); });
+}
+
+TFontStyles TControl::FontStyle() const {
+  const QFont font = widget_->font();
+  TFontStyles styles;
+  if (font.bold()) styles.Include(fsBold);
+  if (font.italic()) styles.Include(fsItalic);
+  if (font.underline()) styles.Include(fsUnderline);
+  if (font.strikeOut()) styles.Include(fsStrikeOut);
+  return styles;
+}
+void TControl::SetFontStyle(TFontStyles value) {
+  ChangeFont(*widget_, [&](QFont& font) {
+    font.setBold(value.Contains(fsBold));
+    font.setItalic(value.Contains(fsItalic));
+    font.setUnderline(value.Contains(fsUnderline));
+    font.setStrikeOut(value.Contains(fsStrikeOut));
+  });
 }
 
 // ---------------------------------------------------------------------------

@@ -17,7 +17,12 @@
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TOpenDialog)
+RTL_DEFINE_CLASS(TOpenDialog, RTL_PROPERTY(TOpenDialog, Left, Left, SetLeft, 0),
+                 RTL_PROPERTY(TOpenDialog, Top, Top, SetTop, 0),
+                 RTL_PROPERTY(TOpenDialog, Title, Title, SetTitle),
+                 RTL_PROPERTY(TOpenDialog, Filter, Filter, SetFilter),
+                 RTL_PROPERTY(TOpenDialog, InitialDir, InitialDir, SetInitialDir),
+                 RTL_PROPERTY(TOpenDialog, FileName, FileName, SetFileName))
 
 DialogService::~DialogService() = default;
 

@@ -8,7 +8,10 @@
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TPanel)
+// Its client area is inside the bevel.
+RTL_DEFINE_CLASS(TPanel, RTL_PROPERTY(TPanel, Caption, Caption, SetCaption),
+                 RTL_PROPERTY(TPanel, ClientWidth, ClientWidth, SetClientWidth, 638),
+                 RTL_PROPERTY(TPanel, ClientHeight, ClientHeight, SetClientHeight, 478))
 
 namespace {
 

@@ -1,13 +1,11 @@
 #include "form_builder.h"
 
-#include <QFont>
-#include <QPalette>
-#include <QWidget>
 #include <climits>
-#include <initializer_list>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <typeinfo>
 #include <utility>
-#include <vector>
 
 #include "form_parser.h"
 #include "rtl/sysutils.h"
@@ -40,16 +38,9 @@ std::string ClassOf(const Context& context, const rtl::TComponent& target) {
   return target.ClassName().ToString();
 }
 
-using Setter = void (*)(const Context&, rtl::TComponent&, const Property&);
-
-struct PropertyDef {
-  std::string_view name;
-  Setter set;
-};
-using Properties = std::vector<PropertyDef>;
-
 // ---------------------------------------------------------------------------
-// Reading values
+// Reading values: the description's values become the property's, with messages
+// that speak of the description's kinds.
 
 [[noreturn]] void WrongKind(const Context& context, const rtl::TComponent& target,
                             const Property& property, Value::Kind expected) {
@@ -59,7 +50,30 @@ using Properties = std::vector<PropertyDef>;
                             property.value.KindName()}));
 }
 
+// The character sets a description names; an integer is taken as it is.
+std::optional<int> CharsetNamed(std::string_view name) {
+  static const std::pair<std::string_view, int> charsets[] = {
+      {"ANSI_CHARSET", 0},      {"DEFAULT_CHARSET", 1},    {"SYMBOL_CHARSET", 2},
+      {"MAC_CHARSET", 77},      {"SHIFTJIS_CHARSET", 128}, {"HANGEUL_CHARSET", 129},
+      {"JOHAB_CHARSET", 130},   {"GB2312_CHARSET", 134},   {"CHINESEBIG5_CHARSET", 136},
+      {"GREEK_CHARSET", 161},   {"TURKISH_CHARSET", 162},  {"VIETNAMESE_CHARSET", 163},
+      {"HEBREW_CHARSET", 177},  {"ARABIC_CHARSET", 178},   {"BALTIC_CHARSET", 186},
+      {"RUSSIAN_CHARSET", 204}, {"THAI_CHARSET", 222},     {"EASTEUROPE_CHARSET", 238},
+      {"OEM_CHARSET", 255}};
+  for (const auto& [known, number] : charsets) {
+    if (known == name) return number;
+  }
+  return std::nullopt;
+}
+
 int IntegerOf(const Context& context, const rtl::TComponent& target, const Property& property) {
+  if (const form::Identifier* word = property.value.AsIdentifier();
+      word != nullptr && property.name == "Font.Charset") {
+    if (std::optional<int> number = CharsetNamed(word->name)) return *number;
+    context.Fail(property.value.position,
+                 rtl::Format("%s of %s: unknown character set %s",
+                             {property.name, ClassOf(context, target), word->name}));
+  }
   const std::int64_t* value = property.value.AsInteger();
   if (value == nullptr) WrongKind(context, target, property, Value::Kind::Integer);
   if (*value < INT_MIN || *value > INT_MAX) {
@@ -83,11 +97,11 @@ const std::string& StringOf(const Context& context, const rtl::TComponent& targe
   return *value;
 }
 
-std::vector<std::string> StringListOf(const Context& context, const rtl::TComponent& target,
-                                      const Property& property) {
+rtl::TTextList StringListOf(const Context& context, const rtl::TComponent& target,
+                            const Property& property) {
   const form::List* list = property.value.AsList();
   if (list == nullptr) WrongKind(context, target, property, Value::Kind::List);
-  std::vector<std::string> items;
+  rtl::TTextList items;
   for (const Value& item : list->items) {
     const std::string* text = item.AsString();
     if (text == nullptr) {
@@ -100,26 +114,56 @@ std::vector<std::string> StringListOf(const Context& context, const rtl::TCompon
   return items;
 }
 
-template <class E>
-E EnumOf(const Context& context, const rtl::TComponent& target, const Property& property,
-         std::initializer_list<std::pair<std::string_view, E>> names) {
+// "a, b, c" or, with a last word, "a, b or c".
+std::string NamesOf(const rtl::TEnumInfo& type, std::string_view last = {}) {
+  std::string names;
+  for (std::size_t i = 0; i < type.Names.size(); ++i) {
+    if (i > 0) names += !last.empty() && i + 1 == type.Names.size() ? std::string(last) : ", ";
+    names += type.Names[i];
+  }
+  return names;
+}
+
+std::optional<int> OrdinalOf(const rtl::TEnumInfo& type, std::string_view name) {
+  for (std::size_t i = 0; i < type.Names.size(); ++i) {
+    if (type.Names[i] == name) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
+rtl::TEnumValue EnumOf(const Context& context, const rtl::TComponent& target,
+                       const Property& property, const rtl::TEnumInfo& type) {
   const form::Identifier* word = property.value.AsIdentifier();
   if (word == nullptr) WrongKind(context, target, property, Value::Kind::Identifier);
-  std::string known;
-  for (const auto& [name, value] : names) {
-    if (name == word->name) return value;
-    if (!known.empty()) known += ", ";
-    known += name;
-  }
+  if (std::optional<int> ordinal = OrdinalOf(type, word->name)) return {&type, *ordinal};
   context.Fail(property.value.position,
                rtl::Format("%s of %s expects one of %s, found %s",
-                           {property.name, ClassOf(context, target), known, word->name}));
+                           {property.name, ClassOf(context, target), NamesOf(type), word->name}));
+}
+
+rtl::TSetValue SetOf(const Context& context, const rtl::TComponent& target,
+                     const Property& property, const rtl::TEnumInfo& type) {
+  const form::List* list = property.value.AsList();
+  if (list == nullptr) WrongKind(context, target, property, Value::Kind::List);
+  rtl::TSetValue set{&type, 0};
+  for (const Value& item : list->items) {
+    const form::Identifier* word = item.AsIdentifier();
+    const std::optional<int> ordinal = word != nullptr ? OrdinalOf(type, word->name) : std::nullopt;
+    if (!ordinal) {
+      context.Fail(item.position,
+                   rtl::Format("%s of %s holds %s, found %s",
+                               {property.name, ClassOf(context, target), NamesOf(type, " or "),
+                                word != nullptr ? word->name : std::string(item.KindName())}));
+    }
+    set.Bits |= std::uint64_t{1} << *ordinal;
+  }
+  return set;
 }
 
 // Colours: the system colours are what Qt's own palette already uses for the same
 // parts, so they change nothing; a fixed colour (by name or as $00BBGGRR) is set.
-std::optional<QColor> ColourOf(const Context& context, const rtl::TComponent& target,
-                               const Property& property) {
+std::optional<rtl::TColor> ColourOf(const Context& context, const rtl::TComponent& target,
+                                    const Property& property) {
   static const std::pair<std::string_view, int> fixed[] = {
       {"clBlack", 0x000000}, {"clMaroon", 0x000080},  {"clGreen", 0x008000},
       {"clOlive", 0x008080}, {"clNavy", 0x800000},    {"clPurple", 0x800080},
@@ -131,8 +175,8 @@ std::optional<QColor> ColourOf(const Context& context, const rtl::TComponent& ta
       "clBtnFace", "clWindow",   "clWindowText", "clBtnText", "clHighlight", "clHighlightText",
       "clInfoBk",  "clInfoText", "clDefault",    "clNone",    "clMenu",      "clMenuText"};
   auto fromBgr = [](std::int64_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
-                  static_cast<int>((bgr >> 16) & 0xFF));
+    const auto rgb = ((bgr & 0xFF) << 16) | (bgr & 0xFF00) | ((bgr >> 16) & 0xFF);
+    return rtl::TColor{static_cast<std::uint32_t>(rgb)};
   };
   if (const std::int64_t* number = property.value.AsInteger()) {
     if (*number < 0 || *number > 0xFFFFFF) {
@@ -153,6 +197,30 @@ std::optional<QColor> ColourOf(const Context& context, const rtl::TComponent& ta
   context.Fail(property.value.position,
                rtl::Format("%s of %s: unknown colour %s",
                            {property.name, ClassOf(context, target), word->name}));
+}
+
+// The description's value as one of the property's type; nothing for a value that
+// leaves the property as it is.
+std::optional<rtl::TValue> ValueOf(const Context& context, const rtl::TComponent& target,
+                                   const Property& property, const rtl::TPropertyType& type) {
+  switch (type.Kind) {
+    case rtl::TTypeKind::Integer:
+      return IntegerOf(context, target, property);
+    case rtl::TTypeKind::Boolean:
+      return BooleanOf(context, target, property);
+    case rtl::TTypeKind::Text:
+      return StringOf(context, target, property);
+    case rtl::TTypeKind::Enumeration:
+      return EnumOf(context, target, property, *type.Enum);
+    case rtl::TTypeKind::Set:
+      return SetOf(context, target, property, *type.Enum);
+    case rtl::TTypeKind::Colour:
+      if (std::optional<rtl::TColor> colour = ColourOf(context, target, property)) return *colour;
+      return std::nullopt;
+    case rtl::TTypeKind::TextList:
+      return StringListOf(context, target, property);
+  }
+  return std::nullopt;
 }
 
 rtl::TMethod HandlerOf(const Context& context, const Property& property,
@@ -184,283 +252,67 @@ using NotifyFunction = void (*)(rtl::TObject*, rtl::TObject*);
 using CloseFunction = void (*)(rtl::TObject*, rtl::TObject*, TCloseAction&);
 
 // ---------------------------------------------------------------------------
-// Property tables, one per class; a class also has its ancestors' properties.
+// Events are no properties: each is bound by name to a published method of the
+// form's class, with the arguments the event passes.
 
-TControl& AsControl(rtl::TComponent& target) {
-  return static_cast<TControl&>(target);
+struct EventDef {
+  std::string_view name;
+  rtl::TClass (*cls)();
+  const std::type_info* type;
+  rtl::TMethod& (*field)(rtl::TComponent& target);
+};
+
+template <class T, rtl::TMethod T::*Field>
+rtl::TMethod& EventField(rtl::TComponent& target) {
+  return static_cast<T&>(target).*Field;
 }
 
-void SetFont(TControl& control, const std::function<void(QFont&)>& change) {
-  QFont font = control.Widget()->font();
-  change(font);
-  control.Widget()->setFont(font);
-}
+const EventDef events[] = {
+    {"OnClick", &TButton::StaticClass, &typeid(NotifyFunction),
+     &EventField<TButton, &TButton::OnClick>},
+    {"OnClick", &TListBox::StaticClass, &typeid(NotifyFunction),
+     &EventField<TListBox, &TListBox::OnClick>},
+    {"OnClose", &TForm::StaticClass, &typeid(CloseFunction), &EventField<TForm, &TForm::OnClose>},
+};
 
-void SetColour(TControl& control, std::optional<QColor> colour, bool text) {
-  if (!colour) return;
-  QWidget* widget = control.Widget();
-  QPalette palette = widget->palette();
-  if (text) {
-    palette.setColor(QPalette::WindowText, *colour);
-    palette.setColor(QPalette::Text, *colour);
-    palette.setColor(QPalette::ButtonText, *colour);
-  } else {
-    palette.setColor(QPalette::Window, *colour);
-    palette.setColor(QPalette::Base, *colour);
-    palette.setColor(QPalette::Button, *colour);
-    widget->setAutoFillBackground(true);
+const EventDef* FindEvent(const rtl::TComponent& target, std::string_view name) {
+  for (const EventDef& event : events) {
+    if (event.name == name && target.InheritsFrom(event.cls())) return &event;
   }
-  widget->setPalette(palette);
+  return nullptr;
 }
-
-const Properties controlProperties = {
-    {"Left", [](const Context& c, rtl::TComponent& t,
-                const Property& p) { AsControl(t).SetLeft(IntegerOf(c, t, p)); }},
-    {"Top", [](const Context& c, rtl::TComponent& t,
-               const Property& p) { AsControl(t).SetTop(IntegerOf(c, t, p)); }},
-    {"Width", [](const Context& c, rtl::TComponent& t,
-                 const Property& p) { AsControl(t).SetWidth(IntegerOf(c, t, p)); }},
-    {"Height", [](const Context& c, rtl::TComponent& t,
-                  const Property& p) { AsControl(t).SetHeight(IntegerOf(c, t, p)); }},
-    {"Align",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       AsControl(t).SetAlign(EnumOf<TAlign>(c, t, p,
-                                            {{"alNone", alNone},
-                                             {"alTop", alTop},
-                                             {"alBottom", alBottom},
-                                             {"alLeft", alLeft},
-                                             {"alRight", alRight},
-                                             {"alClient", alClient}}));
-     }},
-    {"Enabled", [](const Context& c, rtl::TComponent& t,
-                   const Property& p) { AsControl(t).SetEnabled(BooleanOf(c, t, p)); }},
-    {"Visible", [](const Context& c, rtl::TComponent& t,
-                   const Property& p) { AsControl(t).SetVisible(BooleanOf(c, t, p)); }},
-    {"TabOrder", [](const Context& c, rtl::TComponent& t,
-                    const Property& p) { AsControl(t).SetTabOrder(IntegerOf(c, t, p)); }},
-    {"TabStop",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       AsControl(t).Widget()->setFocusPolicy(BooleanOf(c, t, p) ? Qt::StrongFocus : Qt::NoFocus);
-     }},
-    {"Hint",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       AsControl(t).Widget()->setToolTip(QString::fromStdString(StringOf(c, t, p)));
-     }},
-    {"Color", [](const Context& c, rtl::TComponent& t,
-                 const Property& p) { SetColour(AsControl(t), ColourOf(c, t, p), false); }},
-    {"ParentColor",
-     [](const Context& c, rtl::TComponent& t, const Property& p) { BooleanOf(c, t, p); }},
-    {"ParentFont",
-     [](const Context& c, rtl::TComponent& t, const Property& p) { BooleanOf(c, t, p); }},
-    {"Font.Name",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       const std::string& name = StringOf(c, t, p);
-       if (name.empty()) return;
-       // The classic dialog face is not on this system. The descriptions' sizes were
-       // measured with it, so a face of similar width stands in where one is
-       // installed; otherwise Qt's default face plays its part.
-       if (name == "MS Sans Serif") {
-         SetFont(AsControl(t), [](QFont& font) {
-           font.setFamilies({"Liberation Sans", "Arimo", "Nimbus Sans", "Arial"});
-         });
-         return;
-       }
-       SetFont(AsControl(t), [&](QFont& font) { font.setFamily(QString::fromStdString(name)); });
-     }},
-    {"Font.Height",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       const int height = IntegerOf(c, t, p);
-       // Negative: the height of the characters in pixels, as the look describes it.
-       if (height == 0) return;
-       SetFont(AsControl(t),
-               [&](QFont& font) { font.setPixelSize(height < 0 ? -height : height); });
-     }},
-    {"Font.Color", [](const Context& c, rtl::TComponent& t,
-                      const Property& p) { SetColour(AsControl(t), ColourOf(c, t, p), true); }},
-    {"Font.Charset",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       // Every text here is UTF-8: a character set changes nothing.
-       if (p.value.AsInteger() == nullptr && p.value.AsIdentifier() == nullptr) {
-         WrongKind(c, t, p, Value::Kind::Identifier);
-       }
-     }},
-    {"Font.Style",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       const form::List* list = p.value.AsList();
-       if (list == nullptr) WrongKind(c, t, p, Value::Kind::List);
-       QFont font = AsControl(t).Widget()->font();
-       font.setBold(false);
-       font.setItalic(false);
-       font.setUnderline(false);
-       font.setStrikeOut(false);
-       for (const Value& item : list->items) {
-         const form::Identifier* word = item.AsIdentifier();
-         const std::string name = word != nullptr ? word->name : std::string();
-         if (name == "fsBold") {
-           font.setBold(true);
-         } else if (name == "fsItalic") {
-           font.setItalic(true);
-         } else if (name == "fsUnderline") {
-           font.setUnderline(true);
-         } else if (name == "fsStrikeOut") {
-           font.setStrikeOut(true);
-         } else {
-           c.Fail(
-               item.position,
-               rtl::Format("Font.Style of %s holds fsBold, fsItalic, "
-                           "fsUnderline or fsStrikeOut, found %s",
-                           {ClassOf(c, t), word != nullptr ? name : std::string(item.KindName())}));
-         }
-       }
-       AsControl(t).Widget()->setFont(font);
-     }},
-};
-
-const Properties winControlProperties = {
-    {"ClientWidth",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TWinControl&>(t).SetClientWidth(IntegerOf(c, t, p));
-     }},
-    {"ClientHeight",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TWinControl&>(t).SetClientHeight(IntegerOf(c, t, p));
-     }},
-};
-
-const PropertyDef captionProperty = {"Caption",
-                                     [](const Context& c, rtl::TComponent& t, const Property& p) {
-                                       AsControl(t).SetCaption(StringOf(c, t, p));
-                                     }};
-const PropertyDef textProperty = {"Text",
-                                  [](const Context& c, rtl::TComponent& t, const Property& p) {
-                                    AsControl(t).SetText(StringOf(c, t, p));
-                                  }};
-
-// OnClick of a class that has one.
-template <class T>
-PropertyDef OnClick() {
-  return {"OnClick", [](const Context& c, rtl::TComponent& t, const Property& p) {
-            static_cast<T&>(t).OnClick = HandlerOf(c, p, typeid(NotifyFunction));
-          }};
-}
-
-const Properties memoProperties = {
-    textProperty,
-    {"Lines",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TMemo&>(t).Lines().Assign(StringListOf(c, t, p));
-     }},
-    {"ScrollBars",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TMemo&>(t).SetScrollBars(EnumOf<TScrollStyle>(c, t, p,
-                                                                 {{"ssNone", ssNone},
-                                                                  {"ssHorizontal", ssHorizontal},
-                                                                  {"ssVertical", ssVertical},
-                                                                  {"ssBoth", ssBoth}}));
-     }},
-    {"ReadOnly", [](const Context& c, rtl::TComponent& t,
-                    const Property& p) { static_cast<TMemo&>(t).SetReadOnly(BooleanOf(c, t, p)); }},
-};
-
-const Properties listBoxProperties = {
-    {"Items",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TListBox&>(t).Items().Assign(StringListOf(c, t, p));
-     }},
-    {"ItemHeight",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TListBox&>(t).SetItemHeight(IntegerOf(c, t, p));
-     }},
-    {"ItemIndex",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TListBox&>(t).SetItemIndex(IntegerOf(c, t, p));
-     }},
-    OnClick<TListBox>(),
-};
-
-const Properties formProperties = {
-    captionProperty,
-    {"OnClose",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TForm&>(t).OnClose = HandlerOf(c, p, typeid(CloseFunction));
-     }},
-    // The look was drawn at 96 pixels per inch with 13-pixel text; positions are
-    // pixels here too, so both are checked and need nothing more.
-    {"PixelsPerInch",
-     [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
-    {"TextHeight",
-     [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
-};
-
-const Properties openDialogProperties = {
-    // Where the designer showed the icon of a non-visual component: nothing to do.
-    {"Left", [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
-    {"Top", [](const Context& c, rtl::TComponent& t, const Property& p) { IntegerOf(c, t, p); }},
-    {"Title", [](const Context& c, rtl::TComponent& t,
-                 const Property& p) { static_cast<TOpenDialog&>(t).SetTitle(StringOf(c, t, p)); }},
-    {"Filter",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TOpenDialog&>(t).SetFilter(StringOf(c, t, p));
-     }},
-    {"InitialDir",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TOpenDialog&>(t).SetInitialDir(StringOf(c, t, p));
-     }},
-    {"FileName",
-     [](const Context& c, rtl::TComponent& t, const Property& p) {
-       static_cast<TOpenDialog&>(t).SetFileName(StringOf(c, t, p));
-     }},
-};
 
 // ---------------------------------------------------------------------------
-// The classes a description knows: what it may create, and the properties each has.
+// The classes a description may create: the toolkit's own, which are not in the
+// class registry unless a package registers them, and whatever is registered.
 
-struct ControlClass {
-  rtl::TClass (*cls)();
-  // Null for what a description cannot create as a child: the form and the bases.
-  rtl::TComponent* (*create)(rtl::TComponent* owner);
-  // Its own properties; it has its ancestors' too.
-  Properties properties;
+rtl::TClass (*const toolkitClasses[])() = {
+    &TButton::StaticClass,   &TLabel::StaticClass,       &TPanel::StaticClass,
+    &TTabSheet::StaticClass, &TPageControl::StaticClass, &TEdit::StaticClass,
+    &TMemo::StaticClass,     &TListBox::StaticClass,     &TOpenDialog::StaticClass,
 };
 
-template <class T>
-ControlClass Creatable(Properties properties) {
-  return {&T::StaticClass, [](rtl::TComponent* owner) -> rtl::TComponent* { return new T(owner); },
-          std::move(properties)};
-}
-
-// A control class is added here and nowhere else. Most derived first, so that a
-// class's own property wins over an ancestor's of the same name.
-const ControlClass controlClasses[] = {
-    {&TForm::StaticClass, nullptr, formProperties},
-    Creatable<TButton>({captionProperty, OnClick<TButton>()}),
-    Creatable<TLabel>({captionProperty}),
-    Creatable<TPanel>({captionProperty}),
-    Creatable<TTabSheet>({captionProperty}),
-    Creatable<TPageControl>({}),
-    Creatable<TEdit>({textProperty}),
-    Creatable<TMemo>(memoProperties),
-    Creatable<TListBox>(listBoxProperties),
-    Creatable<TOpenDialog>(openDialogProperties),
-    {&TWinControl::StaticClass, nullptr, winControlProperties},
-    {&TControl::StaticClass, nullptr, controlProperties},
-};
-
-const PropertyDef* FindProperty(const rtl::TComponent& target, std::string_view name) {
-  for (const ControlClass& cls : controlClasses) {
-    if (!target.InheritsFrom(cls.cls())) continue;
-    for (const PropertyDef& property : cls.properties) {
-      if (property.name == name) return &property;
-    }
+rtl::TClass FindCreatableClass(const std::string& fileName, const form::Object& object) {
+  for (auto cls : toolkitClasses) {
+    if (rtl::ClassName(cls()).View() == object.className) return cls();
   }
-  return nullptr;
-}
-
-const ControlClass* FindCreatableClass(std::string_view name) {
-  for (const ControlClass& cls : controlClasses) {
-    if (cls.create != nullptr && rtl::ClassName(cls.cls()).View() == name) return &cls;
+  const rtl::TClass cls = rtl::GetClass(object.className);
+  if (cls == nullptr) {
+    form::RaiseAt(fileName, object.position,
+                  rtl::Format("unknown control class %s: no class of that name is registered "
+                              "(is the package that registers it loaded?)",
+                              {object.className}));
   }
-  return nullptr;
+  if (rtl::InheritsFrom(cls, TForm::StaticClass())) {
+    form::RaiseAt(fileName, object.position,
+                  rtl::Format("%s is a form: it cannot be placed in another", {object.className}));
+  }
+  if (cls->Create == nullptr) {
+    form::RaiseAt(fileName, object.position,
+                  rtl::Format("%s cannot be created: it is no component made from an owner",
+                              {object.className}));
+  }
+  return cls;
 }
 
 }  // namespace
@@ -496,10 +348,7 @@ void FormBuilder::Build(std::string_view text) {
 }
 
 void FormBuilder::BuildChild(const form::Object& object, rtl::TComponent& parent) {
-  const ControlClass* cls = FindCreatableClass(object.className);
-  if (cls == nullptr) {
-    Fail(object.position, rtl::Format("unknown control class %s", {object.className}));
-  }
+  const rtl::TClass cls = FindCreatableClass(fileName_, object);
   auto* container = dynamic_cast<TWinControl*>(&parent);
   if (container == nullptr) {
     Fail(object.position,
@@ -507,7 +356,7 @@ void FormBuilder::BuildChild(const form::Object& object, rtl::TComponent& parent
                      {object.className, object.name, parent.Name(), parent.ClassName()}));
   }
   // The form owns it from here, so a failure below frees it with the form.
-  rtl::TComponent* component = cls->create(&form_);
+  rtl::TComponent* component = cls->Create(&form_);
   form_.places_[object.name] = {fileName_, object.position.line, object.position.column};
   try {
     component->SetName(object.name);
@@ -536,17 +385,22 @@ void FormBuilder::SetProperty(const form::Property& property, rtl::TComponent& t
     rootVisible_ = *visible;
     return;
   }
-  const PropertyDef* definition = FindProperty(target, property.name);
-  if (definition == nullptr) {
-    const std::string className =
-        &target == &form_ ? rtl::ClassName(formClass_).ToString() : target.ClassName().ToString();
-    Fail(property.position, rtl::Format("unknown property '%s' of %s", {property.name, className}));
-  }
   const Context context{fileName_, form_, formClass_};
+  if (const EventDef* event = FindEvent(target, property.name)) {
+    event->field(target) = HandlerOf(context, property, *event->type);
+    return;
+  }
+  // The form is still being built: only a form's properties can be set on it, those
+  // its own class adds would reach members not constructed yet.
+  const rtl::TPublishedProperty* published = rtl::FindProp(target.ClassType(), property.name);
+  if (published == nullptr) {
+    Fail(property.position,
+         rtl::Format("unknown property '%s' of %s", {property.name, ClassOf(context, target)}));
+  }
+  const std::optional<rtl::TValue> value = ValueOf(context, target, property, published->Type);
+  if (!value) return;
   try {
-    definition->set(context, target, property);
-  } catch (const form::PlacedError&) {
-    throw;
+    rtl::SetPropValue(target, property.name, *value);
   } catch (const rtl::Exception& error) {
     // The control refused the value (an item index past its items): placed at the value.
     Fail(property.value.position, error.Message());

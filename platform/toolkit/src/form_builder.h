@@ -9,16 +9,15 @@
 namespace toolkit {
 
 // Turns a parsed description into the form's controls: creates each object by its
-// class name from the toolkit's own table (never the class registry), sets its
-// properties by name and binds its events to the form's published methods. Every
-// error is a form::PlacedError at the object, property or value it is about.
+// class name (one of the toolkit's own, or one in the class registry), sets its
+// published properties by name and binds its events to the form's published methods.
+// Every error is a form::PlacedError at the object, property or value it is about.
 class FormBuilder {
  public:
   FormBuilder(TForm& form, rtl::TClass formClass, std::string fileName);
   void Build(std::string_view text);
 
  private:
-  friend struct PropertySetters;
   void BuildChild(const form::Object& object, rtl::TComponent& parent);
   void ApplyProperties(const form::Object& object, rtl::TComponent& target);
   void SetProperty(const form::Property& property, rtl::TComponent& target);

@@ -21,7 +21,9 @@
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TForm)
+RTL_DEFINE_CLASS(TForm, RTL_PROPERTY(TForm, Caption, Caption, SetCaption),
+                 RTL_PROPERTY(TForm, PixelsPerInch, PixelsPerInch, SetPixelsPerInch, 96),
+                 RTL_PROPERTY(TForm, TextHeight, TextHeight, SetTextHeight, 13))
 RTL_DEFINE_CLASS(TApplication)
 
 TApplication* Application = nullptr;

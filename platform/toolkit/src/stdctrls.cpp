@@ -18,11 +18,20 @@
 
 namespace toolkit {
 
-RTL_DEFINE_CLASS(TButton)
-RTL_DEFINE_CLASS(TEdit)
-RTL_DEFINE_CLASS(TLabel)
-RTL_DEFINE_CLASS(TMemo)
-RTL_DEFINE_CLASS(TListBox)
+RTL_DEFINE_CLASS(TButton, RTL_PROPERTY(TButton, Caption, Caption, SetCaption),
+                 RTL_PROPERTY(TButton, TabStop, TabStop, SetTabStop, true))
+RTL_DEFINE_CLASS(TEdit, RTL_PROPERTY(TEdit, Text, Text, SetText),
+                 RTL_PROPERTY(TEdit, TabStop, TabStop, SetTabStop, true))
+RTL_DEFINE_CLASS(TLabel, RTL_PROPERTY(TLabel, Caption, Caption, SetCaption))
+RTL_DEFINE_CLASS(TMemo, RTL_PROPERTY(TMemo, Text, Text, SetText),
+                 RTL_PROPERTY(TMemo, Lines, GetLines, SetLines),
+                 RTL_PROPERTY(TMemo, ScrollBars, ScrollBars, SetScrollBars, ssNone),
+                 RTL_PROPERTY(TMemo, ReadOnly, ReadOnly, SetReadOnly, false),
+                 RTL_PROPERTY(TMemo, TabStop, TabStop, SetTabStop, true))
+RTL_DEFINE_CLASS(TListBox, RTL_PROPERTY(TListBox, Items, GetItems, SetItems),
+                 RTL_PROPERTY(TListBox, ItemHeight, ItemHeight, SetItemHeight, 13),
+                 RTL_PROPERTY(TListBox, ItemIndex, ItemIndex, SetItemIndex, -1),
+                 RTL_PROPERTY(TListBox, TabStop, TabStop, SetTabStop, true))
 
 namespace detail {
 

@@ -19,7 +19,13 @@ class TWinControl;
 // alBottom, alLeft and alRight take a strip along that edge of what is still free
 // (keeping the control's own height or width), alClient takes whatever is left.
 // Strips are given out in child order; alNone controls keep their own bounds.
-enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+RTL_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient)
+
+RTL_ENUM(TFontStyle, fsBold, fsItalic, fsUnderline, fsStrikeOut)
+using TFontStyles = rtl::TSet<TFontStyle>;
+
+// DEFAULT_CHARSET, the character set of a font nobody chose one for.
+inline constexpr int kDefaultCharset = 1;
 
 // An ordered list of texts kept by a control (a memo's lines, a list box's items).
 // The control's widget holds the texts, so whatever the user typed is what reads
@@ -102,6 +108,40 @@ class TOOLKIT_API TControl : public rtl::TComponent {
   // Keyboard focus order among the controls of one parent, lowest first.
   int TabOrder() const noexcept { return tabOrder_; }
   void SetTabOrder(int value);
+  // Whether the control takes keyboard focus at all.
+  bool TabStop() const;
+  void SetTabStop(bool value);
+
+  std::string Hint() const;
+  void SetHint(const std::string& value);
+
+  // Colours as last set. A control nobody gave a colour is drawn with the system's
+  // palette and reads as the usual face (or text) colour.
+  static constexpr std::uint32_t kFaceColour = 0xF0F0F0;
+  static constexpr std::uint32_t kTextColour = 0x000000;
+  rtl::TColor Color() const noexcept { return color_; }
+  void SetColor(rtl::TColor value);
+  rtl::TColor FontColor() const noexcept { return fontColor_; }
+  void SetFontColor(rtl::TColor value);
+  // Kept for those who read them: a Qt widget takes its parent's font and palette
+  // unless it was given its own.
+  bool ParentColor() const noexcept { return parentColor_; }
+  void SetParentColor(bool value) { parentColor_ = value; }
+  bool ParentFont() const noexcept { return parentFont_; }
+  void SetParentFont(bool value) { parentFont_ = value; }
+
+  // The face as named; empty: the default face, left alone.
+  const std::string& FontName() const noexcept { return fontName_; }
+  void SetFontName(const std::string& value);
+  // Negative: the height of the characters in pixels; 0: the default size.
+  int FontHeight() const noexcept { return fontHeight_; }
+  void SetFontHeight(int value);
+  // Every text here is UTF-8: the character set is kept for whoever reads it back and
+  // changes nothing on screen.
+  int FontCharset() const noexcept { return fontCharset_; }
+  void SetFontCharset(int value) { fontCharset_ = value; }
+  TFontStyles FontStyle() const;
+  void SetFontStyle(TFontStyles value);
 
   QWidget* Widget() const noexcept { return widget_; }
 
@@ -119,6 +159,13 @@ class TOOLKIT_API TControl : public rtl::TComponent {
   TAlign align_ = alNone;
   bool visible_ = true;
   int tabOrder_ = -1;
+  rtl::TColor color_{kFaceColour};
+  rtl::TColor fontColor_{kTextColour};
+  bool parentColor_ = true;
+  bool parentFont_ = true;
+  std::string fontName_;
+  int fontHeight_ = 0;
+  int fontCharset_ = kDefaultCharset;
 };
 
 // A control that holds other controls and lays them out by their Align.

@@ -54,12 +54,19 @@ class TOOLKIT_API TOpenDialog : public rtl::TComponent {
   void SetFilter(std::string value) { filter_ = std::move(value); }
   const std::string& InitialDir() const noexcept { return initialDir_; }
   void SetInitialDir(std::string value) { initialDir_ = std::move(value); }
+  // Where a designer shows the component's icon: nothing on screen here.
+  int Left() const noexcept { return left_; }
+  void SetLeft(int value) { left_ = value; }
+  int Top() const noexcept { return top_; }
+  void SetTop(int value) { top_ = value; }
 
  private:
   std::string fileName_;
   std::string title_;
   std::string filter_;
   std::string initialDir_;
+  int left_ = 0;
+  int top_ = 0;
 };
 
 }  // namespace toolkit

@@ -42,13 +42,13 @@ struct SourcePlace {
 //   RTL_DEFINE_CLASS(TForm1, RTL_PUBLISH(TForm1, Button1Click), RTL_PUBLISH(TForm1, FormClose))
 //
 // The description's root object must be of the form's class; each child object is
-// created by its class name from the toolkit's own control classes, with the form
-// as owner and the enclosing object as parent. Properties are set by name; OnClick
-// and OnClose name published methods of the form's class. Every mistake (an unknown
-// class, property or handler, a value of the wrong kind, a child under a control
-// that cannot hold one) raises rtl::Exception "<file>:<line>:<column>: ...". A
-// control that no field asks for is simply not bound; a field whose control is
-// missing or of another class raises.
+// created by its class name (one of the toolkit's own control classes or a class in
+// the class registry), with the form as owner and the enclosing object as parent.
+// Published properties are set by name; OnClick and OnClose name published methods
+// of the form's class. Every mistake (an unknown class, property or handler, a value
+// of the wrong kind, a child under a control that cannot hold one) raises
+// rtl::Exception "<file>:<line>:<column>: ...". A control that no field asks for is
+// simply not bound; a field whose control is missing or of another class raises.
 class TOOLKIT_API TForm : public TWinControl {
   RTL_CLASS(TForm, TWinControl)
  public:
@@ -68,6 +68,13 @@ class TOOLKIT_API TForm : public TWinControl {
   void Close();
 
   void SetVisible(bool value) override;
+
+  // What the description was drawn at: 96 pixels per inch with 13-pixel text.
+  // Positions are pixels here too, so both are kept and change nothing.
+  int PixelsPerInch() const noexcept { return pixelsPerInch_; }
+  void SetPixelsPerInch(int value) { pixelsPerInch_ = value; }
+  int TextHeight() const noexcept { return textHeight_; }
+  void SetTextHeight(int value) { textHeight_ = value; }
 
   // A published method taking (rtl::TObject* sender, TCloseAction& action).
   rtl::TMethod OnClose;
@@ -95,6 +102,8 @@ class TOOLKIT_API TForm : public TWinControl {
   // Where each named control was described, for messages about its field.
   std::map<std::string, SourcePlace, std::less<>> places_;
   std::string resourceFile_;
+  int pixelsPerInch_ = 96;
+  int textHeight_ = 13;
 };
 
 // The application object: it owns the forms and runs the event loop.

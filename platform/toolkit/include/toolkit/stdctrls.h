@@ -42,7 +42,7 @@ class TOOLKIT_API TLabel : public TControl {
   void SetCaption(const std::string& value) override;
 };
 
-enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+RTL_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth)
 
 class TMemo;
 
@@ -70,6 +70,8 @@ class TOOLKIT_API TMemo : public TControl {
 
   TMemoLines& Lines() noexcept { return lines_; }
   const TMemoLines& Lines() const noexcept { return lines_; }
+  rtl::TTextList GetLines() const { return lines_.ToVector(); }
+  void SetLines(const rtl::TTextList& value) { lines_.Assign(value); }
 
   // ssNone: no scroll bars, long lines wrap. ssVertical: a vertical bar, lines wrap.
   // ssHorizontal and ssBoth: lines do not wrap.
@@ -118,6 +120,8 @@ class TOOLKIT_API TListBox : public TControl {
 
   TListBoxItems& Items() noexcept { return items_; }
   const TListBoxItems& Items() const noexcept { return items_; }
+  rtl::TTextList GetItems() const { return items_.ToVector(); }
+  void SetItems(const rtl::TTextList& value) { items_.Assign(value); }
 
   int ItemIndex() const;
   // -1 clears the selection; any other index outside the items raises.
