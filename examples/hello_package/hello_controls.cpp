@@ -10,7 +10,7 @@ int alive = 0;
 
 THelloLabel::THelloLabel(rtl::TComponent* owner) : TLabel(owner) {
   ++alive;
-  SetCaption("Hello, world!");
+  SetGreeting("Hello, world!");
 }
 
 THelloLabel::~THelloLabel() {
@@ -21,7 +21,8 @@ int THelloLabel::Alive() {
   return alive;
 }
 
-RTL_DEFINE_CLASS(THelloLabel)
+RTL_DEFINE_CLASS(THelloLabel, RTL_PROPERTY(THelloLabel, Greeting, Greeting, SetGreeting,
+                                           "Hello, world!"))
 
 RTL_UNIT_FINALIZATION(HelloControls) {
   // The workbench frees what it created from our classes before it unloads us; a

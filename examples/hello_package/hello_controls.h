@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "rtl/package_sdk.h"
 #include "toolkit/stdctrls.h"
 
@@ -11,6 +13,11 @@ class RTL_PACKAGE_API THelloLabel : public toolkit::TLabel {
  public:
   explicit THelloLabel(rtl::TComponent* owner);
   ~THelloLabel() override;
+
+  // What it says: its caption. Published, so that a form description or the
+  // workbench can set it by name.
+  std::string Greeting() const { return Caption(); }
+  void SetGreeting(const std::string& greeting) { SetCaption(greeting); }
 
   // How many greeting labels are alive: the unit's finalisation checks that the
   // package leaves none behind.

@@ -9,11 +9,13 @@ class TWelcomeLabel : public THelloLabel {
   RTL_CLASS(TWelcomeLabel, THelloLabel)
  public:
   explicit TWelcomeLabel(rtl::TComponent* owner) : THelloLabel(owner) {
-    SetCaption(Caption() + " Welcome aboard.");
+    SetGreeting(Greeting() + " Welcome aboard.");
   }
 };
 
-RTL_DEFINE_CLASS(TWelcomeLabel)
+// The greeting published again, with the default this class starts with.
+RTL_DEFINE_CLASS(TWelcomeLabel, RTL_PROPERTY(TWelcomeLabel, Greeting, Greeting, SetGreeting,
+                                             "Hello, world! Welcome aboard."))
 
 RTL_UNIT_REGISTER(Welcome) {
   rtl::RegisterComponents("Welcome", {TWelcomeLabel::StaticClass()});
