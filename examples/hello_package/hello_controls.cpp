@@ -21,8 +21,8 @@ int THelloLabel::Alive() {
   return alive;
 }
 
-RTL_DEFINE_CLASS(THelloLabel, RTL_PROPERTY(THelloLabel, Greeting, Greeting, SetGreeting,
-                                           "Hello, world!"))
+RTL_DEFINE_CLASS(THelloLabel,
+                 RTL_PROPERTY(THelloLabel, Greeting, Greeting, SetGreeting, "Hello, world!"))
 
 RTL_UNIT_FINALIZATION(HelloControls) {
   // The workbench frees what it created from our classes before it unloads us; a
