@@ -184,12 +184,6 @@ std::string PackageName(const std::string& file) {
   return file.substr(file.rfind('/') + 1);
 }
 
-std::string Hex(std::uint64_t value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
 bool Faults(int signal) {
   return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE;
 }
@@ -214,9 +208,8 @@ std::vector<std::string> ReportLines(const trial::CrashReport& report, int signa
   } else {
     lines.push_back("While: no action");
   }
-  std::string how = "Signal: " + trial::SignalName(signal);
-  if (const char* description = sigdescr_np(signal)) how += " (" + std::string(description) + ")";
-  if (Faults(signal)) how += ", at address " + Hex(report.address);
+  std::string how = "Signal: " + trial::SignalText(signal);
+  if (Faults(signal)) how += ", at address " + trial::AddressText(report.address);
   lines.push_back(how);
   for (const std::string& line : report.Lines()) lines.push_back(line);
   lines.push_back(package.empty() ? "No package was loaded again."

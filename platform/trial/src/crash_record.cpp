@@ -1,3 +1,5 @@
+#include <cinttypes>
+#include <cstdio>
 #include <string>
 
 #include "crash_fields.h"
@@ -9,17 +11,13 @@ using wire::DecodeError;
 using wire::Reader;
 using wire::Writer;
 
-namespace {
-
-std::string Hex(std::uint64_t value) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), kDigits[value & 0xf]);
-    value >>= 4;
-  } while (value != 0);
-  return "0x" + digits;
+std::string AddressText(std::uint64_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, address);
+  return text;
 }
+
+namespace {
 
 std::string FileName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -32,9 +30,9 @@ std::string CrashFrame::Text() const {
   const bool hasLine = !file.empty() && line != 0;
   std::string text;
   if (!function.empty()) {
-    text = hasLine ? function : function + "+" + Hex(offset);
+    text = hasLine ? function : function + "+" + AddressText(offset);
   } else {
-    text = module.empty() ? Hex(address) : FileName(module) + "+" + Hex(offset);
+    text = module.empty() ? AddressText(address) : FileName(module) + "+" + AddressText(offset);
   }
   if (hasLine) text += " at " + file + ":" + std::to_string(line);
   if (module.empty()) {

@@ -37,6 +37,12 @@ std::string SignalName(int signal) {
   return abbreviation != nullptr ? "SIG" + std::string(abbreviation) : std::to_string(signal);
 }
 
+std::string SignalText(int signal) {
+  std::string text = SignalName(signal);
+  if (const char* description = sigdescr_np(signal)) text += " (" + std::string(description) + ")";
+  return text;
+}
+
 std::string SecondsText(std::chrono::milliseconds ms) {
   // A limit read from a damaged message may be anything, a negative one included.
   const bool negative = ms.count() < 0;
@@ -69,12 +75,8 @@ std::string Outcome::How() const {
   switch (end) {
     case End::Passed:
       return "passed";
-    case End::Signal: {
-      std::string text = "died of signal " + SignalName(signal);
-      if (const char* description = sigdescr_np(signal))
-        text += " (" + std::string(description) + ")";
-      return text;
-    }
+    case End::Signal:
+      return "died of signal " + SignalText(signal);
     case End::Exit:
       return "exited with status " + std::to_string(exitStatus);
     case End::TimeLimit:

@@ -90,6 +90,9 @@ struct CrashReport {
 };
 
 inline constexpr std::size_t kContextFrames = 4;
+
+// "0x7f12a0": an address as the reports write it.
+std::string AddressText(std::uint64_t address);
 // The largest frame InstallCrashHandler's handler writes, for a reader's bound.
 inline constexpr std::size_t kMaxCrashFrame = 272 * 1024;
 // The line a cut copy of the map ends in.

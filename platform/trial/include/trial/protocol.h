@@ -118,6 +118,8 @@ struct Stage {
 std::string Describe(const Stage& stage);
 // "SIGSEGV"; the number for a signal without a name.
 std::string SignalName(int signal);
+// "SIGSEGV (Segmentation fault)": the name, and what the system calls it.
+std::string SignalText(int signal);
 
 struct Registration {
   std::string page;
