@@ -68,6 +68,8 @@ trial::Action Unloading(UnloadCause cause) {
       cause == UnloadCause::Closing ? trial::Action::Type::Close : trial::Action::Type::Unload,
       {},
       {},
+      {},
+      {},
       {}};
 }
 
@@ -130,7 +132,7 @@ rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
   const std::optional<rtl::TFileIdentity> identity = rtl::IdentityOfFile(fileName);
   // An empty name is refused by the load itself, without running anything.
   if (!fileName.empty()) {
-    actions.push_back(trial::Action{trial::Action::Type::Load, fileName, identity, {}});
+    actions.push_back(trial::Action{trial::Action::Type::Load, fileName, identity, {}, {}, {}});
   }
   const std::string previousFile = previous != 0 ? FileOf(previous) : std::string();
   const trial::Outcome outcome = Try(actions, fileName);

@@ -65,7 +65,7 @@ T DecodeAny(const wire::Frame& frame) {
 const std::string kOdd = "a\0b\xff\xfe\x80 \xc3("s;  // a zero byte and bytes that are no UTF-8
 
 Action Load(std::string file, std::optional<rtl::TFileIdentity> identity = std::nullopt) {
-  return Action{Type::Load, std::move(file), identity, {}};
+  return Action{Type::Load, std::move(file), identity, {}, {}, {}};
 }
 
 Outcome FullOutcome() {
@@ -103,9 +103,9 @@ TEST(TrialFrames, EveryMessageComesBackWhole) {
   const std::vector<RoundTrip> rows = {
       {"every action type, with and without an identity", Kind::Try,
        TryRequest{{Load(kOdd, extreme), Load("/tmp/b.so"),
-                   Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}},
-                   Action{Type::Unload, "", {}, {}}, Action{Type::Close, "", {}, {}},
-                   Action{Type::Condemn, "", {}, {}}},
+                   Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}, {}, {}},
+                   Action{Type::Unload, "", {}, {}, {}, {}}, Action{Type::Close, "", {}, {}, {}, {}},
+                   Action{Type::Condemn, "", {}, {}, {}, {}}},
                   1ms,
                   86400000ms,
                   7,
@@ -200,7 +200,7 @@ TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThe
   const std::string stage = Encode(Kind::Entered, 1, Stage{StageKind::Procedure, "p", "n"});
   const std::string text = EncodeText(Kind::Changed, 2, "abc");  // 20 bytes
   const std::string oneAction =
-      Encode(Kind::Try, 3, TryRequest{{Action{Type::Condemn, "", {}, {}}}});
+      Encode(Kind::Try, 3, TryRequest{{Action{Type::Condemn, "", {}, {}, {}, {}}}});
   const std::vector<Hostile> rows = {
       {"a frame fed byte by byte", stage, "", 1, 0, As<Stage>, 1},
       {"a frame fed byte by byte but its last", stage.substr(0, stage.size() - 1), "", 0,
@@ -285,7 +285,7 @@ std::vector<Action> Actions(std::string_view letters) {
   for (const char letter : letters) {
     const std::string_view types = "LURCX";
     actions.push_back(
-        Action{static_cast<Type>(types.find(letter)), std::string(1, letter), {}, {}});
+        Action{static_cast<Type>(types.find(letter)), std::string(1, letter), {}, {}, {}, {}});
   }
   return actions;
 }

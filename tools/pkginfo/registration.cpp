@@ -89,8 +89,8 @@ trial::TryRequest RequestFor(const std::string& path, const std::vector<std::str
   trial::Action calls{trial::Action::Type::Run, {}, {}, {}};
   for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
   return trial::RequestFor(
-      {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}}, calls,
-       trial::Action{trial::Action::Type::Close, {}, {}, {}}},
+      {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}, {}, {}}, calls,
+       trial::Action{trial::Action::Type::Close, {}, {}, {}, {}, {}}},
       false);
 }
 

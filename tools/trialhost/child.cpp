@@ -212,7 +212,7 @@ void RunTrialChild(Session& session, std::uint64_t nonce, const ChildEnds& ends,
   // What the workbench would do next, whatever it was: live on, then close.
   pipe.Begin(static_cast<std::uint32_t>(request.actions.size()));
   if (request.settle.count() > 0) session.RunEvents(request.settle);
-  session.Take(trial::Action{trial::Action::Type::Close, {}, {}, {}});
+  session.Take(trial::Action{trial::Action::Type::Close, {}, {}, {}, {}, {}});
   CheckLeftovers(session, before);
   session.RunEvents();
   std::fflush(nullptr);

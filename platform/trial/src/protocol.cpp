@@ -130,7 +130,7 @@ std::vector<Action> Taken(const std::vector<Action>& tried, const Outcome& outco
   for (std::size_t i = 0; i < tried.size() && Allows(outcome, i); ++i) taken.push_back(tried[i]);
   if (!outcome.Passed() && outcome.failedAction < tried.size() &&
       Unloads(tried[outcome.failedAction])) {
-    taken.push_back(Action{Action::Type::Condemn, {}, {}, {}});
+    taken.push_back(Action{Action::Type::Condemn, {}, {}, {}, {}, {}});
   }
   return taken;
 }

@@ -64,6 +64,17 @@ struct Call {
   friend bool operator==(const Call&, const Call&) = default;
 };
 
+// A step of a component's preview: a published property written, or a published
+// method without parameters called.
+struct PreviewStep {
+  enum class Type : std::uint8_t { Write, Call };
+  Type type = Type::Write;
+  std::string name;   // the property or the method
+  std::string value;  // Write: the value as rtl::ToText writes it
+
+  friend bool operator==(const PreviewStep&, const PreviewStep&) = default;
+};
+
 // One step of the workbench's package state. A list of them stops at the first that
 // raises, in the workbench as in its trial.
 struct Action {
@@ -73,6 +84,11 @@ struct Action {
     Run,      // call `calls` in order under the palette hook; the first that raises ends them
     Close,    // the program closes: the slot's package is unloaded
     Condemn,  // the slot's package leaves the slot and is never finalised (no code runs)
+    // an instance of the registered class `className` is made with a blank form as its
+    // owner (and parent, when it is a control), takes `steps` in order and is freed;
+    // the first step that raises ends them. It changes no package state: a preview
+    // is never committed, each is tried with every step before it again
+    Preview,
   };
   Type type = Type::Load;
   std::string file;  // Load
@@ -80,6 +96,8 @@ struct Action {
   // this one is refused. Nothing when there was no regular file to look at.
   std::optional<rtl::TFileIdentity> identity;
   std::vector<Call> calls;  // Run
+  std::string className;           // Preview
+  std::vector<PreviewStep> steps;  // Preview
 
   friend bool operator==(const Action&, const Action&) = default;
 };
@@ -102,6 +120,9 @@ enum class StageKind : std::uint8_t {
   StaticDestructors,
   Procedure,
   Events,  // the event loop: what package code queued
+  // a component's preview: its constructor, a property's setter, a published method,
+  // its destructor; `name` says which ("the setter of TGauge.Value")
+  Component,
 };
 
 struct Stage {
