@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -27,9 +28,19 @@ class ScriptedDialogService : public DialogService {
     return answer;
   }
 
+  std::optional<std::uint32_t> ChooseColor(std::uint32_t, const std::string& title) override {
+    if (colours_.empty())
+      throw rtl::Exception("The colour dialog \"%s\" ran with no scripted answer", {title});
+    const std::optional<std::uint32_t> answer = colours_.front();
+    colours_.pop_front();
+    return answer;
+  }
+
   // Scripts the next open dialog: pick this path, or cancel.
   void AnswerOpen(std::string path) { answers_.emplace_back(std::move(path)); }
   void CancelOpen() { answers_.emplace_back(std::nullopt); }
+  // Scripts the next colour dialog: this colour (0xRRGGBB), or cancel.
+  void AnswerColor(std::optional<std::uint32_t> rgb) { colours_.push_back(rgb); }
 
   // Texts of the boxes of each kind, in order, and all the boxes shown.
   const std::vector<std::string>& Messages() const noexcept { return messages_; }
@@ -45,6 +56,7 @@ class ScriptedDialogService : public DialogService {
  private:
   std::vector<std::string> messages_, exceptions_;
   std::deque<std::optional<std::string>> answers_;
+  std::deque<std::optional<std::uint32_t>> colours_;
 };
 
 }  // namespace toolkit

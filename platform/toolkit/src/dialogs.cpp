@@ -1,6 +1,7 @@
 #include "toolkit/dialogs.h"
 
 #include <QApplication>
+#include <QColorDialog>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -25,6 +26,15 @@ RTL_DEFINE_CLASS(TOpenDialog, RTL_PROPERTY(TOpenDialog, Left, Left, SetLeft, 0),
                  RTL_PROPERTY(TOpenDialog, FileName, FileName, SetFileName))
 
 DialogService::~DialogService() = default;
+
+std::optional<std::uint32_t> DialogService::ChooseColor(std::uint32_t initial,
+                                                        const std::string& title) {
+  detail::EnsureQtApplication();
+  const QColor chosen = QColorDialog::getColor(QColor::fromRgb(static_cast<QRgb>(initial)), nullptr,
+                                               detail::ToQt(title));
+  if (!chosen.isValid()) return std::nullopt;
+  return static_cast<std::uint32_t>(chosen.rgb()) & 0xFFFFFFu;
+}
 
 namespace {
 

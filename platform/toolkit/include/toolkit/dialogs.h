@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,9 @@ class TOOLKIT_API DialogService {
   virtual void ShowException(const std::string& message) = 0;
   // The chosen file's path, or nothing when the user cancelled.
   virtual std::optional<std::string> OpenFile(const TOpenDialog& dialog) = 0;
+  // The colour chosen (0xRRGGBB), starting from `initial`, or nothing when the user
+  // cancelled. Qt's colour dialog unless a service puts something else in its place.
+  virtual std::optional<std::uint32_t> ChooseColor(std::uint32_t initial, const std::string& title);
 };
 
 // The service in use (the Qt one unless another was set).
