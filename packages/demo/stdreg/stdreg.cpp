@@ -140,6 +140,18 @@ class TClickCounter : public TDecoratedCaption<toolkit::TButton> {
     Redraw();
   }
 
+  // The presses counted so far; a preview or a form may start it elsewhere.
+  int Clicks() const { return count_; }
+  void SetClicks(int value) {
+    if (value < 0) {
+      throw rtl::Exception("%s %s: a count of clicks cannot be negative (%i)",
+                           {ClassName(), Name(), value});
+    }
+    count_ = value;
+    Redraw();
+  }
+  void Reset() { SetClicks(0); }
+
  private:
   void Redraw() override {
     const QString count = QString::number(count_);
@@ -200,8 +212,9 @@ class TClockLabel : public toolkit::TLabel {
   std::unique_ptr<QTimer> timer_;
 };
 
-RTL_DEFINE_CLASS(TColorSwatch)
-RTL_DEFINE_CLASS(TClickCounter)
+RTL_DEFINE_CLASS(TColorSwatch, RTL_PROPERTY(TColorSwatch, Caption, Caption, SetCaption, "#3366CC"))
+RTL_DEFINE_CLASS(TClickCounter, RTL_PROPERTY(TClickCounter, Clicks, Clicks, SetClicks, 0),
+                 RTL_PUBLISH(TClickCounter, Reset))
 RTL_DEFINE_CLASS(TLedLabel)
 RTL_DEFINE_CLASS(TClockLabel)
 
