@@ -51,8 +51,8 @@ enum Column { kName, kType, kValue };
 
 TPropertyGrid::TPropertyGrid(rtl::TComponent* owner) : TWinControl(owner, new QTableWidget(0, 3)) {
   QTableWidget* table = Table();
-  table->setHorizontalHeaderLabels({QStringLiteral("Property"), QStringLiteral("Type"),
-                                    QStringLiteral("Value")});
+  table->setHorizontalHeaderLabels(
+      {QStringLiteral("Property"), QStringLiteral("Type"), QStringLiteral("Value")});
   table->verticalHeader()->hide();
   table->horizontalHeader()->setStretchLastSection(true);
   table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -160,10 +160,10 @@ QWidget* TPropertyGrid::MakeEditor(const rtl::TPublishedProperty& property) {
     case rtl::TTypeKind::Colour: {
       auto* button = new QPushButton;
       QObject::connect(button, &QPushButton::clicked, button, [this, name, button] {
-        const std::uint32_t now = std::get<rtl::TColor>(
-                                      rtl::FromText({rtl::TTypeKind::Colour, nullptr},
-                                                    button->text().toStdString()))
-                                      .Value;
+        const std::uint32_t now =
+            std::get<rtl::TColor>(
+                rtl::FromText({rtl::TTypeKind::Colour, nullptr}, button->text().toStdString()))
+                .Value;
         if (auto chosen = toolkit::GetDialogService().ChooseColor(now, name)) {
           Edited(name, rtl::ToText(rtl::TColor{*chosen}));
         }
@@ -188,8 +188,8 @@ QWidget* TPropertyGrid::MakeEditor(const rtl::TPublishedProperty& property) {
 }
 
 QWidget* TPropertyGrid::MakeMethodButton(const Method& method) {
-  auto* button = new QPushButton(method.callable ? QStringLiteral("Call")
-                                                 : QStringLiteral("takes arguments"));
+  auto* button =
+      new QPushButton(method.callable ? QStringLiteral("Call") : QStringLiteral("takes arguments"));
   button->setEnabled(method.callable);
   const std::string name = method.name;
   QObject::connect(button, &QPushButton::clicked, button, [this, name] {

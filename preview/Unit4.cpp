@@ -135,8 +135,8 @@ void TForm4::Take(const trial::PreviewStep& step) {
     if (write) {
       rtl::SetPropValue(*instance_, step.name, rtl::TValue(step.value));
     } else {
-      rtl::InvokeMethod(rtl::TMethod{rtl::MethodAddress(class_, rtl::ShortString(step.name)),
-                                     instance_});
+      rtl::InvokeMethod(
+          rtl::TMethod{rtl::MethodAddress(class_, rtl::ShortString(step.name)), instance_});
     }
   } catch (...) {
     // Whatever refused it, the grid shows what the instance holds.
@@ -154,8 +154,7 @@ void TForm4::FormClose(rtl::TObject*, toolkit::TCloseAction& action) {
 TForm4* OpenPreview(const std::string& className) {
   const rtl::TClass cls = rtl::GetClass(className);
   if (cls == nullptr) {
-    throw rtl::Exception("%s is not a registered class: there is nothing to preview",
-                         {className});
+    throw rtl::Exception("%s is not a registered class: there is nothing to preview", {className});
   }
   for (TForm4* preview : OpenPreviews()) {
     if (preview->PreviewedClass() == cls) {

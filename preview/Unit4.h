@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "PropertyGrid.h"
-#include "trial/protocol.h"
 #include "toolkit/toolkit.h"
+#include "trial/protocol.h"
 
 // The preview of a registered class: a live instance, owned by the window and shown
 // at its own size, and a grid of its published properties and methods. Making the

@@ -5,6 +5,7 @@
 #include "Trial.h"
 #include "Unit1.h"
 #include "Unit3.h"
+#include "Unit4.h"
 #include "rtl/sysutils.h"
 #include "toolkit/comctrls.h"
 #include "toolkit/dialogs.h"
@@ -54,6 +55,7 @@ toolkit::TMemo* GiveMemo(toolkit::TTabSheet& sheet, int tabIndex) {
   PageMemos[slot] = memo;
   PageMemos[slot]->SetParent(&sheet);
   PageMemos[slot]->SetAlign(toolkit::alClient);
+  OpenPreviewsFrom(*PageMemos[slot]);
   return PageMemos[slot];
 }
 

@@ -50,8 +50,9 @@ bool TrialsOn() {
 }
 
 // Tries the actions; `file` names what they are tried for in messages.
-trial::Outcome Try(std::vector<trial::Action> actions, const std::string& file) {
-  const trial::TryRequest request = trial::RequestFor(std::move(actions));
+trial::Outcome Try(std::vector<trial::Action> actions, const std::string& file,
+                   bool commit = true) {
+  const trial::TryRequest request = trial::RequestFor(std::move(actions), commit);
   TrialWaiter waiter(file);
   try {
     return trial::Host::Shared().Try(request, &waiter);
@@ -167,7 +168,7 @@ void UnloadTried(rtl::HMODULE module, UnloadCause cause) {
 
 void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::string& notRun) {
   if (procedures.empty() || !TrialsOn()) return;
-  trial::Action run{trial::Action::Type::Run, {}, {}, {}};
+  trial::Action run{trial::Action::Type::Run, {}, {}, {}, {}, {}};
   for (const TrialProcedure& procedure : procedures) {
     run.calls.push_back(trial::Call{FileOf(procedure.module), procedure.name});
   }
@@ -184,4 +185,17 @@ void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::str
 void CallProcedure(rtl::HMODULE module, const std::string& name, void (*procedure)()) {
   const trial::CrashAction doing("running procedure " + name, FileOf(module));
   procedure();
+}
+
+void TryPreview(const std::string& className, const std::vector<trial::PreviewStep>& steps,
+                const std::string& file, const std::string& notDone) {
+  if (!TrialsOn()) return;
+  const trial::Action preview{trial::Action::Type::Preview, {}, {}, {}, className, steps};
+  // Never taken by the shadow: the next trial of this preview carries every step again.
+  const trial::Outcome outcome = Try({preview}, file, false);
+  if (!outcome.Passed()) throw TrialFailure(Refusal(outcome, file, notDone));
+}
+
+std::string ModuleFileOf(const void* address) {
+  return FileOf(rtl::ModuleFromAddress(address));
 }

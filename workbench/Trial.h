@@ -12,6 +12,7 @@
 
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
+#include "trial/protocol.h"
 
 // A trial that did not pass: its message names the file, what happened and where,
 // and what the workbench then left undone.
@@ -56,3 +57,14 @@ void TryProcedures(const std::vector<TrialProcedure>& procedures, const std::str
 // Calls a registration procedure of a module that its trial has passed; a fatal
 // signal meanwhile is recorded as the run of that procedure.
 void CallProcedure(rtl::HMODULE module, const std::string& name, void (*procedure)());
+
+// Tries making an instance of the registered class, taking the steps on it in order
+// and freeing it, in the state the workbench is in; `file` is the module the class
+// lives in. Raises TrialFailure ending with notDone when the trial did not pass, and
+// returns at once when trials are off. A step that raised passes: the workbench takes
+// it and shows what it raises.
+void TryPreview(const std::string& className, const std::vector<trial::PreviewStep>& steps,
+                const std::string& file, const std::string& notDone);
+
+// The file of the module that holds this address (a class's descriptor, say).
+std::string ModuleFileOf(const void* address);

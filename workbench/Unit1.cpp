@@ -4,6 +4,7 @@
 
 #include "Trial.h"
 #include "Unit2.h"
+#include "Unit4.h"
 #include "rtl/sysutils.h"
 
 TForm1* Form1 = nullptr;
@@ -35,18 +36,21 @@ void TForm1::LoadPackClick(rtl::TObject*) {
 void TForm1::LoadIntoSlot(const std::string& fileName) {
   // Out of the slot before the unload, which may raise after it has finished (a
   // unit that failed to finalise): the handle is dead either way. Whatever raises,
-  // the slot stays empty.
+  // the slot stays empty. No instance outlives the code it runs.
+  ClosePreviews();
   LoadedPackage = LoadTried(std::exchange(LoadedPackage, 0), fileName);
 }
 
 void TForm1::UnLoadPackClick(rtl::TObject*) {
   // Emptied before the unload, which may raise once it has finished.
+  ClosePreviews();
   if (LoadedPackage != 0) UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::UnLoadPack);
 }
 
 void TForm1::FormClose(rtl::TObject*, toolkit::TCloseAction&) {
   // Emptied first: an unload that raises would otherwise raise again at every
   // further close, and the window could never close.
+  ClosePreviews();
   if (LoadedPackage == 0) return;
   try {
     UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::Closing);

@@ -123,7 +123,7 @@ std::vector<std::string> PageCaptions() {
   return captions;
 }
 
-std::vector<std::string> PageLines(const std::string& caption) {
+toolkit::TMemo* PageMemo(const std::string& caption) {
   const toolkit::TPageControl* pages = Form3->pcPallete;
   for (int i = 0; i < pages->PageCount(); ++i) {
     toolkit::TTabSheet* sheet = pages->GetPage(i);
@@ -131,12 +131,20 @@ std::vector<std::string> PageLines(const std::string& caption) {
     // The memo is whatever memo sits on the sheet: found through the sheet, not
     // through the hook's table, so a wrong slot shows up as a mismatch.
     for (int c = 0; c < sheet->ControlCount(); ++c) {
-      if (auto* memo = dynamic_cast<toolkit::TMemo*>(sheet->Controls(c))) {
-        return memo->Lines().ToVector();
-      }
+      if (auto* memo = dynamic_cast<toolkit::TMemo*>(sheet->Controls(c))) return memo;
     }
     ADD_FAILURE() << "page \"" << caption << "\" has no memo";
-    return {};
+    return nullptr;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> PageLines(const std::string& caption) {
+  const toolkit::TPageControl* pages = Form3->pcPallete;
+  for (int i = 0; i < pages->PageCount(); ++i) {
+    if (pages->GetPage(i)->Caption() != caption) continue;
+    toolkit::TMemo* memo = PageMemo(caption);
+    return memo != nullptr ? memo->Lines().ToVector() : std::vector<std::string>();
   }
   ADD_FAILURE() << "no page \"" << caption << "\" on the palette";
   return {};

@@ -111,6 +111,8 @@ std::vector<std::string> Headlines(const std::vector<std::string>& boxes);
 // What the palette shows: the captions of its pages, and a page's memo lines; every
 // page's caption in brackets followed by its lines, for comparing whole palettes.
 std::vector<std::string> PageCaptions();
+// The memo on that page; null (and a failure) when the page has none.
+toolkit::TMemo* PageMemo(const std::string& caption);
 std::vector<std::string> PageLines(const std::string& caption);
 std::vector<std::string> PaletteText();
 
