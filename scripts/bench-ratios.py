@@ -37,6 +37,9 @@ PAIRS = [
     ("LoadPack pressed back to back: what a trial adds",
      "BM_LoadPackWithTrialBackToBack/iterations:100/real_time",
      "BM_LoadPackWithoutTrial/iterations:100/real_time", "difference"),
+    ("the preview of TClickCounter, its trial included, against an empty window",
+     "BM_PreviewOpen/iterations:100/real_time", "BM_EmptyWindowOpen/iterations:100/real_time",
+     "ratio"),
 ]
 COUNTERS = [
     ("LoadPackage against a bare dlopen", "BM_LoadPackage", "x_dlopen"),

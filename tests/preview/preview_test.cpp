@@ -156,9 +156,20 @@ TEST(Preview, EveryWayOfUnloadingClosesThePreviewsFirst) {
   }
 }
 
-// A component that is no control has only its grid; a line that names no registered
-// class says so.
-TEST(Preview, ANonControlShowsTheGridAloneAndAnUnknownNameIsShown) {
+// A class the registry holds but cannot make from an owner.
+class TNeedsASize : public rtl::TComponent {
+  RTL_CLASS(TNeedsASize, rtl::TComponent)
+ public:
+  TNeedsASize(rtl::TComponent* owner, int size) : TComponent(owner), size_(size) {}
+
+ private:
+  int size_;
+};
+RTL_DEFINE_CLASS(TNeedsASize)
+
+// A component that is no control has only its grid; one that cannot be made from an
+// owner, and a line that names no registered class, say so.
+TEST(Preview, ANonControlShowsTheGridAloneAndWhatCannotBeShownSaysSo) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
     LoadPack(dialogs, PackageFile("multireg"));
@@ -172,6 +183,13 @@ TEST(Preview, ANonControlShowsTheGridAloneAndAnUnknownNameIsShown) {
     PageMemo("Multi")->Lines().Add("TNoSuchClass");
     OpenFromMemo(PageMemo("Multi"), "TNoSuchClass", Gesture::Enter);
     EXPECT_EQ(Previews().size(), 1u);
+
+    rtl::RegisterClass(TNeedsASize::StaticClass());
+    TForm4* cannot = OpenPreview("TNeedsASize");
+    rtl::UnRegisterClass(TNeedsASize::StaticClass());
+    EXPECT_EQ(cannot->Instance(), nullptr);
+    EXPECT_EQ(cannot->lblNote->Caption(),
+              "TNeedsASize cannot be created from an owner: there is no instance to show");
   });
   EXPECT_THAT(dialogs->Exceptions(),
               testing::ElementsAre("TNoSuchClass is not a registered class: there is nothing to "
