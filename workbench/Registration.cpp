@@ -95,6 +95,20 @@ void PaletteRegisterComponents(const std::string& page, const rtl::TClass* class
                               });
 }
 
+void DropUnregisteredClasses() {
+  if (Form3 == nullptr) return;
+  const toolkit::TPageControl& pages = *Form3->pcPallete;
+  for (int index = 0; index < pages.PageCount(); ++index) {
+    toolkit::TTabSheet* sheet = pages.GetPage(index);
+    toolkit::TMemo* memo = StoredMemo(*sheet, sheet->TabIndex());
+    if (memo == nullptr) continue;
+    std::vector<std::string> lines = memo->Lines().ToVector();
+    const auto gone = std::erase_if(
+        lines, [](const std::string& name) { return rtl::GetClass(name) == nullptr; });
+    if (gone > 0) memo->Lines().Assign(lines);
+  }
+}
+
 void CollectUnitName(const std::string& name, rtl::TNameType, std::uint8_t, void*) {
   if (UnitNames == nullptr) {
     throw rtl::Exception("CollectUnitName: no main window holds a unit-name list for \"%s\"",

@@ -21,6 +21,12 @@ extern std::vector<toolkit::TMemo*> PageMemos;
 void PaletteRegisterComponents(const std::string& page, const rtl::TClass* classes,
                                std::int32_t high);
 
+// After an unload: drops from every page's memo the classes no longer registered (the
+// loader unregisters a package's classes as it unloads it). The pages stay, in their
+// order, so the memos' table by tab index stays as it is; registering the package
+// again lists each class once.
+void DropUnregisteredClasses();
+
 // The package-information callback of the whole-process registration run: every
 // reported name, whatever its kind, goes into UnitNames.
 void CollectUnitName(const std::string& name, rtl::TNameType nameType, std::uint8_t flags,

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "Registration.h"
 #include "Trial.h"
 #include "Unit2.h"
 #include "Unit4.h"
@@ -28,6 +29,26 @@ TForm1::~TForm1() {
   if (Form1 == this) Form1 = nullptr;
 }
 
+namespace {
+
+// Whatever an unload or the load after it raises, the palette is brought in line
+// with the class registry afterwards.
+class PaletteFollowsUnload {
+ public:
+  PaletteFollowsUnload() = default;
+  PaletteFollowsUnload(const PaletteFollowsUnload&) = delete;
+  PaletteFollowsUnload& operator=(const PaletteFollowsUnload&) = delete;
+  ~PaletteFollowsUnload() {
+    try {
+      DropUnregisteredClasses();
+    } catch (...) {
+      toolkit::Application->HandleException();
+    }
+  }
+};
+
+}  // namespace
+
 void TForm1::LoadPackClick(rtl::TObject*) {
   if (!OpenDialog1->Execute()) return;
   LoadIntoSlot(OpenDialog1->FileName());
@@ -38,12 +59,14 @@ void TForm1::LoadIntoSlot(const std::string& fileName) {
   // unit that failed to finalise): the handle is dead either way. Whatever raises,
   // the slot stays empty. No instance outlives the code it runs.
   ClosePreviews();
+  const PaletteFollowsUnload palette;
   LoadedPackage = LoadTried(std::exchange(LoadedPackage, 0), fileName);
 }
 
 void TForm1::UnLoadPackClick(rtl::TObject*) {
   // Emptied before the unload, which may raise once it has finished.
   ClosePreviews();
+  const PaletteFollowsUnload palette;
   if (LoadedPackage != 0) UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::UnLoadPack);
 }
 

@@ -24,8 +24,9 @@ void ExpectHookAndListedClassesRegistered() {
 }
 
 // The road of a first use: stdreg into the slot, its procedure run twice by the name
-// the box starts with, one of its classes checked, and the package unloaded again.
-TEST(NamedRun, TheInitialNameRunsStdregAndUnloadingForgetsItsClassesButKeepsThePalette) {
+// the box starts with, one of its classes checked, and the package unloaded and loaded
+// again: the palette follows the registry, its pages stay.
+TEST(NamedRun, TheInitialNameRunsStdregAndUnloadingDropsItsClassesButKeepsThePages) {
   ScopedDialogs dialogs;
   InWorkbench([&] {
     LoadPack(dialogs, PackageFile("stdreg"));
@@ -42,12 +43,16 @@ TEST(NamedRun, TheInitialNameRunsStdregAndUnloadingForgetsItsClassesButKeepsTheP
     EXPECT_EQ(dialogs->Messages().size(), 2u) << "the class check should find it silently";
 
     Press(Form1->UnLoadPack);
-    EXPECT_EQ(PaletteText(), twice) << "the palette's text should stay as it was";
-    for (const std::string& line : twice) {
-      if (!line.starts_with('[')) {
-        EXPECT_EQ(rtl::GetClass(line), nullptr) << line << " should go with its package";
-      }
-    }
+    EXPECT_EQ(PaletteText(), (Lines{"[Samples]", "[Indicators]"}))
+        << "the classes go with their package, the pages stay";
+    LoadPack(dialogs, PackageFile("stdreg"));
+    Press(Form1->Button8);
+    EXPECT_EQ(PaletteText(), (Lines{"[Samples]", "TColorSwatch", "TClickCounter", "[Indicators]",
+                                    "TLedLabel", "TClockLabel"}))
+        << "registered again after a reload, each class is listed once";
+    LoadPack(dialogs, PackageFile("twounits"));
+    EXPECT_EQ(PaletteText(), (Lines{"[Samples]", "[Indicators]"})) << "LoadPack unloads too";
+    ExpectHookAndListedClassesRegistered();
     EXPECT_TRUE(dialogs->Exceptions().empty());
   });
 }
