@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "Registration.h"
 #include "Unit1.h"
+#include "rtl/sysutils.h"
 #include "toolkit/forms.h"
 
 namespace {
@@ -19,10 +21,30 @@ void PutInSlot(const std::string& file) {
 }
 
 // "Найти ф-ю регистрации:" with the name typed into its box. The name stays there,
-// so the button runs it again after the package is rebuilt.
-void RunRegistrationProcedure(const std::string& name) {
+// so the button runs it again after the package is rebuilt. The button is silent
+// about a name the package does not export; typed on the command line, such a name
+// is a mistake the author must hear of, with the names that would do.
+void RunRegistrationProcedure(const std::string& file, const std::string& name) {
   Form1->Edit3->SetText(name);
+  if (LoadedPackage != 0 && !ExportsProcedure(LoadedPackage, name)) {
+    const std::vector<std::string> exported = RegistrationProcedures(LoadedPackage);
+    std::string names;
+    for (const std::string& procedure : exported) names += (names.empty() ? "" : ", ") + procedure;
+    const std::string message = rtl::Format(
+        "%s does not export the registration procedure %s; %s",
+        {file, name, exported.empty() ? std::string("it exports none") : "it exports " + names});
+    std::fprintf(stderr, "workbench: %s\n", message.c_str());
+    throw rtl::Exception(message);
+  }
   Form1->Button8Click(Form1->Button8);
+}
+
+// A package alone: when it exports exactly one registration procedure, that name
+// goes into the box, ready for the button; otherwise the box keeps its text.
+void OfferTheOnlyProcedure() {
+  if (LoadedPackage == 0) return;
+  const std::vector<std::string> exported = RegistrationProcedures(LoadedPackage);
+  if (exported.size() == 1) Form1->Edit3->SetText(exported.front());
 }
 
 [[noreturn]] void AnswerOnTerminal(int argc, char** argv, QCommandLineParser& parser,
@@ -93,7 +115,11 @@ void OpenFromCommandLine(const CommandLineRequest& request) {
   if (!request.package) return;
   try {
     PutInSlot(*request.package);
-    if (request.procedure) RunRegistrationProcedure(*request.procedure);
+    if (request.procedure) {
+      RunRegistrationProcedure(*request.package, *request.procedure);
+    } else {
+      OfferTheOnlyProcedure();
+    }
   } catch (...) {
     toolkit::Application->HandleException();
   }

@@ -18,7 +18,9 @@ CommandLineRequest ReadCommandLine(int argc, char** argv);
 
 // Does what the request asks, once the windows exist: puts the package in the slot
 // as LoadPack does once its open dialog has returned the file, then runs the
-// procedure as "Найти ф-ю регистрации:" does with that name in its box. A failure is
-// shown by the exception display, like any button's, and ends the request there;
-// the run goes on.
+// procedure as "Найти ф-ю регистрации:" does with that name in its box. A name the
+// package does not export is an error here, shown and printed on standard error with
+// the names it does export. Without a procedure, a package that exports exactly one
+// gets its name put in the box. A failure is shown by the exception display, like any
+// button's, and ends the request there; the run goes on.
 void OpenFromCommandLine(const CommandLineRequest& request);

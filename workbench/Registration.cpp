@@ -143,24 +143,35 @@ void CollectInto(const std::string& name, rtl::TNameType, std::uint8_t, void* na
 std::vector<TrialProcedure> WholeProcessProcedures() {
   std::vector<TrialProcedure> procedures;
   for (rtl::TLibModule* module = rtl::LibModuleList(); module != nullptr; module = module->Next) {
-    std::vector<std::string> names;
-    try {
-      std::uint8_t flags = 0;
-      rtl::GetPackageInfo(module->Instance, &names, flags, &CollectInto);
-    } catch (...) {
-      continue;
-    }
-    for (const std::string& unit : names) {
-      const std::string procName = rtl::RegistrationProcName(unit);
-      if (ExportedProcedure(module->Instance, procName) != nullptr) {
-        procedures.push_back({module->Instance, procName});
-      }
+    for (std::string& name : RegistrationProcedures(module->Instance)) {
+      procedures.push_back({module->Instance, std::move(name)});
     }
   }
   return procedures;
 }
 
 }  // namespace
+
+std::vector<std::string> RegistrationProcedures(rtl::HMODULE module) {
+  std::vector<std::string> units;
+  try {
+    std::uint8_t flags = 0;
+    rtl::GetPackageInfo(module, &units, flags, &CollectInto);
+  } catch (...) {
+    // No readable package information: no units, so no procedures of theirs.
+    return {};
+  }
+  std::vector<std::string> procedures;
+  for (const std::string& unit : units) {
+    std::string name = rtl::RegistrationProcName(unit);
+    if (ExportedProcedure(module, name) != nullptr) procedures.push_back(std::move(name));
+  }
+  return procedures;
+}
+
+bool ExportsProcedure(rtl::HMODULE module, const std::string& name) {
+  return ExportedProcedure(module, name) != nullptr;
+}
 
 void TForm1::Button7Click(rtl::TObject*) {
   rtl::RegisterComponentsProc = &PaletteRegisterComponents;

@@ -27,6 +27,13 @@ void PaletteRegisterComponents(const std::string& page, const rtl::TClass* class
 // again lists each class once.
 void DropUnregisteredClasses();
 
+// The registration procedures the module exports, one per unit of its package
+// information that has one, in the units' order; none when it has no readable
+// package information.
+std::vector<std::string> RegistrationProcedures(rtl::HMODULE module);
+// Whether the module exports a procedure of exactly that name.
+bool ExportsProcedure(rtl::HMODULE module, const std::string& name);
+
 // The package-information callback of the whole-process registration run: every
 // reported name, whatever its kind, goes into UnitNames.
 void CollectUnitName(const std::string& name, rtl::TNameType nameType, std::uint8_t flags,

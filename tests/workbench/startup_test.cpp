@@ -104,36 +104,73 @@ TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
 }
 
 TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreUp) {
+  const std::string stdreg = PackageFile("stdreg");
   const struct {
     CommandLineRequest request;
+    bool loaded;
     std::vector<std::string> pages;  // the palette's tabs afterwards
     std::vector<std::string> messages;
-    std::string exception;  // empty: none shown
+    std::string exception;  // empty: none shown; else shown, and printed on stderr
+    std::string edit3;      // the procedure box afterwards
   } cases[] = {
-      {{PackageFile("stdreg"), "@Stdreg@Register$qqrv"}, {"Samples", "Indicators"}, {"BRRRRR"}, ""},
-      // The box's default name is not run unless asked for.
-      {{PackageFile("stdreg"), std::nullopt}, {}, {}, ""},
-      {{PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"}, {}, {}, "libdoesnotexist.so"},
+      {{stdreg, "@Stdreg@Register$qqrv"}, true, {"Samples", "Indicators"}, {"BRRRRR"}, "", ""},
+      // The box's name is not run unless asked for; a package that exports exactly one
+      // procedure has it put there; one that exports two, or none, leaves the box as it
+      // was.
+      {{stdreg, std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
+      {{PackageFile("twounits"), std::nullopt}, true, {}, {}, "", "@TwoSecond@Register$qqrv"},
+      {{PackageFile("oddnames"), std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
+      {{PackageFile("mark"), std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
+      {{PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
+       false,
+       {},
+       {},
+       "libdoesnotexist.so",
+       ""},
+      // A typo in the name is told, with the names that would do.
+      {{stdreg, "@Stdreg@Registr$qqrv"},
+       true,
+       {},
+       {},
+       stdreg + " does not export the registration procedure @Stdreg@Registr$qqrv; it exports "
+                "@Stdreg@Register$qqrv",
+       "@Stdreg@Registr$qqrv"},
+      {{PackageFile("mark"), "@TwoFirst@Register$qqrv"},
+       true,
+       {},
+       {},
+       "does not export the registration procedure @TwoFirst@Register$qqrv; it exports none",
+       "@TwoFirst@Register$qqrv"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(*c.request.package + " " + c.request.procedure.value_or("(no procedure)"));
     ScopedDialogs dialogs;
     bool slotFilled = false;
     std::vector<std::string> pages;
+    std::string edit3;
     // The first step runs before the request is taken up, the second after it.
     LoopScript script({[] {},
                        [&] {
                          slotFilled = LoadedPackage != 0;
                          pages = PageCaptions();
+                         edit3 = Form1->Edit3->Text();
                          Form1->Widget()->close();
                        }});
+    testing::internal::CaptureStderr();
     EXPECT_EQ(RunWorkbench(c.request), 0);
+    const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_EQ(script.StepsRun(), 2) << "the run should go on after the request";
-    EXPECT_EQ(slotFilled, c.exception.empty()) << "the package in the slot";
+    EXPECT_EQ(slotFilled, c.loaded) << "the package in the slot";
+    if (!c.edit3.empty()) {
+      EXPECT_EQ(edit3, c.edit3);
+    }
     EXPECT_EQ(pages, c.pages) << "palette pages";
     EXPECT_EQ(dialogs->Messages(), c.messages);
     EXPECT_EQ(dialogs->Exceptions().size(), c.exception.empty() ? 0u : 1u) << "shown once";
     EXPECT_THAT(dialogs->Exceptions(), testing::Each(testing::HasSubstr(c.exception)));
+    if (c.loaded && !c.exception.empty()) {
+      EXPECT_THAT(printed, testing::HasSubstr("workbench: " + dialogs->Exceptions().front()));
+    }
   }
 }
 
