@@ -47,8 +47,8 @@ void OfferTheOnlyProcedure() {
   if (exported.size() == 1) Form1->Edit3->SetText(exported.front());
 }
 
-[[noreturn]] void AnswerOnTerminal(int argc, char** argv, QCommandLineParser& parser,
-                                   bool tooMany) {
+[[noreturn]] void AnswerOnTerminal(int argc, char** argv, QCommandLineParser& parser, bool tooMany,
+                                   bool watchNothing) {
   // A core application object needs no display; with it Qt prints the help, the
   // version and its own errors. The help's usage line names the program, not the
   // path it was started by.
@@ -57,8 +57,10 @@ void OfferTheOnlyProcedure() {
   args[0] = name;
   int count = argc;
   QCoreApplication core(count, args.data());
-  if (tooMany) {
-    std::fprintf(stderr, "workbench: too many arguments: give at most PACKAGE and PROCEDURE\n\n%s",
+  if (tooMany || watchNothing) {
+    std::fprintf(stderr, "workbench: %s\n\n%s",
+                 tooMany ? "too many arguments: give at most PACKAGE and PROCEDURE"
+                         : "--watch needs a PACKAGE to watch",
                  qPrintable(parser.helpText()));
     std::exit(EXIT_FAILURE);
   }
@@ -78,6 +80,12 @@ CommandLineRequest ReadCommandLine(int argc, char** argv) {
       "procedures into the component palette, and lists the modules the process has loaded."));
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
+  const QCommandLineOption watch(
+      QStringLiteral("watch"),
+      QStringLiteral("Watch PACKAGE: each time a build replaces it, unload it, load the new "
+                     "file (tried first), run the procedure again if it was run, and reopen "
+                     "the previews of its classes."));
+  parser.addOption(watch);
   parser.addPositionalArgument(QStringLiteral("PACKAGE"),
                                QStringLiteral("Package file to load into the slot at start, as "
                                               "LoadPack does."),
@@ -94,8 +102,10 @@ CommandLineRequest ReadCommandLine(int argc, char** argv) {
   const bool read = parser.parse(arguments);
   const QStringList positional = parser.positionalArguments();
   if (!read || parser.isSet(help) || parser.isSet(QStringLiteral("help-all")) ||
-      parser.isSet(version) || positional.size() > 2) {
-    AnswerOnTerminal(argc, argv, parser, read && positional.size() > 2);
+      parser.isSet(version) || positional.size() > 2 ||
+      (parser.isSet(watch) && positional.isEmpty())) {
+    AnswerOnTerminal(argc, argv, parser, read && positional.size() > 2,
+                     read && parser.isSet(watch) && positional.isEmpty());
   }
 
   CommandLineRequest request;
@@ -108,6 +118,7 @@ CommandLineRequest ReadCommandLine(int argc, char** argv) {
         file.empty() ? std::string() : std::filesystem::absolute(file).lexically_normal().string();
   }
   if (positional.size() > 1) request.procedure = positional[1].toStdString();
+  request.watch = parser.isSet(watch);
   return request;
 }
 

@@ -9,6 +9,8 @@ struct CommandLineRequest {
   std::optional<std::string> package;
   // The registration procedure to run from it once it is there.
   std::optional<std::string> procedure;
+  // --watch: reload the package each time a build replaces its file.
+  bool watch = false;
 };
 
 // Reads the command line. --help and --version, and a command line that cannot be

@@ -2,7 +2,9 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
+#include "Reload.h"
 #include "Session.h"
 #include "Trial.h"
 #include "Unit1.h"
@@ -79,6 +81,11 @@ int RunWorkbench(const CommandLineRequest& request, const RunContext& context) {
     // not at all if the main window is gone before the loop comes to it.
     if (request.package) {
       QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
+    }
+    // Watched from the start: a build that finishes while the package loads counts.
+    std::unique_ptr<PackageReloader> reloader;
+    if (request.watch && request.package && !request.package->empty()) {
+      reloader = std::make_unique<PackageReloader>(*request.package, context.settle);
     }
     // Once the windows are up, the trial host starts and gets ready while the user
     // picks a package; its start does not share the processor with start-up's.

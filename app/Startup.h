@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "CommandLine.h"
+#include "Reload.h"
 
 // What a run brings from the run before it, when a fault ended that one.
 struct Resumed {
@@ -18,6 +20,8 @@ struct RunContext {
   // Told the session each time it changes: the process that would restart the
   // workbench keeps it. Nothing: the session is not kept.
   std::function<void(const std::string&)> keepSession;
+  // With --watch: how long the package file must stay as it is before it is reloaded.
+  std::chrono::milliseconds settle = PackageReloader::kSettle;
 };
 
 // The whole run of the workbench: registers the executable in the module list,

@@ -121,7 +121,7 @@ void TForm1::Button8Click(rtl::TObject*) {
   RunNamedProcedure(Edit3->Text());
 }
 
-void TForm1::RunNamedProcedure(const std::string& name) {
+void TForm1::RunNamedProcedure(const std::string& name, bool announce) {
   // The hook goes in first, whether or not there is anything to run.
   rtl::RegisterComponentsProc = &PaletteRegisterComponents;
   if (LoadedPackage == 0) return;
@@ -129,7 +129,8 @@ void TForm1::RunNamedProcedure(const std::string& name) {
   if (proc == nullptr) return;
   TryProcedures({{LoadedPackage, name}}, "the procedure was not run");
   CallProcedure(LoadedPackage, name, proc);
-  toolkit::ShowMessage("BRRRRR");
+  ranProcedure_ = name;
+  if (announce) toolkit::ShowMessage("BRRRRR");
 }
 
 namespace {

@@ -60,6 +60,7 @@ void TForm1::LoadIntoSlot(const std::string& fileName) {
   // the slot stays empty. No instance outlives the code it runs.
   ClosePreviews();
   const PaletteFollowsUnload palette;
+  ranProcedure_.clear();
   LoadedPackage = LoadTried(std::exchange(LoadedPackage, 0), fileName);
 }
 
@@ -67,6 +68,7 @@ void TForm1::UnLoadPackClick(rtl::TObject*) {
   // Emptied before the unload, which may raise once it has finished.
   ClosePreviews();
   const PaletteFollowsUnload palette;
+  ranProcedure_.clear();
   if (LoadedPackage != 0) UnloadTried(std::exchange(LoadedPackage, 0), UnloadCause::UnLoadPack);
 }
 

@@ -51,12 +51,16 @@ class TForm1 : public toolkit::TForm {
   void LoadIntoSlot(const std::string& fileName);
   // What "Найти ф-ю регистрации:" does with the name: installs the palette hook;
   // then, when the slot's package exports that name, tries it in the trial host,
-  // calls it as a registration procedure and shows "BRRRRR". An empty slot or a name
-  // not exported does nothing more, silently.
-  void RunNamedProcedure(const std::string& name);
+  // calls it as a registration procedure and shows "BRRRRR" (unless not to announce
+  // it: a reload runs it again quietly). An empty slot or a name not exported does
+  // nothing more, silently.
+  void RunNamedProcedure(const std::string& name, bool announce = true);
+  // The procedure last run for the package in the slot; empty when none was.
+  const std::string& RanProcedure() const noexcept { return ranProcedure_; }
 
  private:
   std::unique_ptr<rtl::TStringList> unitNames_;
+  std::string ranProcedure_;
   // Every press of "Use TClassList" makes a list that lives as long as the window.
   std::vector<std::unique_ptr<rtl::TClassList>> classLists_;
 };
