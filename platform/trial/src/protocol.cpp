@@ -251,8 +251,9 @@ void Get(Reader& in, Stage& stage) {
 
 void Put(Writer& out, const RegisteredClass& cls) {
   out.Text(cls.name).U32(static_cast<std::uint32_t>(cls.properties.size()));
-  for (const PublishedProperty& p : cls.properties)
+  for (const PublishedProperty& p : cls.properties) {
     out.Text(p.name).Text(p.type).Text(p.defaultText);
+  }
   out.Texts(cls.methods);
 }
 
