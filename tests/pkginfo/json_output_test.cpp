@@ -52,7 +52,8 @@ pkginfo::RegistrationRun Registration(const std::string& text) {
   pkginfo::RegistrationRun run;
   run.file = "/tmp/libodd.so";
   run.package = "odd";
-  run.procedures.push_back({"@OddUnit@Register$qqrv", {{text, {"TOdd"}}}, text});
+  const pkginfo::PublishedClass odd{"TOdd", {{"Caption", "Text", text}}, {text}};
+  run.procedures.push_back({"@OddUnit@Register$qqrv", {{text, {"TOdd"}, {odd}}}, text});
   return run;
 }
 
@@ -68,6 +69,12 @@ const OddCase kOddCases[] = {
     {"a procedure's exception message",
      [](const std::string& t) { return pkginfo::RegistrationJson(Registration(t)); },
      "/procedures/0/error"},
+    {"a property's default",
+     [](const std::string& t) { return pkginfo::RegistrationJson(Registration(t)); },
+     "/procedures/0/registrations/0/published/0/properties/0/default"},
+    {"a published method's name",
+     [](const std::string& t) { return pkginfo::RegistrationJson(Registration(t)); },
+     "/procedures/0/registrations/0/published/0/methods/0"},
 };
 
 TEST(JsonOutput, AnyBytesComeOutAsOneLineThatReadsBack) {

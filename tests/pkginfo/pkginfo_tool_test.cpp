@@ -133,12 +133,14 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
 TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
   const auto run = RunPkginfo({"--register", Package("multireg")});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ("file: " + Package("multireg") +
-                "\npackage: multireg\n@MultiReg@Register$qqrv:\n"
-                "  page \"Multi\": TMultiA, TMultiB\n  page \"Other\": TMultiC\n"
-                "  page \"Multi\": TMultiD\n  page \"\": TMultiE\n  page \"Hollow\": (none)\n"
-                "  page \"multi\": TMultiF\n  page \" Multi\": TMultiG\n"
-                "  page \"Multi \": TMultiH\n  page \"\": TMultiI\n",
+  const auto bare = [](const std::string& cls) { return "    " + cls + ": publishes nothing\n"; };
+  EXPECT_EQ("file: " + Package("multireg") + "\npackage: multireg\n@MultiReg@Register$qqrv:\n" +
+                "  page \"Multi\": TMultiA, TMultiB\n" + bare("TMultiA") + bare("TMultiB") +
+                "  page \"Other\": TMultiC\n" + bare("TMultiC") + "  page \"Multi\": TMultiD\n" +
+                bare("TMultiD") + "  page \"\": TMultiE\n" + bare("TMultiE") +
+                "  page \"Hollow\": (none)\n  page \"multi\": TMultiF\n" + bare("TMultiF") +
+                "  page \" Multi\": TMultiG\n" + bare("TMultiG") + "  page \"Multi \": TMultiH\n" +
+                bare("TMultiH") + "  page \"\": TMultiI\n" + bare("TMultiI"),
             run.out + run.err);
   const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv"});
   EXPECT_EQ(0, named.status) << named.err;
@@ -154,6 +156,48 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
   EXPECT_EQ("@Extreg@Register$qqrv", ParseJson(extreg.out).at("/procedures/0/name"_json_pointer))
       << extreg.out;
   EXPECT_FALSE(ParseJson(extreg.out).at("/procedures/0/registrations"_json_pointer).empty());
+}
+
+// Under each page, what each class publishes: its properties with their types and
+// defaults, inherited ones too, and its published methods; in JSON beside the list
+// of names, which stays as it was.
+TEST(PkginfoRegister, ListsWhatEachClassPublishes) {
+  const auto text = RunPkginfo({"--register", Package("previewfault")});
+  EXPECT_EQ(0, text.status) << text.err;
+  EXPECT_THAT(text.out, testing::HasSubstr("  page \"Preview faults\": TNullSetter, "
+                                           "TNullConstructor, TNoOwner\n"
+                                           "    TNullSetter:\n      Level: Integer = 1\n"
+                                           "      methods: Reset, Raise\n"
+                                           "    TNullConstructor: publishes nothing\n"
+                                           "    TNoOwner: publishes nothing\n"));
+  const auto json = RunPkginfo({"--register", "--json", Package("previewfault")});
+  const Json page = ParseJson(json.out).at("/procedures/0/registrations/0"_json_pointer);
+  EXPECT_EQ(Json({"TNullSetter", "TNullConstructor", "TNoOwner"}), page.at("classes"));
+  EXPECT_EQ(Json::parse(R"({"class": "TNullSetter", "methods": ["Reset", "Raise"],
+                            "properties": [{"name": "Level", "type": "Integer", "default": "1"}]})"),
+            page.at("/published/0"_json_pointer));
+
+  const std::string demo = DEMO_PACKAGE_DIR;
+  if (demo.empty()) return;  // the demo packages are built only with the toolkit
+  // TClickCounter publishes nothing itself: all it has is a button's.
+  const auto stdreg = RunPkginfo({"--register", demo + "/libstdreg.so"});
+  EXPECT_EQ(0, stdreg.status) << stdreg.err;
+  const std::size_t counter = stdreg.out.find("    TClickCounter:\n");
+  ASSERT_NE(std::string::npos, counter) << stdreg.out;
+  const std::string block =
+      stdreg.out.substr(counter, stdreg.out.find("  page", counter) - counter);
+  EXPECT_THAT(block, testing::HasSubstr("      Caption: Text = \"\"\n"));
+  EXPECT_THAT(block, testing::HasSubstr("      Left: Integer = 0\n"));
+  EXPECT_THAT(block, testing::HasSubstr("      Align: TAlign = alNone\n"));
+  const auto stdregJson = RunPkginfo({"--register", "--json", demo + "/libstdreg.so"});
+  const Json samples = ParseJson(stdregJson.out).at("/procedures/0/registrations/0"_json_pointer);
+  ASSERT_EQ(Json({"TColorSwatch", "TClickCounter"}), samples.at("classes")) << stdregJson.out;
+  const Json& properties = samples.at("/published/1/properties"_json_pointer);
+  EXPECT_EQ("TClickCounter", samples.at("/published/1/class"_json_pointer));
+  EXPECT_NE(properties.end(),
+            std::find(properties.begin(), properties.end(),
+                      Json({{"name", "Caption"}, {"type", "Text"}, {"default", ""}})))
+      << properties;
 }
 
 // Whatever keeps a run from ending well gives a line, and the JSON says the same
@@ -337,7 +381,7 @@ TEST(PkginfoRegister, WhatTheCodePrintsIsKeptApartFromTheReport) {
     const auto run = RunPkginfo({"--register", file});
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_EQ("file: " + file + "\npackage: " + row.package + "\n@" + row.unit +
-                  "@Register$qqrv:\n  page \"Faulty\": TFaulty\n",
+                  "@Register$qqrv:\n  page \"Faulty\": TFaulty\n    TFaulty: publishes nothing\n",
               run.out)
         << "stdout should hold pkginfo's report and nothing else";
     std::string block = "pkginfo: " + file + ": its code printed:\n", output;

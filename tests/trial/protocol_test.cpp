@@ -68,6 +68,23 @@ Action Load(std::string file, std::optional<rtl::TFileIdentity> identity = std::
   return Action{Type::Load, std::move(file), identity, {}, {}, {}};
 }
 
+// A registration of classes that publish nothing.
+Registration Bare(std::string page, const std::vector<std::string>& classes) {
+  Registration registration{std::move(page), classes, {}};
+  for (const std::string& name : classes) registration.published.push_back({name, {}, {}});
+  return registration;
+}
+
+// A registration whose every class publishes the same: what a real one holds.
+Registration Registered(std::string page, const std::vector<std::string>& classes) {
+  Registration registration{std::move(page), classes, {}};
+  for (const std::string& name : classes) {
+    registration.published.push_back(RegisteredClass{
+        name, {{"Caption", "Text", ""}, {kOdd, "set of TAnchorKind", kOdd}}, {kOdd}});
+  }
+  return registration;
+}
+
 Outcome FullOutcome() {
   Outcome o;
   o.end = Outcome::End::Leftovers;
@@ -79,7 +96,10 @@ Outcome FullOutcome() {
   o.actionsDone = 3;
   o.failedAction = 0xFFFFFFFF;
   o.raised = kOdd;
-  o.procedures = {{"@Main@Register$qqrv", {{"Standard", {"TButton", kOdd}}, {"", {}}}, "", false},
+  o.procedures = {{"@Main@Register$qqrv",
+                   {Registered("Standard", {"TButton", kOdd}), Registered("", {})},
+                   "",
+                   false},
                   {kOdd, {}, "EAccessViolation", true}};
   o.leftovers = {"1 thread running", kOdd};
   o.detail = kOdd;
@@ -102,21 +122,35 @@ TEST(TrialFrames, EveryMessageComesBackWhole) {
 
   const std::vector<RoundTrip> rows = {
       {"every action type, with and without an identity", Kind::Try,
-       TryRequest{{Load(kOdd, extreme), Load("/tmp/b.so"),
-                   Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}, {}, {}},
-                   Action{Type::Unload, "", {}, {}, {}, {}}, Action{Type::Close, "", {}, {}, {}, {}},
-                   Action{Type::Condemn, "", {}, {}, {}, {}}},
-                  1ms,
-                  86400000ms,
-                  7,
-                  false}},
+       TryRequest{
+           {Load(kOdd, extreme), Load("/tmp/b.so"),
+            Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}, {}, {}},
+            Action{Type::Unload, "", {}, {}, {}, {}}, Action{Type::Close, "", {}, {}, {}, {}},
+            Action{Type::Condemn, "", {}, {}, {}, {}},
+            Action{
+                Type::Preview,
+                "",
+                {},
+                {},
+                kOdd,
+                {{PreviewStep::Type::Write, "Caption", kOdd}, {PreviewStep::Type::Call, kOdd, ""}}},
+            Action{Type::Preview, "", {}, {}, "TGauge", {}}},
+           1ms,
+           86400000ms,
+           7,
+           false}},
       {"no actions", Kind::Restore, TryRequest{}},
       {"a commit", Kind::Commit, CommitRequest{{Load("x.so", rtl::TFileIdentity{})}}},
       {"an empty commit", Kind::Commit, CommitRequest{}},
       {"a stage in a replay", Kind::Entered,
        Stage{StageKind::UnitFinalization, kOdd, "Main", true}},
-      {"the last stage kind", Kind::Progress, Stage{StageKind::Events, "", "", false}},
-      {"a big registration", Kind::Registered, Registration{kOdd, manyClasses}},
+      {"the last stage kind", Kind::Progress,
+       Stage{StageKind::Component, "", "the setter of TGauge.Value", false}},
+      {"a big registration", Kind::Registered, Bare(kOdd, manyClasses)},
+      {"a registration whose classes publish", Kind::Registered,
+       Registered(kOdd, {"TButton", kOdd})},
+      {"a class that publishes nothing", Kind::Registered,
+       Registration{"Samples", {"TBare"}, {RegisteredClass{"TBare", {}, {}}}}},
       {"a registration of nothing", Kind::Registered, Registration{}},
       {"a missing procedure", Kind::Raised, ActionRaised{kOdd, true}},
       {"leftovers", Kind::Left,
@@ -201,6 +235,9 @@ TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThe
   const std::string text = EncodeText(Kind::Changed, 2, "abc");  // 20 bytes
   const std::string oneAction =
       Encode(Kind::Try, 3, TryRequest{{Action{Type::Condemn, "", {}, {}, {}, {}}}});
+  const std::string oneStep = Encode(
+      Kind::Try, 4,
+      TryRequest{{Action{Type::Preview, "", {}, {}, "", {{PreviewStep::Type::Call, "", ""}}}}});
   const std::vector<Hostile> rows = {
       {"a frame fed byte by byte", stage, "", 1, 0, As<Stage>, 1},
       {"a frame fed byte by byte but its last", stage.substr(0, stage.size() - 1), "", 0,
@@ -225,7 +262,7 @@ TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThe
       {"actions a body cannot hold", wire::Writer().U32(0x10000000).U64(0).Frame(1, 0),
        "a list of 268435456 items in 8 bytes", 0, 0, As<TryRequest>},
       {"one action more than the body holds", Patched(oneAction, 0, 2),
-       "a list of 2 items in 75 bytes", 0, 0, As<TryRequest>, 0, 256},
+       "a list of 2 items in 83 bytes", 0, 0, As<TryRequest>, 0, 256},
       {"procedures a body cannot hold", Patched(Encode(Kind::Answer, 0, Outcome{}), 50, '\x7f'),
        "items in", 0, 0, As<Outcome>, 0, 256},
       {"a text longer than what is left", wire::Writer().U32(0xFFFFFFF0).Frame(26, 0),
@@ -235,9 +272,17 @@ TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThe
        As<ChildDone>},
       {"a yes-or-no field holding 2", wire::Writer().Text("m").U8(2).Frame(23, 0),
        "a yes-or-no field holds 2", 0, 0, As<ActionRaised>},
-      {"an unknown action type", Patched(oneAction, 4, 5), "an action of unknown type 5", 0, 0,
+      {"an unknown action type", Patched(oneAction, 4, 6), "an action of unknown type 6", 0, 0,
        As<TryRequest>, 0, 256},
-      {"an unknown stage kind", Patched(stage, 0, 7), "a stage of unknown kind 7", 0, 0, As<Stage>},
+      {"an unknown preview step type", Patched(oneStep, 4 + 1 + 4 + 41 + 4 + 4 + 4, 2),
+       "a preview step of unknown type 2", 0, 0, As<TryRequest>, 0, 256},
+      {"a registration that publishes for a class it does not list",
+       Encode(Kind::Registered, 0, Registration{"p", {"TA"}, {RegisteredClass{"TB", {}, {}}}}),
+       "a registration whose published classes are not the ones listed", 0, 0, As<Registration>},
+      {"a registration that lists a class it publishes nothing for",
+       Encode(Kind::Registered, 0, Registration{"p", {"TA"}, {}}),
+       "a registration whose published classes are not the ones listed", 0, 0, As<Registration>},
+      {"an unknown stage kind", Patched(stage, 0, 8), "a stage of unknown kind 8", 0, 0, As<Stage>},
       {"a stage's yes-or-no inside leftovers",
        Patched(Encode(Kind::Left, 0, Leftovers{}), 4 + 1 + 4 + 4, 2), "a yes-or-no field holds 2",
        0, 0, As<Leftovers>},
@@ -283,7 +328,7 @@ TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThe
 std::vector<Action> Actions(std::string_view letters) {
   std::vector<Action> actions;
   for (const char letter : letters) {
-    const std::string_view types = "LURCX";
+    const std::string_view types = "LURCXP";
     actions.push_back(
         Action{static_cast<Type>(types.find(letter)), std::string(1, letter), {}, {}, {}, {}});
   }
@@ -292,7 +337,7 @@ std::vector<Action> Actions(std::string_view letters) {
 
 std::string Letters(const std::vector<Action>& actions) {
   std::string letters;
-  for (const Action& action : actions) letters += "LURCX"[static_cast<int>(action.type)];
+  for (const Action& action : actions) letters += "LURCXP"[static_cast<int>(action.type)];
   return letters;
 }
 
@@ -300,7 +345,7 @@ TEST(TrialOutcome, TheWorkbenchTakesWhatTheTrialAllowsAndCondemnsAPackageThatDie
   constexpr int kAfterAll = -1;  // failed in the settle period or the final unload
   struct Row {
     const char* what;
-    const char* tried;  // L load, U unload, R run, C close
+    const char* tried;  // L load, U unload, R run, C close, P preview
     bool passed;
     std::uint32_t actionsDone;
     int failedAction;
@@ -318,6 +363,9 @@ TEST(TrialOutcome, TheWorkbenchTakesWhatTheTrialAllowsAndCondemnsAPackageThatDie
       {"failed after all, the last that ran code a load", "ULU", false, 3, kAfterAll, "U"},
       {"failed after all with no code run", "UU", false, 2, kAfterAll, "UU"},
       {"failed after nothing", "", false, 0, kAfterAll, ""},
+      {"a pass with previews, which are never taken", "LPRP", true, 4, 0, "LR"},
+      {"failed in a preview", "LRP", false, 2, 2, "LR"},
+      {"failed after all, the last that ran code a preview", "LPU", false, 3, kAfterAll, "L"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -330,8 +378,12 @@ TEST(TrialOutcome, TheWorkbenchTakesWhatTheTrialAllowsAndCondemnsAPackageThatDie
                                : static_cast<std::uint32_t>(row.failedAction);
     const std::vector<Action> taken = Taken(tried, outcome);
     EXPECT_EQ(Letters(taken), row.taken);
+    std::vector<Action> kept;
+    for (const Action& action : tried) {
+      if (action.type != Type::Preview) kept.push_back(action);
+    }
     for (std::size_t i = 0; i < taken.size() && taken[i].type != Type::Condemn; ++i) {
-      EXPECT_EQ(taken[i].file, tried[i].file) << "the actions tried, in their order";
+      EXPECT_EQ(taken[i].file, kept[i].file) << "the actions tried, in their order";
     }
     EXPECT_FALSE(Allows(outcome, tried.size())) << "nothing beyond what was tried";
   }
@@ -401,6 +453,10 @@ TEST(TrialOutcome, FailureSaysHowTheTrialEndedAndWhere) {
       {make(End::Violation, procedure, [](Outcome& o) { o.detail = "a forged report"; }),
        "demo.so: the trial run broke its channel to the trial host (a forged report) in "
        "procedure @Main@Register$qqrv"},
+      {make(End::Signal, {StageKind::Component, "", "the setter of TGauge.Value", false},
+            [](Outcome& o) { o.signal = SIGSEGV; }),
+       "demo.so: the trial run died of signal SIGSEGV (Segmentation fault) in the setter of "
+       "TGauge.Value"},
       {make(End::HostError, {StageKind::Procedure, "", "P", true},
             [](Outcome& o) { o.detail = "fork failed"; }),
        "demo.so: the trial run could not be made: fork failed"},

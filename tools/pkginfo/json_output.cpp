@@ -32,6 +32,20 @@ Json Resolutions(const std::vector<Resolution>& list) {
   return out;
 }
 
+// Beside the page's list of names, which stays as it was for those who read only that.
+Json Published(const RegisteredPage& page) {
+  Json classes = Json::array();
+  for (const PublishedClass& cls : page.published) {
+    Json properties = Json::array();
+    for (const PublishedProperty& p : cls.properties) {
+      properties.push_back({{"name", p.name}, {"type", p.type}, {"default", p.defaultText}});
+    }
+    classes.push_back(
+        {{"class", cls.name}, {"properties", std::move(properties)}, {"methods", cls.methods}});
+  }
+  return classes;
+}
+
 }  // namespace
 
 std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record) {
@@ -91,7 +105,8 @@ std::string RegistrationJson(const RegistrationRun& run) {
   for (const ProcedureRun& procedure : run.procedures) {
     Json registrations = Json::array();
     for (const RegisteredPage& call : procedure.calls) {
-      registrations.push_back({{"page", call.page}, {"classes", call.classes}});
+      registrations.push_back(
+          {{"page", call.page}, {"classes", call.classes}, {"published", Published(call)}});
     }
     Json item = {{"name", procedure.name}, {"registrations", std::move(registrations)}};
     if (!procedure.error.empty()) item["error"] = procedure.error;

@@ -2,6 +2,7 @@
 // load, and runs its registration procedures without the workbench. Reading and
 // checking run none of the file's code; --register does.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -37,12 +38,14 @@ constexpr const char* kUsage =
     "  --register  LOADS FILE, WHICH RUNS ITS CODE, then runs the registration\n"
     "              procedure PROCEDURE (every \"@<Unit>@Register$qqrv\" it exports when\n"
     "              none is named) and prints the palette pages and classes\n"
-    "              registered, in order, then unloads it. It all runs in a helper\n"
-    "              process: code that crashes, exits, overruns WB_TRIAL_TIMEOUT\n"
-    "              seconds (10 by default) or WB_TRIAL_MEMORY MiB (1024), or leaves a\n"
-    "              thread, timer, handler or process behind when it is unloaded is\n"
-    "              reported with its stage. What the package's code prints is shown\n"
-    "              on stderr (in \"output\" with --json), apart from pkginfo's own.\n"
+    "              registered, in order, with the properties each class publishes\n"
+    "              (type and default) and its published methods, then unloads it.\n"
+    "              It all runs in a helper process: code that crashes, exits,\n"
+    "              overruns WB_TRIAL_TIMEOUT seconds (10 by default) or\n"
+    "              WB_TRIAL_MEMORY MiB (1024), or leaves a thread, timer, handler or\n"
+    "              process behind when it is unloaded is reported with its stage.\n"
+    "              What the package's code prints is shown on stderr (in \"output\"\n"
+    "              with --json), apart from pkginfo's own.\n"
     "  --json      prints one JSON object per FILE instead of text, errors included.\n"
     "  --help      prints this text.\n"
     "  --version   prints pkginfo's version.\n"
@@ -224,6 +227,56 @@ void PrintFailure(const pkginfo::RegistrationRun& run) {
   for (const std::string& line : run.ended->place) std::fprintf(stderr, "  %s\n", line.c_str());
 }
 
+// A text default as it would be written in a form description, so that an empty one
+// shows: quoted, with what would break the line escaped.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A text list's default comes one item a line: shown as its quoted items.
+std::string DefaultShown(const pkginfo::PublishedProperty& property) {
+  if (property.type == "Text") return Quoted(property.defaultText);
+  if (property.type != "Text list") return property.defaultText;
+  std::string out;
+  for (std::size_t start = 0; start < property.defaultText.size();) {
+    const std::size_t end =
+        std::min(property.defaultText.find('\n', start), property.defaultText.size());
+    out += (out.empty() ? "" : ", ") + Quoted(property.defaultText.substr(start, end - start));
+    start = end + 1;
+  }
+  return "[" + out + "]";
+}
+
+// Under its page's line, a block for each class: a property a line, then the methods;
+// a class that publishes nothing takes one line.
+void PrintPublished(const pkginfo::RegisteredPage& call) {
+  for (const pkginfo::PublishedClass& cls : call.published) {
+    if (cls.properties.empty() && cls.methods.empty()) {
+      std::printf("    %s: publishes nothing\n", cls.name.c_str());
+      continue;
+    }
+    std::printf("    %s:\n", cls.name.c_str());
+    for (const pkginfo::PublishedProperty& property : cls.properties) {
+      std::printf("      %s: %s = %s\n", property.name.c_str(), property.type.c_str(),
+                  DefaultShown(property).c_str());
+    }
+    if (!cls.methods.empty()) std::printf("      methods: %s\n", Join(cls.methods).c_str());
+  }
+}
+
 void PrintRegistration(const pkginfo::RegistrationRun& run) {
   std::printf("file: %s\n", run.file.c_str());
   std::printf("package: %s\n", run.package.c_str());
@@ -232,6 +285,7 @@ void PrintRegistration(const pkginfo::RegistrationRun& run) {
                 procedure.calls.empty() && procedure.error.empty() ? " registered nothing" : "");
     for (const pkginfo::RegisteredPage& call : procedure.calls) {
       std::printf("  page \"%s\": %s\n", call.page.c_str(), Join(call.classes).c_str());
+      PrintPublished(call);
     }
   }
   if (run.procedures.empty() && run.error.empty()) {

@@ -75,6 +75,17 @@ AbnormalEnd AbnormalEndOf(const trial::Outcome& outcome) {
   return ended;
 }
 
+RegisteredPage PageOf(const trial::Registration& registration) {
+  RegisteredPage page{registration.page, registration.classes, {}};
+  for (const trial::RegisteredClass& cls : registration.published) {
+    PublishedClass& into = page.published.emplace_back(PublishedClass{cls.name, {}, cls.methods});
+    for (const trial::PublishedProperty& p : cls.properties) {
+      into.properties.push_back(PublishedProperty{p.name, p.type, p.defaultText});
+    }
+  }
+  return page;
+}
+
 // An absolute name, as the loader gives it to the dynamic linker: the trial finds the
 // loaded module by it.
 std::string Absolute(const std::string& file) {
@@ -86,7 +97,7 @@ std::string Absolute(const std::string& file) {
 // Loaded, run and unloaded as the workbench would: one trial, which the trial host's
 // shadow does not take, since nothing follows it.
 trial::TryRequest RequestFor(const std::string& path, const std::vector<std::string>& names) {
-  trial::Action calls{trial::Action::Type::Run, {}, {}, {}};
+  trial::Action calls{trial::Action::Type::Run, {}, {}, {}, {}, {}};
   for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
   return trial::RequestFor(
       {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}, {}, {}}, calls,
@@ -147,7 +158,7 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
     }
     ProcedureRun& into = run.procedures.emplace_back(ProcedureRun{ran.name, {}, ran.error});
     for (const trial::Registration& registration : ran.registrations) {
-      into.calls.push_back(RegisteredPage{registration.page, registration.classes});
+      into.calls.push_back(PageOf(registration));
     }
   }
   if (!outcome.Passed()) {

@@ -12,9 +12,23 @@
 
 namespace pkginfo {
 
+struct PublishedProperty {
+  std::string name;
+  std::string type;         // "Integer", "Text", "set of TAnchorKind"
+  std::string defaultText;  // as the property's type writes it: "0", "True", "[alTop]"
+};
+
+// What a registered class publishes, as the workbench's inspector would offer it.
+struct PublishedClass {
+  std::string name;
+  std::vector<PublishedProperty> properties;  // inherited ones first
+  std::vector<std::string> methods;           // its ancestors' too, each once
+};
+
 struct RegisteredPage {
   std::string page;
-  std::vector<std::string> classes;  // in the order the procedure passed them
+  std::vector<std::string> classes;       // in the order the procedure passed them
+  std::vector<PublishedClass> published;  // one for each of `classes`, in that order
 };
 
 struct ProcedureRun {

@@ -2,12 +2,14 @@
 
 #include <limits.h>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "process.h"
 #include "rtl/classes.h"
 #include "rtl/package_file.h"
+#include "rtl/properties.h"
 #include "rtl/sysutils.h"
 
 #ifdef WB_TRIAL_HOST_TOOLKIT
@@ -22,7 +24,13 @@ namespace {
 
 Session* current = nullptr;
 
-// The message of whatever is being handled.
+std::string FileOf(rtl::HMODULE module) {
+  char path[PATH_MAX];
+  return rtl::GetModuleFileNameA(module, path, sizeof path) > 0 ? std::string(path) : std::string();
+}
+
+}  // namespace
+
 std::string CurrentError() {
   try {
     throw;
@@ -34,13 +42,6 @@ std::string CurrentError() {
     return "an exception that is not an Exception";
   }
 }
-
-std::string FileOf(rtl::HMODULE module) {
-  char path[PATH_MAX];
-  return rtl::GetModuleFileNameA(module, path, sizeof path) > 0 ? std::string(path) : std::string();
-}
-
-}  // namespace
 
 void TellStage(rtl::TPackageStage stage, const std::string& package, const std::string& unit) {
   if (current == nullptr) return;
@@ -62,15 +63,50 @@ void TellStage(rtl::TPackageStage stage, const std::string& package, const std::
   current->Enter(trial::Stage{kind, package, unit});
 }
 
+namespace {
+
+// A default the class's own descriptor cannot show (an enumeration value out of its
+// range, say) is a fault of the listing, not of the registration: told in its place.
+std::string DefaultText(const rtl::TPublishedProperty& property) {
+  try {
+    return rtl::ToText(property.Default);
+  } catch (...) {
+    return "(cannot be shown: " + CurrentError() + ")";
+  }
+}
+
+trial::RegisteredClass PublishedBy(rtl::TClass cls) {
+  trial::RegisteredClass published{std::string(rtl::ClassName(cls).View()), {}, {}};
+  for (const rtl::TPublishedProperty* property : rtl::GetPropList(cls)) {
+    published.properties.push_back(trial::PublishedProperty{
+        property->Name, rtl::TypeName(property->Type), DefaultText(*property)});
+  }
+  std::vector<rtl::TClass> lineage;
+  for (rtl::TClass c = cls; c != nullptr; c = c->Parent) lineage.push_back(c);
+  for (auto c = lineage.rbegin(); c != lineage.rend(); ++c) {
+    for (std::size_t i = 0; i < (*c)->MethodCount; ++i) {
+      const std::string name = (*c)->Methods[i].Name;
+      auto& methods = published.methods;
+      if (std::find(methods.begin(), methods.end(), name) == methods.end()) methods.push_back(name);
+    }
+  }
+  return published;
+}
+
+}  // namespace
+
 // Registers as the workbench's palette hook does, by the same walk, so that a class
 // the registry refuses fails here too; each call is reported with the names listed
-// before a failure, as the palette lists them.
+// before a failure, as the palette lists them, and what each of them publishes.
 void RecordingHook(const std::string& page, const rtl::TClass* classes, std::int32_t high) {
-  trial::Registration registration{page, {}};
+  trial::Registration registration{page, {}, {}};
   try {
     rtl::ListAndRegisterClasses(
-        "RecordingHook", page, classes, high,
-        [&](const rtl::ShortString& name) { registration.classes.emplace_back(name.View()); });
+        "RecordingHook", page, classes, high, [&](const rtl::ShortString& name) {
+          // The walk lists the classes in their order: the next one is this one.
+          registration.published.push_back(PublishedBy(classes[registration.classes.size()]));
+          registration.classes.emplace_back(name.View());
+        });
   } catch (...) {
     if (current != nullptr) current->Tell(registration);
     throw;
@@ -124,6 +160,8 @@ Session::Result Session::Take(const trial::Action& action) {
     case trial::Action::Type::Condemn:
       if (slot_ != 0) condemned_.push_back(std::exchange(slot_, 0));
       return Result::Done;
+    case trial::Action::Type::Preview:
+      return Preview(action);
   }
   return Result::Done;
 }

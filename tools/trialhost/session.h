@@ -81,6 +81,7 @@ class Session {
   Result Load(const trial::Action& action);
   Result Unload();
   Result Run(const trial::Action& action);
+  Result Preview(const trial::Action& action);  // preview.cpp
 
   Reporter* reporter_;
   bool replay_ = false;
@@ -90,6 +91,9 @@ class Session {
   std::string slotFile_;
   std::vector<rtl::HMODULE> condemned_;
 };
+
+// The message of the exception being handled.
+std::string CurrentError();
 
 // The loaded module whose file is this, 0 when none is.
 rtl::HMODULE ModuleOfFile(const std::string& file);

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace trial {
@@ -28,6 +29,9 @@ std::string Describe(const Stage& stage) {
       return "procedure " + stage.name;
     case StageKind::Events:
       return "the event loop after " + stage.name;
+    case StageKind::Component:
+      // Only the trial child knows which part of the class ran, and says it whole.
+      return stage.name;
   }
   return "an unknown stage";
 }
@@ -127,7 +131,11 @@ bool Unloads(const Action& action) {
 
 std::vector<Action> Taken(const std::vector<Action>& tried, const Outcome& outcome) {
   std::vector<Action> taken;
-  for (std::size_t i = 0; i < tried.size() && Allows(outcome, i); ++i) taken.push_back(tried[i]);
+  for (std::size_t i = 0; i < tried.size() && Allows(outcome, i); ++i) {
+    // A preview's instance is gone when the action ends: there is no state to keep,
+    // and doing it again in the shadow would only run its code once more.
+    if (tried[i].type != Action::Type::Preview) taken.push_back(tried[i]);
+  }
   if (!outcome.Passed() && outcome.failedAction < tried.size() &&
       Unloads(tried[outcome.failedAction])) {
     taken.push_back(Action{Action::Type::Condemn, {}, {}, {}, {}, {}});
@@ -137,7 +145,9 @@ std::vector<Action> Taken(const std::vector<Action>& tried, const Outcome& outco
 
 std::uint32_t FailedActionAfterAll(const std::vector<Action>& tried) {
   for (std::size_t i = tried.size(); i-- > 0;) {
-    if (tried[i].type == Action::Type::Load || tried[i].type == Action::Type::Run) {
+    // A preview changes no state, but its code may have queued what fails later.
+    if (tried[i].type == Action::Type::Load || tried[i].type == Action::Type::Run ||
+        tried[i].type == Action::Type::Preview) {
       return static_cast<std::uint32_t>(i);
     }
   }
@@ -175,11 +185,25 @@ void Put(Writer& out, const Action& action) {
   Put(out, action.identity);
   out.U32(static_cast<std::uint32_t>(action.calls.size()));
   for (const Call& call : action.calls) out.Text(call.file).Text(call.name);
+  out.Text(action.className).U32(static_cast<std::uint32_t>(action.steps.size()));
+  for (const PreviewStep& step : action.steps) {
+    out.U8(static_cast<std::uint8_t>(step.type)).Text(step.name).Text(step.value);
+  }
+}
+
+void Get(Reader& in, PreviewStep& step) {
+  const std::uint8_t type = in.U8();
+  if (type > static_cast<std::uint8_t>(PreviewStep::Type::Call)) {
+    throw DecodeError("a preview step of unknown type " + std::to_string(type));
+  }
+  step.type = static_cast<PreviewStep::Type>(type);
+  step.name = in.Text();
+  step.value = in.Text();
 }
 
 void Get(Reader& in, Action& action) {
   const std::uint8_t type = in.U8();
-  if (type > static_cast<std::uint8_t>(Action::Type::Condemn)) {
+  if (type > static_cast<std::uint8_t>(Action::Type::Preview)) {
     throw DecodeError("an action of unknown type " + std::to_string(type));
   }
   action.type = static_cast<Action::Type>(type);
@@ -190,6 +214,10 @@ void Get(Reader& in, Action& action) {
     call.file = in.Text();
     call.name = in.Text();
   }
+  action.className = in.Text();
+  // The smallest step: its type and two empty texts.
+  action.steps.resize(in.Count(1 + 4 + 4));
+  for (PreviewStep& step : action.steps) Get(in, step);
 }
 
 void PutActions(Writer& out, const std::vector<Action>& actions) {
@@ -198,8 +226,9 @@ void PutActions(Writer& out, const std::vector<Action>& actions) {
 }
 
 std::vector<Action> GetActions(Reader& in) {
-  // The smallest action: its type, an empty file, the identity and no calls.
-  std::vector<Action> actions(in.Count(1 + 4 + 41 + 4));
+  // The smallest action: its type, an empty file, the identity, no calls, an empty
+  // class name and no steps.
+  std::vector<Action> actions(in.Count(1 + 4 + 41 + 4 + 4 + 4));
   for (Action& action : actions) Get(in, action);
   return actions;
 }
@@ -211,7 +240,7 @@ void Put(Writer& out, const Stage& stage) {
 
 void Get(Reader& in, Stage& stage) {
   const std::uint8_t kind = in.U8();
-  if (kind > static_cast<std::uint8_t>(StageKind::Events)) {
+  if (kind > static_cast<std::uint8_t>(StageKind::Component)) {
     throw DecodeError("a stage of unknown kind " + std::to_string(kind));
   }
   stage.kind = static_cast<StageKind>(kind);
@@ -220,13 +249,46 @@ void Get(Reader& in, Stage& stage) {
   stage.replay = in.Bool();
 }
 
+void Put(Writer& out, const RegisteredClass& cls) {
+  out.Text(cls.name).U32(static_cast<std::uint32_t>(cls.properties.size()));
+  for (const PublishedProperty& p : cls.properties) {
+    out.Text(p.name).Text(p.type).Text(p.defaultText);
+  }
+  out.Texts(cls.methods);
+}
+
+void Get(Reader& in, RegisteredClass& cls) {
+  cls.name = in.Text();
+  cls.properties.resize(in.Count(4 + 4 + 4));
+  for (PublishedProperty& p : cls.properties) {
+    p.name = in.Text();
+    p.type = in.Text();
+    p.defaultText = in.Text();
+  }
+  cls.methods = in.Texts();
+}
+
 void Put(Writer& out, const Registration& registration) {
   out.Text(registration.page).Texts(registration.classes);
+  out.U32(static_cast<std::uint32_t>(registration.published.size()));
+  for (const RegisteredClass& cls : registration.published) Put(out, cls);
 }
 
 void Get(Reader& in, Registration& registration) {
   registration.page = in.Text();
   registration.classes = in.Texts();
+  // The smallest: an empty name, no properties and no methods.
+  registration.published.resize(in.Count(4 + 4 + 4));
+  for (RegisteredClass& cls : registration.published) Get(in, cls);
+  // Readers go through both lists side by side.
+  const auto& names = registration.classes;
+  const auto& published = registration.published;
+  const bool inStep = names.size() == published.size() &&
+                      std::equal(names.begin(), names.end(), published.begin(),
+                                 [](const std::string& name, const RegisteredClass& cls) {
+                                   return name == cls.name;
+                                 });
+  if (!inStep) throw DecodeError("a registration whose published classes are not the ones listed");
 }
 
 template <typename T, typename Fill>
@@ -396,7 +458,7 @@ Outcome Decode<Outcome>(const wire::Frame& frame) {
       run.name = in.Text();
       run.error = in.Text();
       run.missing = in.Bool();
-      run.registrations.resize(in.Count(4 + 4));
+      run.registrations.resize(in.Count(4 + 4 + 4));
       for (Registration& registration : run.registrations) Get(in, registration);
     }
     outcome.leftovers = in.Texts();

@@ -95,7 +95,7 @@ struct Action {
   // Load: the file as the workbench saw it when it asked; a file that is no longer
   // this one is refused. Nothing when there was no regular file to look at.
   std::optional<rtl::TFileIdentity> identity;
-  std::vector<Call> calls;  // Run
+  std::vector<Call> calls;         // Run
   std::string className;           // Preview
   std::vector<PreviewStep> steps;  // Preview
 
@@ -142,9 +142,31 @@ std::string SignalName(int signal);
 // "SIGSEGV (Segmentation fault)": the name, and what the system calls it.
 std::string SignalText(int signal);
 
+// A property a registered class publishes, as a reader of the palette sees it.
+struct PublishedProperty {
+  std::string name;
+  std::string type;         // as rtl::TypeName words it: "Integer", "set of TAnchorKind"
+  std::string defaultText;  // its default as rtl::ToText writes it
+
+  friend bool operator==(const PublishedProperty&, const PublishedProperty&) = default;
+};
+
+// What a registered class publishes: every property, inherited ones first (as
+// rtl::GetPropList lists them), and the names of its published methods and its
+// ancestors', each once, the most distant ancestor's first.
+struct RegisteredClass {
+  std::string name;
+  std::vector<PublishedProperty> properties;
+  std::vector<std::string> methods;
+
+  friend bool operator==(const RegisteredClass&, const RegisteredClass&) = default;
+};
+
 struct Registration {
   std::string page;
   std::vector<std::string> classes;
+  // What each of `classes` publishes, in the same order: one for each, of that name.
+  std::vector<RegisteredClass> published;
 
   friend bool operator==(const Registration&, const Registration&) = default;
 };

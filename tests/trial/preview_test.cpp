@@ -1,0 +1,161 @@
+// A component's preview tried in the trial host, after its package was loaded and
+// registered there: writes and calls that pass, a setter or a call that raises, and
+// code that faults, told with the part of the class that ran it.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "trial/client.h"
+#include "trial/settings.h"
+
+namespace {
+
+using testing::HasSubstr;
+using trial::Action;
+using trial::Outcome;
+using trial::PreviewStep;
+
+PreviewStep Write(std::string property, std::string value) {
+  return PreviewStep{PreviewStep::Type::Write, std::move(property), std::move(value)};
+}
+
+PreviewStep Call(std::string method) {
+  return PreviewStep{PreviewStep::Type::Call, std::move(method), {}};
+}
+
+// A host per package, whose shadow has loaded it and run its registration, as the
+// workbench's would have before it shows the palette.
+trial::Host& HostWith(const std::string& package, const std::string& unit) {
+  static std::map<std::string, std::unique_ptr<trial::Host>> hosts;
+  std::unique_ptr<trial::Host>& host = hosts[package];
+  if (host) return *host;
+  host = std::make_unique<trial::Host>();
+  const std::string file = testsupport::PackageFile(package);
+  const Outcome loaded = host->Try(trial::RequestFor(
+      {Action{Action::Type::Load, file, rtl::IdentityOfFile(file), {}, {}, {}},
+       Action{Action::Type::Run, {}, {}, {{file, "@" + unit + "@Register$qqrv"}}, {}, {}}}));
+  EXPECT_TRUE(loaded.Passed() && loaded.raised.empty())
+      << package << " should load and register: " << loaded.Failure(file) << loaded.raised;
+  return *host;
+}
+
+struct PreviewCase {
+  const char* what;
+  const char* package;
+  const char* unit;
+  const char* className;
+  std::vector<PreviewStep> steps;
+  Outcome::End end = Outcome::End::Passed;
+  std::string raised = {};  // part of what the action raised; empty: nothing
+  std::string stage = {};   // where it died, when it did
+  std::string place = {};   // part of the place of its fault
+};
+
+TEST(TrialPreview, AnInstanceIsMadeWrittenAndCalledInTheTrialOnly) {
+  using End = Outcome::End;
+  const PreviewCase cases[] = {
+      {"writes of a control's own and inherited properties",
+       "stdreg",
+       "Stdreg",
+       "TClickCounter",
+       {Write("Caption", "Go"), Write("Left", "12"), Write("Visible", "False")}},
+      {"a setter that raises, which ends the steps",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Write("Level", "2"), Write("Level", "-1"), Write("Level", "12")},
+       End::Passed,
+       "TNullSetter: a level of -1 is below 0"},
+      {"a text that is not of the property's type",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Write("Level", "high")},
+       End::Passed,
+       "Level"},
+      {"a property the class does not publish",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Write("Depth", "1")},
+       End::Passed,
+       "Depth"},
+      {"a setter's harmless values and a call without parameters",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Write("Level", "9"), Call("Reset"), Write("Level", "3")}},
+      {"a published method that takes a parameter",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Call("Raise")},
+       End::Passed,
+       "TNullSetter.Raise takes parameters"},
+      {"a method the class does not publish",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Call("Explode")},
+       End::Passed,
+       "TNullSetter has no published method Explode"},
+      {"a setter that writes through a null pointer",
+       "previewfault",
+       "PreviewFault",
+       "TNullSetter",
+       {Write("Level", "3"), Write("Level", "12"), Call("Reset")},
+       End::Signal,
+       "",
+       "the setter of TNullSetter.Level",
+       "TNullSetter::SetLevel"},
+      {"a constructor that writes through a null pointer",
+       "previewfault",
+       "PreviewFault",
+       "TNullConstructor",
+       {Write("Level", "1")},
+       End::Signal,
+       "",
+       "the constructor of TNullConstructor",
+       "TNullConstructor::TNullConstructor"},
+      {"a registered class that is no component",
+       "previewfault",
+       "PreviewFault",
+       "TNoOwner",
+       {},
+       End::Passed,
+       "TNoOwner cannot be created from an owner"},
+      {"a class nobody registered",
+       "previewfault",
+       "PreviewFault",
+       "TGauge",
+       {},
+       End::Passed,
+       "TGauge is not a registered class"},
+  };
+  for (const PreviewCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    trial::Host& host = HostWith(c.package, c.unit);
+    const std::vector<Action> tried = {
+        Action{Action::Type::Preview, {}, {}, {}, c.className, c.steps}};
+    const Outcome outcome = host.Try(trial::RequestFor(tried, false));
+    EXPECT_EQ(outcome.end, c.end) << outcome.Failure(c.package) << outcome.FaultPlace();
+    if (c.raised.empty()) {
+      EXPECT_EQ(outcome.raised, "") << "nothing should have raised";
+    } else {
+      EXPECT_THAT(outcome.raised, HasSubstr(c.raised));
+    }
+    if (c.end == End::Signal) {
+      EXPECT_EQ(trial::Describe(outcome.stage), c.stage);
+      EXPECT_EQ(outcome.failedAction, 0u) << "the preview is where it failed";
+      EXPECT_THAT(outcome.FaultPlace(), HasSubstr(c.place));
+    }
+    EXPECT_TRUE(trial::Taken(tried, outcome).empty()) << "a preview is never taken";
+  }
+}
+
+}  // namespace
