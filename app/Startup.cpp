@@ -79,13 +79,16 @@ int RunWorkbench(const CommandLineRequest& request, const RunContext& context) {
     if (context.keepSession) KeepSession(context.keepSession);
     // Done from the loop, as a button would be: after the main window is shown, and
     // not at all if the main window is gone before the loop comes to it.
-    if (request.package) {
-      QTimer::singleShot(0, Form1->Widget(), [request] { OpenFromCommandLine(request); });
-    }
     // Watched from the start: a build that finishes while the package loads counts.
+    // What is loaded is then the watcher's copy of the file.
     std::unique_ptr<PackageReloader> reloader;
+    CommandLineRequest opening = request;
     if (request.watch && request.package && !request.package->empty()) {
       reloader = std::make_unique<PackageReloader>(*request.package, context.settle);
+      opening.package = reloader->Snapshot();
+    }
+    if (opening.package) {
+      QTimer::singleShot(0, Form1->Widget(), [opening] { OpenFromCommandLine(opening); });
     }
     // Once the windows are up, the trial host starts and gets ready while the user
     // picks a package; its start does not share the processor with start-up's.

@@ -32,8 +32,8 @@ constexpr int kMargin = 8;
 }  // namespace
 
 TForm4::TForm4(rtl::TComponent* owner, rtl::TClass cls)
-    : TForm(owner, StaticClass()), class_(cls), file_(ModuleFileOf(cls)) {
-  const std::string name = NameOf(cls);
+    : TForm(owner, StaticClass()), class_(cls), className_(NameOf(cls)), file_(ModuleFileOf(cls)) {
+  const std::string& name = className_;
   SetCaption("Preview of " + name);
   // The grid's editors run from Qt's signals, which nothing may leave by raising.
   Grid->OnEdited = [this](const std::string& property, const std::string& text) {
@@ -73,7 +73,7 @@ TForm4::~TForm4() {
 
 void TForm4::FreeInstance() noexcept {
   if (instance_ == nullptr) return;
-  const trial::CrashAction doing("previewing: freeing " + NameOf(class_), file_);
+  const trial::CrashAction doing("previewing: freeing " + className_, file_);
   delete std::exchange(instance_, nullptr);
 }
 
@@ -124,11 +124,11 @@ void TForm4::CallMethod(const std::string& name) {
 void TForm4::Take(const trial::PreviewStep& step) {
   if (instance_ == nullptr) return;
   const bool write = step.type == trial::PreviewStep::Type::Write;
-  const std::string target = NameOf(class_) + "." + step.name;
+  const std::string target = className_ + "." + step.name;
   std::vector<trial::PreviewStep> tried = steps_;
   tried.push_back(step);
   try {
-    TryPreview(NameOf(class_), tried, file_,
+    TryPreview(className_, tried, file_,
                write ? "the property was not written" : "the method was not called");
     const trial::CrashAction doing(
         write ? "previewing: writing " + target : "previewing: calling " + target, file_);

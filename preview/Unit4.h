@@ -25,6 +25,9 @@ class TForm4 : public toolkit::TForm {
   TPropertyGrid* Grid = Field<TPropertyGrid>("Grid");
 
   rtl::TClass PreviewedClass() const noexcept { return class_; }
+  // Kept apart from the class's descriptor, which lives in the package's memory: a
+  // package file written over in place changes that memory under the workbench.
+  const std::string& PreviewedName() const noexcept { return className_; }
   // Null when the class cannot be made from an owner.
   rtl::TComponent* Instance() const noexcept { return instance_; }
 
@@ -45,6 +48,7 @@ class TForm4 : public toolkit::TForm {
   void FreeInstance() noexcept;
 
   rtl::TClass class_;
+  std::string className_;
   std::string file_;  // of the module the class lives in
   rtl::TComponent* instance_ = nullptr;
   std::vector<trial::PreviewStep> steps_;  // every write and call the instance took

@@ -1,9 +1,12 @@
 #include "Reload.h"
 
 #include <limits.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -30,6 +33,10 @@ constexpr int kPatience = 3;
 
 PackageReloader::PackageReloader(std::string file, std::chrono::milliseconds settle)
     : file_(std::move(file)),
+      copy_((std::filesystem::path(file_).parent_path() /
+             ("." + std::filesystem::path(file_).filename().string() + "." +
+              std::to_string(getpid()) + ".workbench"))
+                .string()),
       watcher_(std::make_unique<QFileSystemWatcher>()),
       seen_(rtl::IdentityOfFile(file_)),
       taken_(seen_) {
@@ -45,7 +52,26 @@ PackageReloader::PackageReloader(std::string file, std::chrono::milliseconds set
                    [this] { Touched(); });
 }
 
-PackageReloader::~PackageReloader() = default;
+PackageReloader::~PackageReloader() {
+  // A copy still loaded stays mapped until the package is unloaded; its name goes.
+  std::error_code ignored;
+  std::filesystem::remove(copy_, ignored);
+}
+
+std::string PackageReloader::Snapshot() {
+  // Written under another name and renamed over the last copy: the copy that may
+  // still be loaded keeps its own contents.
+  const std::string fresh = copy_ + ".new";
+  std::error_code error;
+  std::filesystem::copy_file(file_, fresh, std::filesystem::copy_options::overwrite_existing,
+                             error);
+  if (!error) std::filesystem::rename(fresh, copy_, error);
+  if (error) {
+    std::filesystem::remove(fresh, error);
+    return file_;
+  }
+  return copy_;
+}
 
 void PackageReloader::WatchFile() {
   const QString path = QString::fromStdString(file_);
@@ -84,17 +110,17 @@ void PackageReloader::Settled() {
 
 void PackageReloader::Reload() {
   // A package the user has put in the slot since is left where it is.
-  if (LoadedPackage != 0 && SlotFile() != file_) return;
+  if (LoadedPackage != 0 && SlotFile() != copy_ && SlotFile() != file_) return;
   if (Form1 == nullptr) return;
   ++reloads_;
   // Remembered past a build that failed to load: the next good one runs it again.
   if (!Form1->RanProcedure().empty()) procedure_ = Form1->RanProcedure();
   std::vector<std::string> previewed;
   for (const TForm4* preview : Previews()) {
-    previewed.push_back(rtl::ClassName(preview->PreviewedClass()).ToString());
+    previewed.push_back(preview->PreviewedName());
   }
   try {
-    Form1->LoadIntoSlot(file_);
+    Form1->LoadIntoSlot(Snapshot());
     if (!procedure_.empty()) Form1->RunNamedProcedure(procedure_, false);
     for (const std::string& name : previewed) {
       if (rtl::GetClass(name) != nullptr) OpenPreview(name);

@@ -2,6 +2,12 @@
 
 // Reload on rebuild: the workbench watches one package file and, each time a build
 // has replaced it, takes the new file into the slot the way the user would by hand.
+//
+// What the slot holds is a copy of the build, beside it under a hidden name: a build
+// tool that writes its output in place (cp does) would otherwise change the code
+// and data of the loaded package under the running workbench, which no check can
+// survive. The copy's folder is the build's, so required packages are found as
+// beside the build itself.
 
 #include <QObject>
 #include <QTimer>
@@ -28,6 +34,10 @@ class PackageReloader final : public QObject {
   PackageReloader& operator=(const PackageReloader&) = delete;
 
   const std::string& File() const noexcept { return file_; }
+  // Copies the file as it is now to the copy that the slot loads, and returns the
+  // copy's path; the file's own path when it cannot be copied, so that the load
+  // says why.
+  std::string Snapshot();
   // The reloads done since the watch began, failed ones included.
   int Reloads() const noexcept { return reloads_; }
 
@@ -40,6 +50,7 @@ class PackageReloader final : public QObject {
   void WatchFile();
 
   std::string file_;
+  std::string copy_;  // ".<name>.<pid>.workbench" beside it
   std::unique_ptr<QFileSystemWatcher> watcher_;
   QTimer settle_;
   // The file as last seen: a settle period that ends with it changed again waits on.
