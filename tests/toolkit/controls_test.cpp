@@ -75,6 +75,8 @@ TEST_F(ControlsTest, ListBoxItemsCarryAValueAndOnClickRunsForTheUserNotForCode) 
   list.Items().Delete(1);
   EXPECT_EQ(list.Items().Objects(0), UINTPTR_MAX) << "a value keeps all pointer bits";
   EXPECT_EQ(list.Items().Objects(1), 0x7f0012345000u) << "values follow their items";
+  EXPECT_EQ(static_cast<QListWidget*>(list.Widget())->item(1)->toolTip().toStdString(), "c")
+      << "an item cut to fit the list shows whole on hover";
   EXPECT_EQ(testsupport::MessageOf([&] { list.Items().Objects(2); }),
             "List index out of bounds (2)");
   EXPECT_THROW(list.SetItemIndex(2), rtl::Exception);

@@ -76,7 +76,10 @@ TEST(TrialSettings, ReadFromTheEnvironmentOrRefusedNamingTheVariableAndItsValue)
       {{{"WB_TRIAL_TIMEOUT", " 10"}}, kDefaults, "WB_TRIAL_TIMEOUT is \" 10\""},
       {{{"WB_TRIAL_TIMEOUT", "nan"}}, kDefaults, "WB_TRIAL_TIMEOUT is \"nan\""},
       {{{"WB_TRIAL_TIMEOUT", "inf"}}, kDefaults, "WB_TRIAL_TIMEOUT is \"inf\""},
-      {{{"WB_TRIAL_TIMEOUT", "86400.5"}}, kDefaults, "WB_TRIAL_TIMEOUT is \"86400.5\""},
+      {{{"WB_TRIAL_TIMEOUT", "86400.5"}},
+       kDefaults,
+       "WB_TRIAL_TIMEOUT is \"86400.5\": it should be a number of seconds above 0 and at most "
+       "86400 (a day)"},
       {{{"WB_TRIAL_SETTLE", "-0.5"}}, kDefaults, "WB_TRIAL_SETTLE is \"-0.5\": it should be"},
       {{{"WB_TRIAL_SETTLE", "soon"}, {"WB_TRIAL_MEMORY", "512"}},
        "on, 10000 ms, settle 0 ms, 512 MiB, isolated",

@@ -266,6 +266,8 @@ int TListBoxItems::Add(const std::string& text) {
 int TListBoxItems::AddObject(const std::string& text, std::uintptr_t value) {
   QListWidget* list = ListOf(listBox_);
   auto* item = new QListWidgetItem(detail::ToQt(text));
+  // A long item is cut with an ellipsis to fit the list: the whole text is one hover away.
+  item->setToolTip(item->text());
   item->setData(ValueRole, QVariant::fromValue<qulonglong>(value));
   ++listBox_.quiet_;
   list->addItem(item);

@@ -52,14 +52,16 @@ Settings Settings::FromEnvironment() {
       settings.timeLimit = *limit;
     } else {
       settings.error =
-          Refused("WB_TRIAL_TIMEOUT", value, "a number of seconds above 0, such as 10 or 0.5");
+          Refused("WB_TRIAL_TIMEOUT", value,
+                  "a number of seconds above 0 and at most 86400 (a day), such as 10 or 0.5");
     }
   }
   if (const char* value = Variable("WB_TRIAL_SETTLE")) {
     if (const auto settle = Seconds(value, true)) {
       settings.settle = *settle;
     } else {
-      settings.error = Refused("WB_TRIAL_SETTLE", value, "a number of seconds, such as 0 or 2");
+      settings.error = Refused("WB_TRIAL_SETTLE", value,
+                               "a number of seconds from 0 to 86400 (a day), such as 0 or 2");
     }
   }
   if (const char* value = Variable("WB_TRIAL_MEMORY")) {
