@@ -122,6 +122,31 @@ CommandLineRequest ReadCommandLine(int argc, char** argv) {
   return request;
 }
 
+std::string MissingDisplay() {
+  const auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  const std::string platform = variable("QT_QPA_PLATFORM");
+  const bool x11 = platform.empty() || platform.starts_with("xcb");
+  const bool wayland = platform.empty() || platform.starts_with("wayland");
+  // Another platform (offscreen, vnc, eglfs) finds its own way, or says why.
+  if (!x11 && !wayland) return {};
+  if (wayland && !variable("WAYLAND_DISPLAY").empty()) return {};
+  const std::string display = variable("DISPLAY");
+  if (x11 && !display.empty()) {
+    // ":0" or ":0.0" is served by a local socket, which is there or not; any other
+    // form is left to Qt to try.
+    if (!display.starts_with(':')) return {};
+    const std::string number = display.substr(1, display.find('.') - 1);
+    if (std::filesystem::exists("/tmp/.X11-unix/X" + number)) return {};
+    return "no display: nothing serves DISPLAY=" + display +
+           "; run it in a desktop session, or under a virtual display with xvfb-run -a workbench";
+  }
+  return "no display: neither DISPLAY nor WAYLAND_DISPLAY is set; run it in a desktop session, "
+         "or under a virtual display with xvfb-run -a workbench";
+}
+
 void OpenFromCommandLine(const CommandLineRequest& request) {
   if (!request.package) return;
   try {

@@ -18,6 +18,10 @@ struct CommandLineRequest {
 // needs a display.
 CommandLineRequest ReadCommandLine(int argc, char** argv);
 
+// Why the windows could not be shown here, in a line; empty when a display is at
+// hand (or a platform that needs none, such as offscreen). Qt itself would abort.
+std::string MissingDisplay();
+
 // Does what the request asks, once the windows exist: puts the package in the slot
 // as LoadPack does once its open dialog has returned the file, then runs the
 // procedure as "Найти ф-ю регистрации:" does with that name in its box. A name the

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "CommandLine.h"
 #include "Startup.h"
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
   const bool restarts = RestartsWanted();
   // Read before anything needs a display: --help and --version answer without one.
   const CommandLineRequest request = ReadCommandLine(argc, argv);
+  if (const std::string missing = MissingDisplay(); !missing.empty()) {
+    std::fprintf(stderr, "workbench: %s\n", missing.c_str());
+    return EXIT_FAILURE;
+  }
   // Before any window or package: the process that would restart the workbench
   // splits off here, and never comes back.
   const RunContext context = Supervise(restarts);
