@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include <QApplication>
+#include <QIcon>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -51,6 +53,14 @@ int RunGuarded(const std::function<void()>& steps) {
 
 namespace {
 
+// The desktop knows the program by its desktop entry (its icon and name in the task
+// bar); every window wears the program's icon, from the icon theme where installed.
+void ShowAsTheProgram() {
+  QGuiApplication::setDesktopFileName(QStringLiteral("package-workbench"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("package-workbench"),
+                                               QIcon(QStringLiteral(":/package-workbench.svg"))));
+}
+
 // The windows as they were, and the report of what ended the run before, shown
 // from the loop once they are on screen.
 void Resume(const Resumed& resumed) {
@@ -73,6 +83,7 @@ int RunWorkbench(const CommandLineRequest& request, const RunContext& context) {
   ResetTrials();
   RunGuarded([&request, &context] {
     toolkit::Application->Initialize();
+    ShowAsTheProgram();
     toolkit::Application->CreateForm(Form1);
     toolkit::Application->CreateForm(Form3);
     if (context.resumed) Resume(*context.resumed);

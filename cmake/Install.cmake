@@ -67,6 +67,9 @@ if(TARGET workbench)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/package-workbench.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/package-workbench.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+    RENAME example.c_seed_d8b49dd5.PackageWorkbench.metainfo.xml)
 endif()
 foreach(_wb_demo stdreg extreg)
   if(TARGET ${_wb_demo})

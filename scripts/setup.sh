@@ -4,7 +4,8 @@ set -e
 packages="build-essential cmake ninja-build clang libclang-rt-14-dev qt6-base-dev libxkbcommon-dev
   nlohmann-json3-dev libdw-dev libgl-dev fonts-liberation libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth dpkg-dev file
-  qt6-translations-l10n desktop-file-utils python3 xdotool openbox imagemagick debhelper help2man lintian"
+  qt6-translations-l10n libqt6svg6 desktop-file-utils appstream python3 xdotool openbox imagemagick
+  debhelper help2man lintian"
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo
 fi

@@ -22,6 +22,8 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
     EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window should be shown";
     EXPECT_TRUE(Form3->Widget()->isVisible())
         << "the palette window should be shown from the start";
+    EXPECT_FALSE(Form1->Widget()->windowIcon().pixmap(32).isNull())
+        << "the windows wear the program's icon";
     EXPECT_EQ(Form3->pcPallete->PageCount(), 0) << "the palette should start without pages";
     EXPECT_EQ(Form2, nullptr) << "the inspector should not exist before it is asked for";
     ASSERT_NE(UnitNames, nullptr) << "the main window should have made UnitNames";
