@@ -40,7 +40,7 @@ void EnsureQt() {
 }
 
 const std::string& Stdreg() {
-  static const std::string file = std::string(WB_PACKAGE_DIR) + "/libstdreg.so";
+  static const std::string file = std::string(WB_DEMO_PACKAGE_DIR) + "/libstdreg.so";
   return file;
 }
 

@@ -91,7 +91,10 @@ std::string ExecutablePath() {
 }
 
 std::string PackageFile(const std::string& name) {
-  return std::string(WB_PACKAGE_DIR) + "/lib" + name + ".so";
+  const std::string file = "/lib" + name + ".so";
+  // The demo packages are built apart from the test packages; a test names both alike.
+  const std::string demo = WB_DEMO_PACKAGE_DIR + file;
+  return std::filesystem::exists(demo) ? demo : WB_PACKAGE_DIR + file;
 }
 
 int FaultLine() {

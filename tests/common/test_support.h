@@ -80,7 +80,8 @@ class TempDir {
 std::string RealPath(const std::string& path);
 std::string ExecutablePath();
 
-// The file of a test package built beside the tests: lib<name>.so.
+// The file of a demo or test package as built: lib<name>.so in the demo packages' folder
+// when it is there, else in the test packages' (where a missing one is looked for).
 std::string PackageFile(const std::string& name);
 // The line of the faulty test packages' source where their code writes through a
 // null pointer, as their debug information gives it.

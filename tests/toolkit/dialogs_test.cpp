@@ -76,14 +76,14 @@ TEST_F(RealDialogsTest, TheOpenDialogSpeaksTheUsersLanguageInTheFormsFontWithCol
   formsFont.setPixelSize(11);
   form.Widget()->setFont(formsFont);
   TOpenDialog dialog(&form);
-  dialog.SetInitialDir(std::filesystem::path(testsupport::PackageFile("stdreg")).parent_path());
+  dialog.SetInitialDir(std::filesystem::path(testsupport::PackageFile("twounits")).parent_path());
   answer_ = [&](QWidget* widget) {
     auto* box = qobject_cast<QFileDialog*>(widget);
     ASSERT_NE(box, nullptr) << "the open dialog should be Qt's own";
     auto* view = box->findChild<QTreeView*>(QStringLiteral("treeView"));
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(QTest::qWaitFor([view] { return view->model()->rowCount(view->rootIndex()) > 3; }))
-        << "the packages' folder should load";
+        << "the test packages' folder should load";
     QTest::qWait(20);
     EXPECT_EQ(box->windowTitle().toStdString(), "Открыть") << "Qt's own texts in Russian";
     auto* buttons = box->findChild<QDialogButtonBox*>();
