@@ -121,12 +121,96 @@ ${entries}.Lrtlpkg_desc_end:
   file(CONFIGURE OUTPUT ${out_file} CONTENT "${text}" @ONLY)
 endfunction()
 
+# Whether the text is UTF-8 as the record reader takes it: no overlong forms, no
+# surrogates, nothing above U+10FFFF. `what` names the text in the message.
+function(_package_check_utf8 context what text)
+  string(HEX "${text}" hex)
+  string(LENGTH "${hex}" length)
+  set(position 0)
+  set(follow 0)
+  set(low 128)
+  set(high 191)
+  while(position LESS length)
+    string(SUBSTRING "${hex}" ${position} 2 pair)
+    math(EXPR byte "0x${pair}")
+    math(EXPR offset "${position} / 2")
+    math(EXPR position "${position} + 2")
+    if(follow GREATER 0)
+      if(byte LESS low OR byte GREATER high)
+        break()
+      endif()
+      math(EXPR follow "${follow} - 1")
+      set(low 128)
+      set(high 191)
+      continue()
+    endif()
+    if(byte LESS 128)
+      continue()
+    elseif(byte GREATER_EQUAL 194 AND byte LESS_EQUAL 223)
+      set(follow 1)
+    elseif(byte GREATER_EQUAL 224 AND byte LESS_EQUAL 239)
+      set(follow 2)
+      if(byte EQUAL 224)
+        set(low 160)
+      elseif(byte EQUAL 237)
+        set(high 159)
+      endif()
+    elseif(byte GREATER_EQUAL 240 AND byte LESS_EQUAL 244)
+      set(follow 3)
+      if(byte EQUAL 240)
+        set(low 144)
+      elseif(byte EQUAL 244)
+        set(high 143)
+      endif()
+    else()
+      set(follow -1)
+      break()
+    endif()
+  endwhile()
+  if(NOT follow EQUAL 0)
+    message(FATAL_ERROR "${context}: the ${what} is not valid UTF-8 (byte ${offset}): the loader "
+      "refuses a package whose record holds such text; save the CMakeLists.txt as UTF-8")
+  endif()
+endfunction()
+
+set(_PACKAGE_KEYWORDS NAME DESCRIPTION UNITS SOURCES REQUIRES LINK EXPORTS EXPORT_CLASSES FLAGS
+    OUTPUT_DIRECTORY FRAMEWORK)
+
+# Every argument is one keyword's: an unknown keyword or a value with no keyword stops
+# the configuration, and so does a keyword-like word among a keyword's names (a
+# misspelt EXPORT_CLASSES would otherwise become a required package): one in capitals
+# with an underscore, or any in capitals among the required packages.
+function(_package_check_arguments context unparsed)
+  if(unparsed)
+    list(JOIN unparsed ", " words)
+    message(FATAL_ERROR "${context}: unknown keyword or stray argument: ${words}")
+  endif()
+  cmake_parse_arguments(A "" "" "NAMES;PACKAGES" ${ARGN})
+  foreach(value ${A_NAMES} ${A_PACKAGES})
+    set(keyword_like OFF)
+    if(value IN_LIST _PACKAGE_KEYWORDS OR value MATCHES "^[A-Z][A-Z0-9]*_[A-Z0-9_]*$")
+      set(keyword_like ON)
+    elseif(value IN_LIST A_PACKAGES AND value MATCHES "^[A-Z][A-Z0-9_]+$")
+      set(keyword_like ON)
+    endif()
+    if(keyword_like)
+      list(JOIN _PACKAGE_KEYWORDS ", " keywords)
+      message(FATAL_ERROR "${context}: '${value}' looks like a misspelt keyword, not a name: "
+        "add_package's keywords are ${keywords}")
+    endif()
+  endforeach()
+endfunction()
+
 function(add_package)
-  cmake_parse_arguments(P "FRAMEWORK" "NAME;DESCRIPTION;FLAGS;OUTPUT_DIRECTORY"
-                        "UNITS;SOURCES;REQUIRES;LINK;EXPORTS;EXPORT_CLASSES" ${ARGN})
+  # From the arguments themselves, so that a text keeps its semicolons.
+  cmake_parse_arguments(PARSE_ARGV 0 P "FRAMEWORK" "NAME;DESCRIPTION;FLAGS;OUTPUT_DIRECTORY"
+                        "UNITS;SOURCES;REQUIRES;LINK;EXPORTS;EXPORT_CLASSES")
   if(NOT P_NAME)
     message(FATAL_ERROR "add_package: NAME is required")
   endif()
+  _package_check_arguments("add_package(${P_NAME})" "${P_UNPARSED_ARGUMENTS}"
+                           NAMES ${P_UNITS} ${P_EXPORT_CLASSES} PACKAGES ${P_REQUIRES})
+  _package_check_utf8("add_package(${P_NAME})" "description" "${P_DESCRIPTION}")
   # Only what the record reader takes: names become file and symbol names.
   _package_check_name("add_package" "package name" "${P_NAME}")
   foreach(unit ${P_UNITS})
@@ -211,26 +295,55 @@ function(add_package)
     file(CONFIGURE OUTPUT ${script} CONTENT "{\n  global: ${globals}\n  local: *;\n};\n" @ONLY)
     target_link_options(${P_NAME} PRIVATE -Wl,--version-script=${script})
     set_property(TARGET ${P_NAME} APPEND PROPERTY LINK_DEPENDS ${script})
-    if(P_EXPORT_CLASSES AND CMAKE_NM)
+    if(CMAKE_NM)
       string(REPLACE ";" "," classes "${P_EXPORT_CLASSES}")
+      string(REPLACE ";" "," units "${P_UNITS}")
       add_custom_command(TARGET ${P_NAME} POST_BUILD
         COMMAND ${CMAKE_COMMAND} "-DPACKAGE_FILE=$<TARGET_FILE:${P_NAME}>" "-DCLASSES=${classes}"
-                "-DNM=${CMAKE_NM}" -P ${_PACKAGE_SDK_DIR}/PackageSdk.cmake
+                "-DUNITS=${units}" "-DNM=${CMAKE_NM}" -P ${_PACKAGE_SDK_DIR}/PackageSdk.cmake
         VERBATIM)
     endif()
   endif()
 endfunction()
 
-# Run as a script by add_package after linking a package with EXPORT_CLASSES. A
-# class none of whose members left the package was declared without
-# RTL_PACKAGE_API; the packages deriving from it would fail to link, far from the
-# cause.
+# Run as a script by add_package after linking a package, to check what the package
+# exports against what its add_package says. A failed check removes the file, so that
+# nothing half-made is left to load or to pass a later check.
+#
+# A unit procedure (RTL_UNIT_INITIALIZATION, _FINALIZATION, _REGISTER) of a unit that
+# UNITS does not name would never run: the loader runs the units the record lists.
+#
+# A class of EXPORT_CLASSES none of whose members left the package was declared
+# without RTL_PACKAGE_API; the packages deriving from it would fail to link, far from
+# the cause.
+function(_package_refuse)
+  list(JOIN ARGV "" text)
+  file(REMOVE "${PACKAGE_FILE}")
+  message(FATAL_ERROR "${PACKAGE_FILE}: ${text} (the file was removed)")
+endfunction()
+
 if(CMAKE_SCRIPT_MODE_FILE AND DEFINED PACKAGE_FILE)
+  # A script starts with no policies set; IN_LIST needs the modern ones.
+  cmake_policy(VERSION 3.25)
   execute_process(COMMAND ${NM} -D -C --defined-only ${PACKAGE_FILE}
     OUTPUT_VARIABLE symbols ERROR_VARIABLE error RESULT_VARIABLE failed)
   if(failed)
-    message(FATAL_ERROR "${PACKAGE_FILE}: cannot list its exports: ${error}")
+    _package_refuse("cannot list its exports: ${error}")
   endif()
+  string(REPLACE "," ";" units "${UNITS}")
+  string(REGEX MATCHALL " rtl_unit_(init|fini|register)_[A-Za-z0-9_]+\n" procedures "${symbols}")
+  foreach(procedure ${procedures})
+    string(STRIP "${procedure}" procedure)
+    string(REGEX REPLACE "^rtl_unit_(init|fini|register)_" "" unit "${procedure}")
+    if(NOT unit IN_LIST units)
+      list(JOIN units ", " named)
+      if(named STREQUAL "")
+        set(named "none")
+      endif()
+      _package_refuse("it defines ${procedure}, a procedure of unit ${unit}, but UNITS names "
+        "${named}: the unit's name is misspelt in one of the two")
+    endif()
+  endforeach()
   string(REPLACE "," ";" classes "${CLASSES}")
   set(missing "")
   foreach(cls ${classes})
@@ -243,8 +356,8 @@ if(CMAKE_SCRIPT_MODE_FILE AND DEFINED PACKAGE_FILE)
   endforeach()
   if(missing)
     list(JOIN missing ", " missing)
-    message(FATAL_ERROR "${PACKAGE_FILE} exports no member of ${missing}, which EXPORT_CLASSES "
-      "names: packages are compiled with hidden visibility, so declare each such class as "
+    _package_refuse("it exports no member of ${missing}, which EXPORT_CLASSES names: packages "
+      "are compiled with hidden visibility, so declare each such class as "
       "`class RTL_PACKAGE_API Name` (rtl/package_sdk.h)")
   endif()
 endif()
