@@ -77,7 +77,16 @@ CommandLineRequest ReadCommandLine(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
       "A workbench for run-time packages: loads one into its slot, runs its registration\n"
-      "procedures into the component palette, and lists the modules the process has loaded."));
+      "procedures into the component palette, and lists the modules the process has loaded.\n"
+      "\n"
+      "Environment (read once, at start):\n"
+      "  WB_TRIAL=0            run package code without trying it first in the trial host\n"
+      "  WB_TRIAL_TIMEOUT=S    a trial's time limit in seconds (10; at most 86400)\n"
+      "  WB_TRIAL_SETTLE=S     seconds of event loop before a trial's final unload (0)\n"
+      "  WB_TRIAL_MEMORY=MIB   what a trial may allocate, in MiB (1024)\n"
+      "  WB_TRIAL_ISOLATE=0    run trials without namespaces of their own\n"
+      "  WB_RESTART=0          do not start the workbench again after package code\n"
+      "                        kills it (also for running it under a debugger)"));
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption watch(

@@ -27,6 +27,28 @@ endif()
 set_target_properties(${_wb_programs} PROPERTIES INSTALL_RPATH "$ORIGIN/${_wb_bin_to_lib}")
 install(TARGETS ${_wb_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# The manual pages, made from the programs' own --help and --version with every build,
+# read as UTF-8 whatever the build's locale: the workbench's help quotes a Russian
+# caption. Without help2man there are none, and nothing else is missing.
+find_program(WB_HELP2MAN help2man)
+if(WB_HELP2MAN)
+  set(_wb_man_pkginfo "read, check and register packages of the component framework")
+  set(_wb_man_workbench "workbench for run-time packages of a component framework")
+  set(_wb_pages "")
+  foreach(_wb_program ${_wb_programs})
+    set(_wb_page ${CMAKE_BINARY_DIR}/man/${_wb_program}.1)
+    add_custom_command(OUTPUT ${_wb_page}
+      COMMAND ${WB_HELP2MAN} --locale=C.UTF-8 --no-info --output=${_wb_page}
+              "--name=${_wb_man_${_wb_program}}" $<TARGET_FILE:${_wb_program}>
+      DEPENDS ${_wb_program}
+      COMMENT "Writing the manual page of ${_wb_program}"
+      VERBATIM)
+    list(APPEND _wb_pages ${_wb_page})
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${_wb_pages})
+  install(FILES ${_wb_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
 # The SDK: libraries, headers, imported targets.
 set(_wb_sdk_targets rtl)
 set(WB_SDK_HAS_TOOLKIT OFF)
