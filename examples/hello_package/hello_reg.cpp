@@ -4,5 +4,5 @@
 #include "rtl/package_sdk.h"
 
 RTL_UNIT_REGISTER(HelloReg) {
-  rtl::RegisterComponents("Hello", {THelloLabel::StaticClass()});
+  rtl::RegisterComponents("Hello", {rtl::ClassOf<THelloLabel>()});
 }

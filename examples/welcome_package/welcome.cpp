@@ -18,5 +18,5 @@ RTL_DEFINE_CLASS(TWelcomeLabel, RTL_PROPERTY(TWelcomeLabel, Greeting, Greeting, 
                                              "Hello, world! Welcome aboard."))
 
 RTL_UNIT_REGISTER(Welcome) {
-  rtl::RegisterComponents("Welcome", {TWelcomeLabel::StaticClass()});
+  rtl::RegisterComponents("Welcome", {rtl::ClassOf<TWelcomeLabel>()});
 }

@@ -37,3 +37,13 @@ mistake(unit_misspelt_in_units build
   "defines rtl_unit_init_Main, a procedure of unit Main, but UNITS names Mian, Other"
   [=[add_package(NAME oops DESCRIPTION "Oops" UNITS Mian Other SOURCES m.cpp)]=]
   "${init_main}")
+mistake(forgotten_rtl_class build "the class declares no descriptor of its own"
+  [=[add_package(NAME forgot DESCRIPTION "Forgot" UNITS Forgot SOURCES m.cpp)]=]
+  [=[
+#include "rtl/package_sdk.h"
+class TForgotten : public rtl::TComponent {
+ public:
+  using TComponent::TComponent;
+};
+RTL_UNIT_REGISTER(Forgot) { rtl::RegisterComponents("Forgot", {rtl::ClassOf<TForgotten>()}); }
+]=])

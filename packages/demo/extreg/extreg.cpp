@@ -90,6 +90,6 @@ RTL_DEFINE_CLASS(TGauge)
 RTL_DEFINE_CLASS(TRainbowSwatch)
 
 RTL_UNIT_REGISTER(Extreg) {
-  rtl::RegisterComponents("Indicators", {TGauge::StaticClass()});
-  rtl::RegisterComponents("Extras", {TRainbowSwatch::StaticClass()});
+  rtl::RegisterComponents("Indicators", {rtl::ClassOf<TGauge>()});
+  rtl::RegisterComponents("Extras", {rtl::ClassOf<TRainbowSwatch>()});
 }

@@ -219,6 +219,6 @@ RTL_DEFINE_CLASS(TLedLabel)
 RTL_DEFINE_CLASS(TClockLabel)
 
 RTL_UNIT_REGISTER(Stdreg) {
-  rtl::RegisterComponents("Samples", {TColorSwatch::StaticClass(), TClickCounter::StaticClass()});
-  rtl::RegisterComponents("Indicators", {TLedLabel::StaticClass(), TClockLabel::StaticClass()});
+  rtl::RegisterComponents("Samples", {rtl::ClassOf<TColorSwatch>(), rtl::ClassOf<TClickCounter>()});
+  rtl::RegisterComponents("Indicators", {rtl::ClassOf<TLedLabel>(), rtl::ClassOf<TClockLabel>()});
 }

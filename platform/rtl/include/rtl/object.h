@@ -56,6 +56,7 @@ class RTL_API TObject {
   TObject& operator=(const TObject&) = delete;
   virtual ~TObject();
 
+  using RtlSelf = TObject;
   static TClass StaticClass();
   virtual TClass ClassType() const { return StaticClass(); }
   ShortString ClassName() const;
@@ -128,6 +129,18 @@ TPublishedMethod Publish(const char* name) {
                           &typeid(typename Thunk::Function)};
 }
 
+// The class's descriptor, as T::StaticClass() gives it; but a class that declares no
+// descriptor of its own (no RTL_CLASS in its body) does not compile, where
+// StaticClass() would quietly give its parent's and the class would register under
+// its parent's name.
+template <class T>
+TClass ClassOf() {
+  static_assert(std::is_same_v<typename T::RtlSelf, T>,
+                "the class declares no descriptor of its own: put RTL_CLASS(Class, Parent) in "
+                "its body and RTL_DEFINE_CLASS(Class, ...) in one source file");
+  return T::StaticClass();
+}
+
 // Calls a method reference with these arguments, after checking that its code was
 // published with exactly this signature. Raises Exception otherwise.
 template <class... A>
@@ -148,6 +161,7 @@ void InvokeMethod(const TMethod& method, A... args) {
 #define RTL_CLASS(Self, Parent)              \
  public:                                     \
   using inherited = Parent;                  \
+  using RtlSelf = Self;                      \
   static ::rtl::TClass StaticClass();        \
   ::rtl::TClass ClassType() const override { \
     return StaticClass();                    \
