@@ -189,6 +189,33 @@ TEST(UnloadPackage, UnregistersTheClassesThePackageRegisteredAndOnlyThose) {
   EXPECT_EQ(rtl::GetClass("TTwoGadget"), nullptr) << "an unloaded package's classes must be gone";
 }
 
+// propomega is built from propalpha's source with another property name, and is
+// usually mapped where propalpha was: whatever was remembered of the unloaded class
+// must not answer for the one now at its address.
+TEST(UnloadPackage, AClassLoadedWhereAnUnloadedOneWasHasItsOwnProperties) {
+  const auto names = [](rtl::TClass cls) {
+    std::vector<std::string> list;
+    for (const rtl::TPublishedProperty* p : rtl::GetPropList(cls)) list.emplace_back(p->Name);
+    return list;
+  };
+  std::vector<std::string> expected;
+  {
+    ScopedPackage alpha(PackageFile("propalpha"));
+    const rtl::TClass cls = rtl::GetClass("TPropProbe");
+    ASSERT_NE(cls, nullptr) << "propalpha registers TPropProbe as it starts";
+    ASSERT_NE(rtl::FindProp(cls, "Alpha"), nullptr);
+    expected = names(cls);
+    ASSERT_EQ(expected.back(), "Alpha");
+  }
+  expected.back() = "Omega";
+  ScopedPackage omega(PackageFile("propomega"));
+  const rtl::TClass cls = rtl::GetClass("TPropProbe");
+  ASSERT_NE(cls, nullptr) << "propomega registers TPropProbe as it starts";
+  EXPECT_EQ(rtl::FindProp(cls, "Alpha"), nullptr) << "Alpha left with propalpha";
+  EXPECT_NE(rtl::FindProp(cls, "Omega"), nullptr);
+  EXPECT_EQ(names(cls), expected);
+}
+
 // A load that fails names the file and why, and undoes whatever ran: only the units
 // initialised before a failure are finalised, and whatever they registered goes.
 TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {

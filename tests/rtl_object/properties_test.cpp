@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/object.h"
@@ -145,6 +148,38 @@ TEST(PublishedProperties, ABadValueRaisesAndLeavesTheOldValue) {
     if (published) {
       EXPECT_EQ(Text(object, c.name), before) << "the old value stays";
     }
+  }
+}
+
+// Descriptors made at run time come and go, and the next one may be put where the
+// last one was, with other properties: each is answered with its own.
+TEST(PublishedProperties, ADescriptorAtAnAddressAnotherHadHasItsOwnProperties) {
+  struct Case {
+    const char* published;
+    std::size_t listed;  // a name TGaugeBase publishes takes its place in the list
+  };
+  const std::size_t inherited = rtl::GetPropList(TGaugeBase::StaticClass()).size();
+  const Case cases[] = {{"Alpha", inherited + 1}, {"Omega", inherited + 1}, {"Value", inherited}};
+  std::optional<rtl::TPublishedProperty> property;
+  std::optional<rtl::TClassInfo> descriptor;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.published);
+    property.emplace(RTL_PROPERTY_NAMED(TGaugeBase, c.published, GetValue, SetValue, 7));
+    descriptor.emplace(rtl::TClassInfo{"TMadeHere", TGaugeBase::StaticClass(), nullptr, 0, nullptr,
+                                       &*property, 1});
+    for (const Case& other : cases) {
+      const rtl::TPublishedProperty* found = rtl::FindProp(&*descriptor, other.published);
+      if (&other == &c) {
+        EXPECT_EQ(found, &*property) << "the descriptor's own property";
+      } else if (std::string_view(other.published) == "Value") {
+        EXPECT_EQ(found, rtl::FindProp(TGaugeBase::StaticClass(), "Value")) << "the inherited one";
+      } else {
+        EXPECT_EQ(found, nullptr) << other.published << " was published by another descriptor";
+      }
+    }
+    const auto list = rtl::GetPropList(&*descriptor);
+    EXPECT_EQ(list.size(), c.listed);
+    EXPECT_EQ(std::count(list.begin(), list.end(), &*property), 1);
   }
 }
 

@@ -52,6 +52,11 @@ const std::string& RegisteredPackageName(const TLibModule* module);
 // True when the module is in the module list.
 bool IsRegisteredModule(HMODULE module);
 
+// Drops what GetPropList and FindProp remember of classes: called whenever a module
+// joins or leaves the module list. Leaving it is the last that rtl hears of a module
+// before it may be unmapped; joining it makes its classes worth remembering.
+void ForgetPropertyTables();
+
 // Where the dynamic linker mapped an object's first segment: the address dladdr
 // reports as its base, and the module handle. 0 when it has no PT_LOAD segment.
 HMODULE MappedBase(ElfW(Addr) bias, const ElfW(Phdr) * phdr, std::size_t phnum);

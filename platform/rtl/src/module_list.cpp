@@ -127,12 +127,14 @@ void RegisterModule(TLibModule* module) {
   }
   module->Next = moduleListHead;
   moduleListHead = module;
+  detail::ForgetPropertyTables();
 }
 
 void UnregisterModule(TLibModule* module) {
   for (TLibModule** link = &moduleListHead; *link != nullptr; link = &(*link)->Next) {
     if (*link == module) {
       ForgetName(module);
+      detail::ForgetPropertyTables();
       *link = module->Next;
       module->Next = nullptr;
       return;

@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+#include "module_internal.h"
 #include "rtl/object.h"
+#include "rtl/package.h"
 
 namespace rtl {
 
@@ -151,7 +158,139 @@ const TPublishedProperty& PropOf(const TObject& object, std::string_view name) {
   return *prop;
 }
 
+// The class and its ancestors, each as it declares its properties.
+std::vector<const TPublishedProperty*> WalkPropList(const TClassInfo* cls) {
+  if (cls == nullptr) return {};
+  std::vector<const TPublishedProperty*> list = WalkPropList(cls->Parent);
+  for (std::size_t i = 0; i < cls->PropertyCount; ++i) {
+    const TPublishedProperty* own = &cls->Properties[i];
+    auto same = [&](const TPublishedProperty* p) { return std::string_view(p->Name) == own->Name; };
+    if (auto it = std::find_if(list.begin(), list.end(), same); it != list.end()) {
+      *it = own;
+    } else {
+      list.push_back(own);
+    }
+  }
+  return list;
+}
+
+const TPublishedProperty* WalkFindProp(const TClassInfo* cls, std::string_view name) {
+  for (const TClassInfo* c = cls; c != nullptr; c = c->Parent) {
+    for (std::size_t i = 0; i < c->PropertyCount; ++i) {
+      if (c->Properties[i].Name == name) return &c->Properties[i];
+    }
+  }
+  return nullptr;
+}
+
+// What GetPropList and FindProp answer for one class, worked out once: the form
+// reader and the property editor ask for every property they write or show, and a
+// walk up the ancestors compares names all the way.
+struct PropTable {
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+
+  explicit PropTable(const TClassInfo* cls) : list(WalkPropList(cls)) {
+    // The nearest class first, and the first of a name within it, as the walk finds.
+    for (const TClassInfo* c = cls; c != nullptr; c = c->Parent) {
+      for (std::size_t i = 0; i < c->PropertyCount; ++i) {
+        byName.emplace(c->Properties[i].Name, &c->Properties[i]);
+      }
+    }
+  }
+
+  const TPublishedProperty* Find(std::string_view name) const {
+    const auto it = byName.find(name);
+    return it != byName.end() ? it->second : nullptr;
+  }
+
+  std::vector<const TPublishedProperty*> list;
+  std::unordered_map<std::string, const TPublishedProperty*, NameHash, std::equal_to<>> byName;
+};
+
+// A module that stays mapped until it leaves the module list, which clears the
+// cache: the main program, or a module in the list.
+bool StaysUntilUnlisted(const void* address) {
+  const HMODULE module = ModuleFromAddress(address);
+  return module != 0 && (module == MainInstance() || detail::IsRegisteredModule(module));
+}
+
+// Only a class whose descriptors and property tables all lie in such modules is
+// cached. A descriptor on the stack or the heap, or in a library opened behind the
+// loader's back, can be gone without a word, and another class can take its address
+// with other properties: such classes are walked every time.
+bool Cacheable(const TClassInfo* cls) {
+  for (const TClassInfo* c = cls; c != nullptr; c = c->Parent) {
+    if (!StaysUntilUnlisted(c)) return false;
+    if (c->PropertyCount != 0 && !StaysUntilUnlisted(c->Properties)) return false;
+  }
+  return true;
+}
+
+// The tables by descriptor address. Any change to the module list clears them all:
+// loads and unloads are rare, and a cleared table is rebuilt on its next use.
+class PropTableCache {
+ public:
+  // Calls use with the class's table and returns true; false when the class is not
+  // cached and has to be walked.
+  template <class F>
+  bool Use(const TClassInfo* cls, F&& use) {
+    std::uint64_t generation = 0;
+    {
+      const std::lock_guard lock(mutex_);
+      if (const auto it = tables_.find(cls); it != tables_.end()) {
+        if (it->second == nullptr) return false;
+        use(*it->second);
+        return true;
+      }
+      generation = generation_;
+    }
+    // Not under the lock: dladdr takes the dynamic linker's lock, which is held while
+    // an unmapped library's destructor takes it out of the module list and so clears
+    // this cache.
+    auto table = Cacheable(cls) ? std::make_unique<const PropTable>(cls) : nullptr;
+    const std::lock_guard lock(mutex_);
+    // A module that left the list meanwhile may have taken the class with it.
+    if (generation != generation_) return false;
+    const auto& entry = tables_.try_emplace(cls, std::move(table)).first->second;
+    if (entry == nullptr) return false;
+    use(*entry);
+    return true;
+  }
+
+  void Clear() {
+    const std::lock_guard lock(mutex_);
+    tables_.clear();
+    ++generation_;
+  }
+
+ private:
+  std::mutex mutex_;
+  // Null for a class that is walked every time.
+  std::unordered_map<const TClassInfo*, std::unique_ptr<const PropTable>> tables_;
+  std::uint64_t generation_ = 0;
+};
+
+// Never destroyed: libraries leave the module list from their destructors, which may
+// run after this library's static destructors.
+PropTableCache& PropertyTables() {
+  static auto* cache = new PropTableCache();
+  return *cache;
+}
+
 }  // namespace
+
+namespace detail {
+
+void ForgetPropertyTables() {
+  PropertyTables().Clear();
+}
+
+}  // namespace detail
 
 std::string TypeName(const TPropertyType& type) {
   const std::string enumName = type.Enum != nullptr ? type.Enum->Name : "?";
@@ -214,26 +353,18 @@ TValue FromText(const TPropertyType& type, std::string_view text) {
 
 std::vector<const TPublishedProperty*> GetPropList(const TClassInfo* cls) {
   if (cls == nullptr) return {};
-  std::vector<const TPublishedProperty*> list = GetPropList(cls->Parent);
-  for (std::size_t i = 0; i < cls->PropertyCount; ++i) {
-    const TPublishedProperty* own = &cls->Properties[i];
-    auto same = [&](const TPublishedProperty* p) { return std::string_view(p->Name) == own->Name; };
-    if (auto it = std::find_if(list.begin(), list.end(), same); it != list.end()) {
-      *it = own;
-    } else {
-      list.push_back(own);
-    }
-  }
-  return list;
+  std::vector<const TPublishedProperty*> list;
+  if (PropertyTables().Use(cls, [&](const PropTable& table) { list = table.list; })) return list;
+  return WalkPropList(cls);
 }
 
 const TPublishedProperty* FindProp(const TClassInfo* cls, std::string_view name) {
-  for (const TClassInfo* c = cls; c != nullptr; c = c->Parent) {
-    for (std::size_t i = 0; i < c->PropertyCount; ++i) {
-      if (c->Properties[i].Name == name) return &c->Properties[i];
-    }
+  if (cls == nullptr) return nullptr;
+  const TPublishedProperty* found = nullptr;
+  if (PropertyTables().Use(cls, [&](const PropTable& table) { found = table.Find(name); })) {
+    return found;
   }
-  return nullptr;
+  return WalkFindProp(cls, name);
 }
 
 TValue GetPropValue(const TObject& object, std::string_view name) {

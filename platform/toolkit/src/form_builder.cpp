@@ -294,7 +294,7 @@ rtl::TClass (*const toolkitClasses[])() = {
 
 rtl::TClass FindCreatableClass(const std::string& fileName, const form::Object& object) {
   for (auto cls : toolkitClasses) {
-    if (rtl::ClassName(cls()).View() == object.className) return cls();
+    if (cls()->Name == object.className) return cls();
   }
   const rtl::TClass cls = rtl::GetClass(object.className);
   if (cls == nullptr) {
@@ -327,8 +327,7 @@ void FormBuilder::Fail(form::Position position, std::string_view message) const 
   form::RaiseAt(fileName_, position, message);
 }
 
-void FormBuilder::Build(std::string_view text) {
-  const form::Object root = form::ParseForm(text, fileName_);
+void FormBuilder::Build(const form::Object& root) {
   const std::string className = rtl::ClassName(formClass_).ToString();
   if (root.className != className) {
     Fail(root.position,
@@ -400,7 +399,9 @@ void FormBuilder::SetProperty(const form::Property& property, rtl::TComponent& t
   const std::optional<rtl::TValue> value = ValueOf(context, target, property, published->Type);
   if (!value) return;
   try {
-    rtl::SetPropValue(target, property.name, *value);
+    // ValueOf made a value of the property's own type and range, which is all that
+    // SetPropValue would look the property up again to check.
+    published->Set(&target, *value);
   } catch (const rtl::Exception& error) {
     // The control refused the value (an item index past its items): placed at the value.
     Fail(property.value.position, error.Message());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,8 @@ namespace toolkit {
 class FormBuilder {
  public:
   FormBuilder(TForm& form, rtl::TClass formClass, std::string fileName);
-  void Build(std::string_view text);
+  // root is the description as form::ParseForm reads it.
+  void Build(const form::Object& root);
 
  private:
   void BuildChild(const form::Object& object, rtl::TComponent& parent);
@@ -28,5 +30,9 @@ class FormBuilder {
   std::string fileName_;
   bool rootVisible_ = false;
 };
+
+// The registered description read into its tree, read once until the resource is
+// registered again or unregistered. Raises form::PlacedError as form::ParseForm.
+std::shared_ptr<const form::Object> ParsedFormResource(const FormResource& resource);
 
 }  // namespace toolkit

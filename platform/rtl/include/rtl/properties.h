@@ -155,7 +155,8 @@ template <class T, TTypeKind K>
 struct PlainTraits {
   static constexpr TPropertyType Type() { return {K, nullptr}; }
   static TValue ToValue(const T& v) { return TValue(std::in_place_index<std::size_t(K)>, v); }
-  static T FromValue(const TValue& v) { return std::get<std::size_t(K)>(v); }
+  // By reference: a setter taking const std::string& or a list then copies nothing.
+  static const T& FromValue(const TValue& v) { return std::get<std::size_t(K)>(v); }
 };
 template <>
 struct PropertyTraits<int> : PlainTraits<int, TTypeKind::Integer> {};
