@@ -69,6 +69,9 @@ if(WB_SDK_HAS_TOOLKIT)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/toolkit/include/toolkit
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk)
 endif()
+# The example packages, for authors to start from.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/package-workbench-dev/examples COMPONENT sdk)
 install(EXPORT PackageSdkTargets NAMESPACE PackageSdk:: DESTINATION ${WB_SDK_CMAKE_DIR}
   COMPONENT sdk)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/PackageSdkConfig.cmake.in
