@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -82,9 +84,10 @@ TEST(Pkginfo, UsageAndUsageErrors) {
     EXPECT_EQ(2, run.status) << "a usage error: " << e.err;
     EXPECT_EQ(0u, run.err.rfind(e.err, 0)) << run.err;
   }
-  EXPECT_EQ("pkginfo: --help: cannot open: No such file or directory\n",
+  EXPECT_EQ("pkginfo: " + std::filesystem::current_path().string() +
+                "/--help: cannot open: No such file or directory\n",
             RunPkginfo({"--", "--help"}).err)
-      << "after --, \"--help\" is a file name (here a missing one)";
+      << "after --, \"--help\" is a file name (here a missing one), named by its absolute path";
 }
 
 // The verdict, the missing package marked, where a required package was found; in

@@ -369,6 +369,11 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  // Every file is named by its absolute path, in text and JSON alike; --register's
+  // second argument is a procedure.
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (mode != Mode::Register || i == 0) files[i] = pkginfo::AbsolutePath(files[i]);
+  }
   try {
     switch (mode) {
       case Mode::Info:

@@ -21,15 +21,6 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// As LoadPackage hands a file to dlopen: absolute, links not resolved, so that
-// $ORIGIN comes out the same.
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path.front() == '/') return path;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
-  return std::string(cwd) + "/" + path;
-}
-
 std::string Canonical(const std::string& path) {
   char resolved[PATH_MAX];
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
@@ -49,7 +40,7 @@ class Checker {
       return;  // LoadPackage would not go further either
     }
     FindFramework();
-    const std::string absolute = Absolute(file);
+    const std::string absolute = AbsolutePath(file);
     if (!record) {
       report_.problem = "not a package (the file carries no package information)";
     } else {
@@ -229,6 +220,13 @@ CheckReport CheckPackage(const std::string& file, const CheckSettings& settings)
   report.file = file;
   Checker(settings, report).Run(file);
   return report;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
 }
 
 }  // namespace pkginfo

@@ -46,4 +46,8 @@ inline constexpr const char* kLoadedWithTheProgram = "loaded with the program";
 
 CheckReport CheckPackage(const std::string& file, const CheckSettings& settings);
 
+// As LoadPackage hands a file to dlopen: absolute, links not resolved, so that $ORIGIN
+// comes out the same; and as pkginfo names every file it prints.
+std::string AbsolutePath(const std::string& path);
+
 }  // namespace pkginfo

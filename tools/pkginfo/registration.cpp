@@ -1,10 +1,9 @@
 #include "registration.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <exception>
+
+#include "preflight.h"
 
 #include "rtl/package.h"
 #include "rtl/package_file.h"
@@ -86,14 +85,6 @@ RegisteredPage PageOf(const trial::Registration& registration) {
   return page;
 }
 
-// An absolute name, as the loader gives it to the dynamic linker: the trial finds the
-// loaded module by it.
-std::string Absolute(const std::string& file) {
-  if (file.empty() || file.front() == '/') return file;
-  char cwd[PATH_MAX];
-  return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + file : file;
-}
-
 // Loaded, run and unloaded as the workbench would: one trial, which the trial host's
 // shadow does not take, since nothing follows it.
 trial::TryRequest RequestFor(const std::string& path, const std::vector<std::string>& names) {
@@ -132,7 +123,7 @@ RegistrationRun RunRegistration(const std::string& file, const std::string& proc
     run.error = error;
     return run;
   }
-  const trial::TryRequest request = RequestFor(Absolute(file), names);
+  const trial::TryRequest request = RequestFor(AbsolutePath(file), names);
 
   trial::Outcome outcome;
   try {
