@@ -45,7 +45,7 @@ TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
           "requires: rtl, pkgbase\ncontains: UserUnit, UserExtra\n"
           "build artifact: libpkguser.so\nregistration procedures:\n"
           "  @UserUnit@Register$qqrv -> rtl_unit_register_UserUnit\n"
-          "other exports: (none)\n",
+          "other exports: (none)\nexported classes: (none)\n",
       run.out)
       << "a plain library is no error; the good file after a bad one is printed in full";
 
@@ -63,6 +63,36 @@ TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
   EXPECT_EQ(Json::parse(R"([{"name":"@UserUnit@Register$qqrv",)"
                         R"("symbol":"rtl_unit_register_UserUnit"}])"),
             user.at("registrationProcedures"));
+}
+
+// What add_package's EXPORTS and EXPORT_CLASSES let out is listed too: a derived
+// package's author sees there whether the class they build on is exported at all.
+TEST(Pkginfo, ListsThePlainExportsAndTheExportedClasses) {
+  const struct {
+    std::string package, others, classes;
+    std::vector<std::string> jsonOthers, jsonClasses;
+  } cases[] = {
+      {"pkgexports",
+       "other exports:\n  pkgexports_add\n  pkgexports_counter\n",
+       "exported classes: (none)\n",
+       {"pkgexports_add", "pkgexports_counter"},
+       {}},
+      {"pkgbase",
+       "other exports:\n  pkgbase_answer\n",
+       "exported classes: TBaseThing\n",
+       {"pkgbase_answer"},
+       {"TBaseThing"}},
+      {"oddnames", "other exports: (none)\n", "exported classes: (none)\n", {}, {}},
+  };
+  for (const auto& c : cases) {
+    const auto run = RunPkginfo({Package(c.package)});
+    EXPECT_THAT(run.out, testing::HasSubstr(c.others + c.classes)) << c.package;
+    const Json json = ParseJson(RunPkginfo({"--json", Package(c.package)}).out);
+    std::vector<std::string> others;
+    for (const Json& e : json.at("otherExports")) others.push_back(e.at("symbol"));
+    EXPECT_EQ(others, c.jsonOthers) << c.package;
+    EXPECT_EQ(json.at("exportedClasses"), c.jsonClasses) << c.package;
+  }
 }
 
 TEST(Pkginfo, UsageAndUsageErrors) {

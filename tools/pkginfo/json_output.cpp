@@ -48,7 +48,8 @@ Json Published(const RegisteredPage& page) {
 
 }  // namespace
 
-std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record) {
+std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record,
+                     const DynamicExports& exports) {
   Json json = {{"file", file}, {"packageInformation", record.has_value()}};
   if (record) {
     const rtl::TPackageRecord& r = *record;
@@ -63,8 +64,12 @@ std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageR
       (rtl::IsRegistrationProcName(e.name) ? registration : other)
           .push_back({{"name", e.name}, {"symbol", e.symbol}});
     }
+    for (const std::string& symbol : PlainExports(r, exports)) {
+      other.push_back({{"name", symbol}, {"symbol", symbol}});
+    }
     json["registrationProcedures"] = std::move(registration);
     json["otherExports"] = std::move(other);
+    json["exportedClasses"] = exports.classes;
   }
   return Line(json);
 }

@@ -9,6 +9,7 @@
 
 #include "rtl/package_file.h"
 
+#include "dynamic_exports.h"
 #include "preflight.h"
 #include "registration.h"
 
@@ -16,7 +17,8 @@ namespace pkginfo {
 
 // What the file says about itself; "packageInformation" is false for an ordinary
 // shared library (no record), and then nothing else but the file name follows.
-std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record);
+std::string InfoJson(const std::string& file, const std::optional<rtl::TPackageRecord>& record,
+                     const DynamicExports& exports = {});
 // A file that could not be read at all.
 std::string ErrorJson(const std::string& file, const std::string& message);
 // What was not checked is null, what was checked and found empty is [].

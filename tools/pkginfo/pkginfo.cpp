@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dynamic_exports.h"
 #include "json_output.h"
 #include "preflight.h"
 #include "registration.h"
@@ -26,7 +27,8 @@ constexpr const char* kUsage =
     "  or:  pkginfo --register [--json] FILE [PROCEDURE]\n"
     "Without a mode, prints the package information of each package FILE without\n"
     "loading it: package name, description, required packages, contained units,\n"
-    "build-artifact name, registration procedures and other exports.\n"
+    "build-artifact name, registration procedures, other exports (the package notes'\n"
+    "and add_package's EXPORTS) and the classes it exports (EXPORT_CLASSES).\n"
     "\n"
     "Options:\n"
     "  --check     tells, without running any code of FILE, whether the workbench\n"
@@ -81,18 +83,22 @@ std::string ErrorOf(const std::string& file, const std::exception& e) {
 
 // --- the record ----------------------------------------------------------
 
-// The registration procedures among the exports, or the others.
-void PrintExports(const char* title, const rtl::TPackageRecord& r, bool registration) {
+// The registration procedures among the exports, or the others: those of the package
+// notes, then the plain symbols of the dynamic symbol table (add_package's EXPORTS).
+void PrintExports(const char* title, const rtl::TPackageRecord& r, bool registration,
+                  const std::vector<std::string>& symbols = {}) {
   std::string lines;
   for (const rtl::TPackageExport& e : r.exports) {
     if (rtl::IsRegistrationProcName(e.name) == registration) {
       lines += "  " + e.name + " -> " + e.symbol + "\n";
     }
   }
+  for (const std::string& symbol : symbols) lines += "  " + symbol + "\n";
   std::printf("%s:%s\n%s", title, lines.empty() ? " (none)" : "", lines.c_str());
 }
 
-void PrintInfo(const std::string& file, const std::optional<rtl::TPackageRecord>& record) {
+void PrintInfo(const std::string& file, const std::optional<rtl::TPackageRecord>& record,
+               const pkginfo::DynamicExports& exports) {
   std::printf("file: %s\n", file.c_str());
   if (!record) {
     std::printf("no package information (an ordinary shared library)\n");
@@ -106,7 +112,9 @@ void PrintInfo(const std::string& file, const std::optional<rtl::TPackageRecord>
   std::printf("contains: %s\n", Join(r.units).c_str());
   std::printf("build artifact: %s\n", r.buildArtifact.c_str());
   PrintExports("registration procedures", r, true);
-  PrintExports("other exports", r, false);
+  PrintExports("other exports", r, false, pkginfo::PlainExports(r, exports));
+  std::printf("exported classes: %s\n",
+              exports.classes.empty() ? "(none)" : Join(exports.classes).c_str());
 }
 
 int ShowInfo(const std::vector<std::string>& files, bool asJson) {
@@ -115,13 +123,14 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
   for (const std::string& file : files) {
     try {
       const std::optional<rtl::TPackageRecord> record = rtl::ReadPackageFile(file);
+      const pkginfo::DynamicExports exports = pkginfo::ReadDynamicExports(file);
       if (asJson) {
-        PrintLine(pkginfo::InfoJson(file, record));
+        PrintLine(pkginfo::InfoJson(file, record, exports));
         continue;
       }
       if (!first) std::printf("\n");
       first = false;
-      PrintInfo(file, record);
+      PrintInfo(file, record, exports);
     } catch (const std::exception& e) {
       status = 1;
       if (asJson) {
