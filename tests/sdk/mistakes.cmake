@@ -47,3 +47,17 @@ class TForgotten : public rtl::TComponent {
 };
 RTL_UNIT_REGISTER(Forgot) { rtl::RegisterComponents("Forgot", {rtl::ClassOf<TForgotten>()}); }
 ]=])
+# The class is declared for export, but the call does not name it: nothing says so at
+# build time (the package itself is fine); pkginfo shows it is not exported.
+mistake(forgotten_export_classes pkginfo "exported classes: \\(none\\)"
+  [=[add_package(NAME gauges DESCRIPTION "Gauges" UNITS Gauges SOURCES m.cpp)]=]
+  [=[
+#include "rtl/package_sdk.h"
+class RTL_PACKAGE_API TGauge : public rtl::TComponent {
+  RTL_CLASS(TGauge, rtl::TComponent)
+ public:
+  using TComponent::TComponent;
+};
+RTL_DEFINE_CLASS(TGauge)
+RTL_UNIT_REGISTER(Gauges) { rtl::RegisterComponents("Gauges", {rtl::ClassOf<TGauge>()}); }
+]=])
