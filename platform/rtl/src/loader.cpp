@@ -452,7 +452,9 @@ class PendingLoad {
     }
   }
 
-  const std::string& fileName_;
+  // A copy: the name the caller passed may live no longer than the call that began
+  // the load, and a failure is told with it after that.
+  const std::string fileName_;
   std::unique_ptr<LoadedPackage> package_;  // null once committed
   std::size_t initialised_ = 0;             // units whose initialisation has returned
 };
