@@ -234,6 +234,30 @@ TEST(PkginfoRegister, ListsWhatEachClassPublishes) {
       << properties;
 }
 
+// Several packages in one run, each loaded while the next runs: the second build of a
+// package registers its class under the name the first one holds, which the registry
+// refuses there as the workbench's would; a procedure belongs to the file before it.
+TEST(PkginfoRegister, SeveralPackagesRunInOneTrialAndAClassNameClashIsTold) {
+  const std::string one = Package("watchone"), two = Package("watchtwo");
+  const auto text = RunPkginfo({"--register", one, two});
+  EXPECT_EQ(1, text.status);
+  EXPECT_THAT(text.out, testing::HasSubstr("file: " + one + "\npackage: watchone\n"));
+  EXPECT_THAT(text.err, testing::HasSubstr("pkginfo: " + two +
+                                           ": @Watched@Register$qqrv raised: Class TWatchedGauge "
+                                           "is already registered from " +
+                                           one));
+  const auto lines = pktest::Lines(RunPkginfo({"--register", "--json", one, two}).out);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_TRUE(ParseJson(lines[0]).at("ok").get<bool>());
+  EXPECT_FALSE(ParseJson(lines[1]).at("ok").get<bool>());
+
+  const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv", one,
+                                 "@Watched@Register$qqrv"});
+  EXPECT_EQ(0, named.status) << named.err;
+  EXPECT_EQ(2, RunPkginfo({"--register", one, "@A@Register$qqrv", "@B@Register$qqrv"}).status)
+      << "one procedure per file";
+}
+
 // Whatever keeps a run from ending well gives a line, and the JSON says the same
 // where it belongs; exit 1. Code that takes the process down ends pkginfo's run of
 // it, not pkginfo; what was registered before is still shown.

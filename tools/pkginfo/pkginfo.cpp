@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: pkginfo [--json] [--] FILE...\n"
     "  or:  pkginfo --check [--json] FILE...\n"
-    "  or:  pkginfo --register [--json] FILE [PROCEDURE]\n"
+    "  or:  pkginfo --register [--json] FILE [PROCEDURE] [FILE [PROCEDURE]]...\n"
     "Without a mode, prints the package information of each package FILE without\n"
     "loading it: package name, description, required packages, contained units,\n"
     "build-artifact name, registration procedures, other exports (the package notes'\n"
@@ -47,7 +48,12 @@ constexpr const char* kUsage =
     "              WB_TRIAL_MEMORY MiB (1024), or leaves a thread, timer, handler or\n"
     "              process behind when it is unloaded is reported with its stage.\n"
     "              What the package's code prints is shown on stderr (in \"output\"\n"
-    "              with --json), apart from pkginfo's own.\n"
+    "              with --json), apart from pkginfo's own. Several FILEs are loaded\n"
+    "              and run in order in one helper process, each staying loaded while\n"
+    "              the next runs: a class name that two of them register is refused\n"
+    "              at the second, as the workbench refuses it. An argument that names\n"
+    "              no file and does not end in \".so\" is the PROCEDURE of the FILE\n"
+    "              before it.\n"
     "  --json      prints one JSON object per FILE instead of text, errors included.\n"
     "  --help      prints this text.\n"
     "  --version   prints pkginfo's version.\n"
@@ -324,17 +330,44 @@ void PrintOutput(const pkginfo::RegistrationRun& run) {
   }
 }
 
-int Register(const std::string& file, const std::string& procedure, bool asJson) {
-  const pkginfo::RegistrationRun run = pkginfo::RunRegistration(file, procedure);
-  if (!asJson) PrintOutput(run);
-  if (asJson) {
-    PrintLine(pkginfo::RegistrationJson(run));
-  } else if (run.package.empty()) {
-    PrintFailure(run);  // not loaded: one line says why, and where it faulted
-  } else {
+int Register(const std::vector<pkginfo::RegistrationRequest>& requests, bool asJson) {
+  int status = 0;
+  bool first = true;
+  for (const pkginfo::RegistrationRun& run : pkginfo::RunRegistrations(requests)) {
+    if (!run.Ok()) status = 1;
+    if (asJson) {
+      PrintLine(pkginfo::RegistrationJson(run));
+      continue;
+    }
+    PrintOutput(run);
+    if (run.package.empty()) {
+      PrintFailure(run);  // not loaded: one line says why, and where it faulted
+      continue;
+    }
+    if (!first) std::printf("\n");
+    first = false;
     PrintRegistration(run);
   }
-  return run.Ok() ? 0 : 1;
+  return status;
+}
+
+// --register's arguments: each names a package file, or (when it names no file and
+// does not end in ".so") the procedure to run from the file before it.
+std::optional<std::vector<pkginfo::RegistrationRequest>> Requests(
+    const std::vector<std::string>& arguments) {
+  std::vector<pkginfo::RegistrationRequest> requests;
+  for (const std::string& argument : arguments) {
+    const bool file =
+        requests.empty() || argument.ends_with(".so") || std::filesystem::exists(argument);
+    if (file) {
+      requests.push_back({pkginfo::AbsolutePath(argument), {}});
+    } else if (requests.back().procedure.empty()) {
+      requests.back().procedure = argument;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return requests;
 }
 
 int UsageError(const std::string& message) {
@@ -379,9 +412,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   // Every file is named by its absolute path, in text and JSON alike; --register's
-  // second argument is a procedure.
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (mode != Mode::Register || i == 0) files[i] = pkginfo::AbsolutePath(files[i]);
+  // arguments may be procedures, and are sorted out there.
+  if (mode != Mode::Register) {
+    for (std::string& file : files) file = pkginfo::AbsolutePath(file);
   }
   try {
     switch (mode) {
@@ -389,10 +422,11 @@ int main(int argc, char** argv) {
         return ShowInfo(files, asJson);
       case Mode::Check:
         return Check(files, asJson);
-      case Mode::Register:
-        if (files.size() > 2)
-          return UsageError("--register takes one FILE and at most one PROCEDURE");
-        return Register(files[0], files.size() == 2 ? files[1] : std::string(), asJson);
+      case Mode::Register: {
+        const auto requests = Requests(files);
+        if (!requests) return UsageError("--register takes at most one PROCEDURE after each FILE");
+        return Register(*requests, asJson);
+      }
     }
   } catch (const std::exception& e) {
     PrintError(e.what());

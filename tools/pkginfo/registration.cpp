@@ -85,15 +85,55 @@ RegisteredPage PageOf(const trial::Registration& registration) {
   return page;
 }
 
-// Loaded, run and unloaded as the workbench would: one trial, which the trial host's
-// shadow does not take, since nothing follows it.
-trial::TryRequest RequestFor(const std::string& path, const std::vector<std::string>& names) {
-  trial::Action calls{trial::Action::Type::Run, {}, {}, {}, {}, {}};
-  for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
-  return trial::RequestFor(
-      {trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}, {}, {}}, calls,
-       trial::Action{trial::Action::Type::Close, {}, {}, {}, {}, {}}},
-      false);
+// Loaded and run as the workbench would, each package in turn, then unloaded: one
+// trial, which the trial host's shadow does not take, since nothing follows it.
+trial::TryRequest RequestFor(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& packages) {
+  std::vector<trial::Action> actions;
+  for (const auto& [path, names] : packages) {
+    actions.push_back(
+        trial::Action{trial::Action::Type::Load, path, rtl::IdentityOfFile(path), {}, {}, {}});
+    trial::Action calls{trial::Action::Type::Run, {}, {}, {}, {}, {}};
+    for (const std::string& name : names) calls.calls.push_back(trial::Call{path, name});
+    actions.push_back(std::move(calls));
+  }
+  actions.push_back(trial::Action{trial::Action::Type::Close, {}, {}, {}, {}, {}});
+  return trial::RequestFor(std::move(actions), false);
+}
+
+// The package's part of the outcome: its procedures are the outcome's from `next` on,
+// at most `names` of them; its load was action `load`, its run the one after.
+void TakePart(const trial::Outcome& outcome, std::uint32_t load, std::size_t names,
+              const std::string& package, std::size_t& next, RegistrationRun& run) {
+  // Where it stopped: a load, a run, or the final unload.
+  const std::uint32_t stopped = outcome.Passed() ? outcome.actionsDone - 1 : outcome.failedAction;
+  if (stopped < load) {
+    run.error = run.file + ": not tried: a package before it failed";
+    return;
+  }
+  if (stopped == load && outcome.Passed() && !outcome.raised.empty()) {
+    run.error = outcome.raised;
+    return;
+  }
+  if (stopped > load) run.package = package;
+  for (std::size_t taken = 0; taken < names && next < outcome.procedures.size(); ++taken) {
+    const trial::ProcedureRun& ran = outcome.procedures[next++];
+    if (ran.missing) {
+      run.error =
+          rtl::Format("%s: package %s exports no procedure %s", {run.file, package, ran.name});
+      break;
+    }
+    ProcedureRun& into = run.procedures.emplace_back(ProcedureRun{ran.name, {}, ran.error});
+    for (const trial::Registration& registration : ran.registrations) {
+      into.calls.push_back(PageOf(registration));
+    }
+    if (!ran.error.empty()) break;
+  }
+  if (stopped != load && stopped != load + 1) return;
+  if (!outcome.Passed()) {
+    run.error = outcome.Failure(run.file);
+    run.ended = AbnormalEndOf(outcome);
+  }
 }
 
 }  // namespace
@@ -105,62 +145,64 @@ bool RegistrationRun::Ok() const {
 }
 
 RegistrationRun RunRegistration(const std::string& file, const std::string& procedure) {
-  RegistrationRun run;
-  run.file = file;
-  std::optional<rtl::TPackageRecord> record;
-  try {
-    // The names of the procedures come from the record, read without running code.
-    record = rtl::ReadPackageFile(file, rtl::TFileCheck::Loading);
-  } catch (const rtl::Exception& e) {
-    run.error = e.Message();
-    return run;
-  }
-  // A file without a record is refused by the load, which says so.
-  if (!record) record.emplace();
-  const std::vector<std::string> names =
-      procedure.empty() ? ProceduresOf(*record) : std::vector<std::string>{procedure};
-  if (const std::string& error = trial::CurrentSettings().error; !error.empty()) {
-    run.error = error;
-    return run;
-  }
-  const trial::TryRequest request = RequestFor(AbsolutePath(file), names);
+  return RunRegistrations({{file, procedure}}).front();
+}
 
+std::vector<RegistrationRun> RunRegistrations(const std::vector<RegistrationRequest>& requests) {
+  std::vector<RegistrationRun> runs(requests.size());
+  std::vector<std::pair<std::string, std::vector<std::string>>> packages;
+  std::vector<std::string> names;  // of the packages, by their record
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    runs[i].file = requests[i].file;
+    std::optional<rtl::TPackageRecord> record;
+    try {
+      // The names of the procedures come from the record, read without running code.
+      record = rtl::ReadPackageFile(requests[i].file, rtl::TFileCheck::Loading);
+    } catch (const rtl::Exception& e) {
+      runs[i].error = e.Message();
+      return runs;  // nothing is tried when a file cannot even be read
+    }
+    // A file without a record is refused by the load, which says so.
+    if (!record) record.emplace();
+    names.push_back(record->name);
+    packages.emplace_back(AbsolutePath(requests[i].file),
+                          requests[i].procedure.empty()
+                              ? ProceduresOf(*record)
+                              : std::vector<std::string>{requests[i].procedure});
+  }
+  if (const std::string& error = trial::CurrentSettings().error; !error.empty()) {
+    for (RegistrationRun& run : runs) run.error = error;
+    return runs;
+  }
   trial::Outcome outcome;
   try {
-    outcome = trial::Host::Shared().Try(request);
+    outcome = trial::Host::Shared().Try(RequestFor(packages));
   } catch (const std::runtime_error& e) {
-    run.error = file + ": cannot run the package: " + e.what();
-    return run;
+    for (RegistrationRun& run : runs)
+      run.error = run.file + ": cannot run the package: " + e.what();
+    return runs;
   }
-  run.output = outcome.output;
-  run.outputCut = outcome.outputCut;
-  // Where it stopped: the load (0), the procedures (1) or the unload (2).
-  const std::uint32_t stoppedIn = outcome.Passed() ? outcome.actionsDone - 1 : outcome.failedAction;
-  if (outcome.Passed() && stoppedIn == 0 && !outcome.raised.empty()) {
-    run.error = outcome.raised;
-    return run;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    TakePart(outcome, static_cast<std::uint32_t>(2 * i), packages[i].second.size(), names[i], next,
+             runs[i]);
   }
-  if (stoppedIn > 0) run.package = record->name;
-  for (const trial::ProcedureRun& ran : outcome.procedures) {
-    if (ran.missing) {
-      run.error =
-          rtl::Format("%s: package %s exports no procedure %s", {file, record->name, ran.name});
-      break;
+  RegistrationRun& last = runs.back();
+  last.output = outcome.output;
+  last.outputCut = outcome.outputCut;
+  const auto close = static_cast<std::uint32_t>(2 * runs.size());
+  const std::uint32_t stopped = outcome.Passed() ? outcome.actionsDone - 1 : outcome.failedAction;
+  if (stopped == close && last.error.empty()) {
+    if (!outcome.Passed()) {
+      // Finalisation is part of a package's life too: a unit that cannot finalise
+      // would fail the workbench's unload just the same.
+      last.error = outcome.Failure(last.file);
+      last.ended = AbnormalEndOf(outcome);
+    } else {
+      last.error = outcome.raised;
     }
-    ProcedureRun& into = run.procedures.emplace_back(ProcedureRun{ran.name, {}, ran.error});
-    for (const trial::Registration& registration : ran.registrations) {
-      into.calls.push_back(PageOf(registration));
-    }
   }
-  if (!outcome.Passed()) {
-    run.error = outcome.Failure(file);
-    run.ended = AbnormalEndOf(outcome);
-  } else if (run.error.empty() && stoppedIn == 2) {
-    // Finalisation is part of a package's life too: a unit that cannot finalise
-    // would fail the workbench's unload just the same.
-    run.error = outcome.raised;
-  }
-  return run;
+  return runs;
 }
 
 }  // namespace pkginfo

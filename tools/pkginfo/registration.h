@@ -81,4 +81,16 @@ struct RegistrationRun {
 // The time limit is the workbench's (WB_TRIAL_TIMEOUT).
 RegistrationRun RunRegistration(const std::string& file, const std::string& procedure);
 
+// A package to load and the procedure to run (empty: every one it exports).
+struct RegistrationRequest {
+  std::string file;
+  std::string procedure;
+};
+// The same for several packages, loaded and run in order in one trial, each staying
+// loaded while the next is: a class that two of them register under one name is
+// refused at the second, as the workbench's class registry refuses it. A package
+// after one that failed is not tried, and its run says so. Only the last package is
+// unloaded at the end.
+std::vector<RegistrationRun> RunRegistrations(const std::vector<RegistrationRequest>& requests);
+
 }  // namespace pkginfo
