@@ -15,6 +15,10 @@
 #                                           hidden visibility. The build fails when a named
 #                                           class exports nothing.
 #               [FLAGS <0-255>]             the record's flags byte
+#               [CHECK]                     adds the tests <name>.check and <name>.register,
+#                                           which run `pkginfo --check` and `pkginfo
+#                                           --register` on the built package (call
+#                                           enable_testing() for ctest to run them)
 #               [OUTPUT_DIRECTORY <dir>]
 #               [FRAMEWORK])                the framework's own libraries: they export
 #                                           their API by visibility attributes, and their
@@ -175,7 +179,7 @@ function(_package_check_utf8 context what text)
 endfunction()
 
 set(_PACKAGE_KEYWORDS NAME DESCRIPTION UNITS SOURCES REQUIRES LINK EXPORTS EXPORT_CLASSES FLAGS
-    OUTPUT_DIRECTORY FRAMEWORK)
+    OUTPUT_DIRECTORY FRAMEWORK CHECK)
 
 # Every argument is one keyword's: an unknown keyword or a value with no keyword stops
 # the configuration, and so does a keyword-like word among a keyword's names (a
@@ -202,9 +206,23 @@ function(_package_check_arguments context unparsed)
   endforeach()
 endfunction()
 
+# The tests of add_package(... CHECK), with the SDK's pkginfo (or the tree's own).
+function(_package_add_checks name)
+  if(TARGET pkginfo)
+    set(pkginfo pkginfo)
+  elseif(TARGET PackageSdk::pkginfo)
+    set(pkginfo PackageSdk::pkginfo)
+  else()
+    message(FATAL_ERROR "add_package(${name} CHECK): no pkginfo to run (find_package(PackageSdk) "
+      "gives PackageSdk::pkginfo)")
+  endif()
+  add_test(NAME ${name}.check COMMAND ${pkginfo} --check $<TARGET_FILE:${name}>)
+  add_test(NAME ${name}.register COMMAND ${pkginfo} --register $<TARGET_FILE:${name}>)
+endfunction()
+
 function(add_package)
   # From the arguments themselves, so that a text keeps its semicolons.
-  cmake_parse_arguments(PARSE_ARGV 0 P "FRAMEWORK" "NAME;DESCRIPTION;FLAGS;OUTPUT_DIRECTORY"
+  cmake_parse_arguments(PARSE_ARGV 0 P "FRAMEWORK;CHECK" "NAME;DESCRIPTION;FLAGS;OUTPUT_DIRECTORY"
                         "UNITS;SOURCES;REQUIRES;LINK;EXPORTS;EXPORT_CLASSES")
   if(NOT P_NAME)
     message(FATAL_ERROR "add_package: NAME is required")
@@ -304,6 +322,9 @@ function(add_package)
                 "-DUNITS=${units}" "-DNM=${CMAKE_NM}" -P ${_PACKAGE_SDK_DIR}/PackageSdk.cmake
         VERBATIM)
     endif()
+  endif()
+  if(P_CHECK)
+    _package_add_checks(${P_NAME})
   endif()
 endfunction()
 
