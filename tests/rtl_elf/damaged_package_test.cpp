@@ -5,7 +5,9 @@
 // without damaging it: both read it.
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <filesystem>
 
 #include <chrono>
 #include <functional>
@@ -343,16 +345,22 @@ TEST(PackageFile, DescriptionIsTheSdksOrEmpty) {
 
 // The loader's rule for a required package not loaded yet, which pkginfo's check
 // shares.
-TEST(RequiredPackage, BesideTheRequiringPackageThenBesideTheRunTimeLibrary) {
+TEST(RequiredPackage, BesideTheRequiringPackageThenTheRunTimeLibraryThenTheInstalledOnes) {
   TempDir requirer, runtime;
   const auto find = [&](const char* name = "toolkit") {
     return rtl::FindRequiredPackage(name, requirer.Path(), runtime.Path());
   };
   const std::vector<std::string> places{requirer.File("libtoolkit.so"),
                                         runtime.File("libtoolkit.so"),
-                                        runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION)};
+                                        runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION),
+                                        runtime.File("package-workbench/packages/libtoolkit.so")};
   EXPECT_EQ(places, find().looked) << "the places, in order";
   EXPECT_EQ("", find().path) << "in none";
+  std::filesystem::create_directories(runtime.File("package-workbench/packages"));
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "package-workbench/packages/libgauges.so");
+  EXPECT_EQ(runtime.File("package-workbench/packages/libgauges.so"), find("gauges").path)
+      << "where install_package puts a package that others build on";
+  EXPECT_EQ("in the installed packages' folder", find("gauges").how);
   runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so." WB_FRAMEWORK_SOVERSION);
   EXPECT_EQ(runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION), find().path)
       << "a run-time install has the framework's libraries by their soname alone";

@@ -31,10 +31,18 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
       std::ranges::find(kFrameworkPackages, name) != std::ranges::end(kFrameworkPackages)) {
     search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);
   }
+  // Where install_package puts packages that others build on: the installed
+  // packages' folder of the framework's own prefix.
+  const std::size_t installed = search.looked.size();
+  if (!runtimeDirectory.empty()) {
+    search.looked.push_back(runtimeDirectory + "/" + kInstalledPackagesFolder + "/" + file);
+  }
   for (std::size_t i = 0; i < search.looked.size(); ++i) {
     if (access(search.looked[i].c_str(), F_OK) == 0) {
       search.path = search.looked[i];
-      search.how = i == 0 ? "beside the requiring package" : "beside the run-time library";
+      search.how = i == 0           ? "beside the requiring package"
+                   : i == installed ? "in the installed packages' folder"
+                                    : "beside the run-time library";
       break;
     }
   }

@@ -86,9 +86,14 @@ RTL_API bool IsPackageName(std::string_view name);
 // them finds them loaded.
 inline constexpr const char* kFrameworkPackages[] = {"rtl", "toolkit"};
 
+// The installed packages' folder, relative to the run-time library's: where the demo
+// packages and the packages of install_package (cmake/PackageSdk.cmake) go.
+inline constexpr const char* kInstalledPackagesFolder = "package-workbench/packages";
+
 // Where the loader finds a required package that is not loaded yet: lib<name>.so
 // beside the package that requires it, else beside the run-time library, where a
-// framework library may also be there only by its soname (lib<name>.so.<version>).
+// framework library may also be there only by its soname (lib<name>.so.<version>),
+// else in the installed packages' folder.
 struct TRequiredPackageSearch {
   std::string path;                 // the first candidate that exists; empty when none does
   std::string how;                  // where it was found, for reports
