@@ -15,6 +15,9 @@
 #                                           hidden visibility. The build fails when a named
 #                                           class exports nothing.
 #               [FLAGS <0-255>]             the record's flags byte
+#
+# install_package(<name> [HEADERS <file>...]), below, installs one for others to build
+# on.
 #               [CHECK]                     adds the tests <name>.check and <name>.register,
 #                                           which run `pkginfo --check` and `pkginfo
 #                                           --register` on the built package (call
@@ -326,6 +329,63 @@ function(add_package)
   if(P_CHECK)
     _package_add_checks(${P_NAME})
   endif()
+  # For install_package: what the package's users must link and load too.
+  set_property(TARGET ${P_NAME} PROPERTY PACKAGE_REQUIRES ${requires})
+endfunction()
+
+# install_package(<name> [HEADERS <file>...])
+#
+# Installs the package that add_package(NAME <name>) built where the loader finds
+# required packages, <libdir>/package-workbench/packages; its headers into
+# <includedir>/<name>; and a CMake config, so that another project's
+# find_package(<name>) gives the imported target <name>, which add_package's
+# REQUIRES <name> links. The config finds the SDK and the packages <name> requires.
+function(install_package name)
+  cmake_parse_arguments(PARSE_ARGV 1 I "" "" "HEADERS")
+  _package_check_arguments("install_package(${name})" "${I_UNPARSED_ARGUMENTS}")
+  if(NOT TARGET ${name})
+    message(FATAL_ERROR "install_package(${name}): no package ${name} was added by add_package")
+  endif()
+  include(GNUInstallDirs)
+  set(library_dir ${CMAKE_INSTALL_LIBDIR}/package-workbench/packages)
+  set(include_dir ${CMAKE_INSTALL_INCLUDEDIR}/${name})
+  set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
+  install(TARGETS ${name} LIBRARY DESTINATION ${library_dir})
+  if(I_HEADERS)
+    install(FILES ${I_HEADERS} DESTINATION ${include_dir})
+  endif()
+  get_property(requires TARGET ${name} PROPERTY PACKAGE_REQUIRES)
+  set(dependencies "")
+  set(links "")
+  foreach(req ${requires})
+    if(req STREQUAL "rtl" OR req STREQUAL "toolkit")
+      list(APPEND links PackageSdk::${req})
+    else()
+      string(APPEND dependencies "find_dependency(${req})\n")
+      list(APPEND links ${req})
+    endif()
+  endforeach()
+  file(RELATIVE_PATH to_prefix /${config_dir} /)
+  set(includes "")
+  if(I_HEADERS)
+    set(includes "INTERFACE_INCLUDE_DIRECTORIES \"\${_prefix}/${include_dir}\"")
+  endif()
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}Config.cmake CONTENT
+"# The package ${name}, installed by install_package(): find_package(${name}) gives the
+# imported target ${name}, which add_package(... REQUIRES ${name}) links.
+get_filename_component(_prefix \"\${CMAKE_CURRENT_LIST_DIR}/${to_prefix}\" ABSOLUTE)
+include(CMakeFindDependencyMacro)
+find_dependency(PackageSdk)
+${dependencies}if(NOT TARGET ${name})
+  add_library(${name} SHARED IMPORTED)
+  set_target_properties(${name} PROPERTIES
+    IMPORTED_LOCATION \"\${_prefix}/${library_dir}/lib${name}.so\"
+    INTERFACE_LINK_LIBRARIES \"${links}\"
+    ${includes})
+endif()
+unset(_prefix)
+" @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}Config.cmake DESTINATION ${config_dir})
 endfunction()
 
 # Run as a script by add_package after linking a package, to check what the package
