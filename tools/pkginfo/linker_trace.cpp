@@ -1,7 +1,5 @@
 #include "linker_trace.h"
 
-#include "preflight.h"
-
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
@@ -19,6 +17,7 @@
 #include <optional>
 #include <set>
 
+#include "preflight.h"
 #include "rtl/sysutils.h"
 
 extern char** environ;
