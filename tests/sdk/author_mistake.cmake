@@ -1,7 +1,7 @@
-# Builds one case of mistakes.cmake as a project of its own against the SDK and checks
-# the SDK's answer. Run with -P and:
-#   -DCASE=<name> -DWORK=<empty folder> -DSOURCE_DIR=<tree> -DBUILD_DIR=<its build>
-#   -DPKGINFO=<pkginfo>
+# Builds one case of mistakes.cmake as a project of its own against the SDK installed
+# from the build (its run-time library and SDK parts, into a prefix of the case's own)
+# and checks the SDK's answer. Run with -P and:
+#   -DCASE=<name> -DWORK=<empty folder> -DBUILD_DIR=<the build>
 cmake_minimum_required(VERSION 3.25)
 
 # A function, not a macro: a macro would read the texts' backslashes once more.
@@ -22,18 +22,24 @@ string(REPLACE "@LATIN1@" "${latin1}" found_call "${found_call}")
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/src)
+foreach(component rtl toolkit sdk workbench)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK}/prefix
+                          --component ${component}
+    RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE error)
+  if(failed)
+    message(FATAL_ERROR "${CASE}: cannot install the SDK: ${error}")
+  endif()
+endforeach()
 file(WRITE ${WORK}/src/m.cpp "${found_source}")
 file(WRITE ${WORK}/src/CMakeLists.txt "cmake_minimum_required(VERSION 3.25)
-project(mistake CXX ASM)
+project(mistake CXX)
 set(CMAKE_CXX_STANDARD 20)
-include(${SOURCE_DIR}/cmake/PackageSdk.cmake)
-add_library(rtl SHARED IMPORTED)
-set_target_properties(rtl PROPERTIES IMPORTED_LOCATION ${BUILD_DIR}/lib/librtl.so
-  INTERFACE_INCLUDE_DIRECTORIES ${SOURCE_DIR}/platform/rtl/include)
+find_package(PackageSdk REQUIRED)
 ${found_call}
 ")
 
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${WORK}/src -B ${WORK}/build -G Ninja
+                        -DCMAKE_PREFIX_PATH=${WORK}/prefix
   RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
 set(stage configure)
 if(NOT failed)
@@ -44,7 +50,7 @@ endif()
 file(GLOB built ${WORK}/build/lib*.so)
 if(NOT failed)
   set(stage pkginfo)
-  execute_process(COMMAND ${PKGINFO} ${built} RESULT_VARIABLE failed OUTPUT_VARIABLE out
+  execute_process(COMMAND ${WORK}/prefix/bin/pkginfo ${built} RESULT_VARIABLE failed OUTPUT_VARIABLE out
     ERROR_VARIABLE out)
 endif()
 # The error's text is wrapped to the terminal's width: compared as one line.
