@@ -10,8 +10,8 @@ class TCheersLabel : public THelloLabel {
   explicit TCheersLabel(rtl::TComponent* owner) : THelloLabel(owner) { SetGreeting("Cheers!"); }
 };
 
-RTL_DEFINE_CLASS(TCheersLabel, RTL_PROPERTY(TCheersLabel, Greeting, Greeting, SetGreeting,
-                                            "Cheers!"))
+RTL_DEFINE_CLASS(TCheersLabel,
+                 RTL_PROPERTY(TCheersLabel, Greeting, Greeting, SetGreeting, "Cheers!"))
 
 RTL_UNIT_REGISTER(Cheers) {
   rtl::RegisterComponents("Cheers", {rtl::ClassOf<TCheersLabel>()});
