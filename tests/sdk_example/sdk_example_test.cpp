@@ -1,6 +1,7 @@
 // The example packages, built against the installed SDK by their own CMake
 // projects, go into the workbench's slot and their registration procedures fill the
-// palette. welcome derives its control from a class of hello, in another package.
+// palette. welcome derives its control from a class of hello, in another package;
+// cheers from the same class of hello as installed.
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,10 @@ const Example kExamples[] = {
      "THelloLabel", "TLabel", "Hello, world!"},
     {"libwelcome.so", "Welcome: hello's greeting label, and a welcome", "@Welcome@Register$qqrv",
      "Welcome", "TWelcomeLabel", "THelloLabel", "Hello, world! Welcome aboard."},
+    // Built on the installed hello, which the loader finds in the installed packages'
+    // folder beside the run-time library: run with the installed framework.
+    {"libcheers.so", "Cheers: the installed hello's label, cheering", "@Cheers@Register$qqrv",
+     "Cheers", "TCheersLabel", "THelloLabel", "Cheers!"},
 };
 
 TEST(SdkExample, LoadsIntoTheSlotAndFillsThePalette) {
