@@ -17,7 +17,6 @@
 #include <optional>
 #include <set>
 
-#include "preflight.h"
 #include "rtl/sysutils.h"
 
 extern char** environ;
@@ -491,11 +490,6 @@ LinkerVerdict RunLinker(const LinkerRun& run) {
     return failed;
   }
   LinkerVerdict verdict = ParseLinkerOutput(child.text, run.program);
-  // The linker ran in pkginfo's folder: a file it found through an empty entry of a
-  // search path (the working folder) or named relatively is that folder's.
-  for (Resolution& library : verdict.libraries) {
-    if (!library.path.empty()) library.path = AbsolutePath(library.path);
-  }
   const std::string ended = HowItEnded(child, verdict, run.timeoutMilliseconds);
   if (ended.empty()) return verdict;
   if (!verdict.libraries.empty() && verdict.libraries.back().problem.empty() && !child.tooLong) {

@@ -144,6 +144,11 @@ class Checker {
     run.preload.insert(run.preload.end(), loadOrder_.begin(), loadOrder_.end());
     run.preload.push_back(file);
     LinkerVerdict verdict = RunLinker(run);
+    // The linker ran in pkginfo's folder: a file it found through an empty entry of a
+    // search path (the working folder) or named relatively is that folder's.
+    for (Resolution& library : verdict.libraries) {
+      if (!library.path.empty()) library.path = AbsolutePath(library.path);
+    }
 
     // What the program and the framework bring along is no news about the file,
     // unless it fails.
