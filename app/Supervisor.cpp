@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "rtl/package_file.h"
+#include "rtl/sysutils.h"
 #include "trial/crash.h"
 #include "trial/protocol.h"
 #include "trial/wire.h"
@@ -299,8 +299,7 @@ pid_t Restart(const std::string& program, int& channel, const Resumed& resumed) 
 
 [[noreturn]] void SuperviseRuns(pid_t pid, int channel) {
   BecomeSupervisor();
-  std::error_code error;
-  const std::string program = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  const std::string program = rtl::ProgramFile();
   std::optional<Clock::time_point> restarted;
   std::string session;
   for (;;) {

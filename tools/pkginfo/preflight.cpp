@@ -193,9 +193,7 @@ CheckSettings CheckSettings::FromProcess() {
   CheckSettings settings;
   settings.runtimeDirectory = rtl::RuntimeLibraryDirectory();
   settings.interpreter = SystemInterpreter();
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-  if (length > 0) settings.program.assign(path, static_cast<std::size_t>(length));
+  settings.program = rtl::ProgramFile();
   return settings;
 }
 

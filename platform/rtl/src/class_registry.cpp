@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rtl/object.h"
+#include "rtl/sysutils.h"
 
 namespace rtl {
 
@@ -162,14 +163,6 @@ HMODULE ModuleOf(const void* address) {
   Dl_info info{};
   if (dladdr(address, &info) == 0 || info.dli_fbase == nullptr) return 0;
   return reinterpret_cast<HMODULE>(info.dli_fbase);
-}
-
-// The main program's own path: dladdr names it by argv[0], which may be relative to a
-// directory the process has since left.
-std::string ProgramFile() {
-  char path[4096];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
 std::string ModuleFileOf(const void* address) {

@@ -40,11 +40,7 @@ std::optional<TPackageRecord> ReadModuleRecord(HMODULE module) {
 }
 
 std::string MappedObjectPath(const MappedObject& object) {
-  if (object.isMainProgram || object.name.empty()) {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
-  }
+  if (object.isMainProgram || object.name.empty()) return ProgramFile();
   char resolved[PATH_MAX];
   if (realpath(object.name.c_str(), resolved) != nullptr) return resolved;
   return object.name;

@@ -1,5 +1,8 @@
 #include "rtl/sysutils.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <string>
 #include <utility>
 #include <variant>
@@ -74,6 +77,12 @@ std::string Trim(std::string_view text) {
   while (first < last && blank(text[first])) ++first;
   while (last > first && blank(text[last - 1])) --last;
   return std::string(text.substr(first, last - first));
+}
+
+std::string ProgramFile() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
 }  // namespace rtl

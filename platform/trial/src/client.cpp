@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "host_spawn.h"
+#include "rtl/sysutils.h"
 #include "trial/settings.h"
 
 namespace trial {
@@ -56,13 +57,11 @@ Waiter::Woken PollFor(int fd, milliseconds timeout) {
 }  // namespace
 
 std::string FindHost(std::string* looked) {
-  char buffer[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) {
+  std::string directory = rtl::ProgramFile();
+  if (directory.empty()) {
     if (looked != nullptr) *looked = "(the running program's path cannot be read)";
     return {};
   }
-  std::string directory(buffer, static_cast<std::size_t>(length));
   directory.erase(directory.rfind('/'));
   const std::string candidates[] = {directory + "/trialhost",
                                     directory + "/" WB_TRIAL_HOST_FROM_BINDIR "/trialhost"};

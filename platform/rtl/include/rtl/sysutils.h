@@ -63,4 +63,9 @@ class RTL_API Exception : public std::exception {
 // Removes leading and trailing characters whose code is 32 or below.
 RTL_API std::string Trim(std::string_view text);
 
+// The running program's own file, absolute and with its links resolved (as the
+// kernel names it); empty when it cannot be read. Not argv[0], which may be relative
+// to a folder the process has since left.
+RTL_API std::string ProgramFile();
+
 }  // namespace rtl
