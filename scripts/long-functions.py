@@ -17,7 +17,7 @@ import re
 import signal
 import sys
 
-PRODUCT = ["platform", "tools", "app", "workbench", "inspector", "palette"]
+PRODUCT = ["platform", "tools", "app", "workbench", "inspector", "palette", "preview"]
 SOURCES = {".cpp", ".h", ".hpp", ".cc"}
 
 

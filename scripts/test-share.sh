@@ -9,7 +9,7 @@ count() {
   git ls-files -- "$@" | grep -E '\.(cpp|h|hpp|c)$' | tr '\n' '\0' | xargs -0r cat | grep -cv '^[[:space:]]*$' || true
 }
 tests=$(( $(count tests) + $(count packages/test) ))
-product=$(count platform app workbench inspector palette tools packages/demo)
+product=$(count platform app workbench inspector palette preview tools packages/demo)
 awk -v t="$tests" -v p="$product" -v limit="${1:-}" 'BEGIN {
   share = t / (t + p)
   printf "tests: %d of %d non-blank lines, a share of %.3f\n", t, t + p, share

@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Plants one-line faults in the product's sources, one at a time, and says which
+ones the test suite lets through.
+
+A fault is drawn at random, evenly over every place in the product's C++ sources
+where one of these fits:
+  compare   a comparison turned round: == and !=, < and >=, > and <=
+  logic     && for || and the other way round
+  negate    a leading ! dropped from a condition
+  drop      a whole-line call statement removed
+  bound     a character, or a number compared with, one less ('Z' becomes 'Y',
+            `n <= 255` becomes `n <= 254`)
+Text inside string and character literals (except a bound's own) and comments is
+never changed. Each fault is built into a build folder of its own and the whole
+test suite runs against it; a fault is killed when a test fails or times out.
+A fault that does not compile is replaced by another draw, as it could never ship.
+The sources are put back afterwards, also when interrupted.
+
+    scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--list]
+
+--list prints the drawn faults without building. The build folder (default
+build/faults) is configured from the default preset on first use, without
+benchmarks, and with dependents not relinked when a shared library changes, which
+keeps one fault's build to seconds.
+"""
+
+import argparse
+import os
+import pathlib
+import random
+import re
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+PRODUCT = ["platform", "app", "workbench", "inspector", "palette", "preview", "tools"]
+
+COMPARE = {"==": "!=", "!=": "==", "<": ">=", ">=": "<", ">": "<=", "<=": ">"}
+LOGIC = {"&&": "||", "||": "&&"}
+# Binary operators as clang-format writes them: spaced on both sides. A template's
+# angle brackets never are, nor are << and >>.
+OPERATOR = re.compile(r"(?<=\S) (==|!=|<=|>=|<|>|&&|\|\|) (?=\S)")
+NEGATION = re.compile(r"(?<=[(\s])!(?=[A-Za-z_(])")
+CALL = re.compile(r"^\s*(?:[A-Za-z_][\w:]*(?:\.|->|::))*[A-Za-z_]\w*\(.*\);\s*$")
+NOT_A_CALL = re.compile(r"^\s*(return|throw|case|delete|using|typedef|static_assert)\b")
+BOUND = re.compile(r"'[B-Zb-z1-9]'|\b[1-9]\d*\b")
+COMPARED = re.compile(r"(?:==|!=|<=|>=|<|>) $")
+
+
+def masked(line):
+    """The line with literals' and comments' contents blanked, same length."""
+    out, i, quote = [], 0, None
+    while i < len(line):
+        c = line[i]
+        if quote:
+            if c == "\\":
+                out.append("  ")
+                i += 2
+                continue
+            out.append(c if c == quote else " ")
+            if c == quote:
+                quote = None
+        elif c in "\"'":
+            quote = c
+            out.append(c)
+        elif line.startswith("//", i):
+            out.append(" " * (len(line) - i))
+            break
+        else:
+            out.append(c)
+        i += 1
+    return "".join(out)[: len(line)]
+
+
+def sites(path, lines):
+    in_block = False
+    for number, line in enumerate(lines):
+        text = line
+        if in_block:
+            if "*/" not in text:
+                continue
+            in_block = False
+            text = " " * (text.index("*/") + 2) + text[text.index("*/") + 2 :]
+        if "/*" in text and "*/" not in text:
+            in_block = True
+            text = text[: text.index("/*")]
+        stripped = text.strip()
+        if not stripped or stripped.startswith(("#", "//", "*")):
+            continue
+        plain = masked(text)
+        for m in OPERATOR.finditer(plain):
+            op = m.group(1)
+            kind = "logic" if op in LOGIC else "compare"
+            table = LOGIC if op in LOGIC else COMPARE
+            yield (path, number, kind, m.start(1), op, table[op])
+        for m in NEGATION.finditer(plain):
+            yield (path, number, "negate", m.start(), "!", "")
+        if CALL.match(plain) and not NOT_A_CALL.match(plain) and plain.count("(") == plain.count(")"):
+            yield (path, number, "drop", 0, line.rstrip("\n"), "")
+        for m in BOUND.finditer(text):
+            token = m.group(0)
+            if token.startswith("'"):
+                if plain[m.start() + 1] == " ":  # a quote inside a string
+                    continue
+                moved = "'" + chr(ord(token[1]) - 1) + "'"
+            elif COMPARED.search(plain[: m.start()]) and plain[m.start() : m.end()] == token:
+                moved = str(int(token) - 1)
+            else:
+                continue
+            yield (path, number, "bound", m.start(), token, moved)
+
+
+def all_sites():
+    found = []
+    for folder in PRODUCT:
+        for path in sorted((ROOT / folder).rglob("*.cpp")):
+            lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
+            found.extend(sites(path, lines))
+    return found
+
+
+def planted(site):
+    path, number, kind, column, old, new = site
+    lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
+    line = lines[number]
+    if kind == "drop":
+        lines[number] = "\n"
+    else:
+        assert line[column : column + len(old)] == old, (path, number, line)
+        lines[number] = line[:column] + new + line[column + len(old) :]
+    return "".join(lines)
+
+
+def describe(site):
+    path, number, kind, _, old, new = site
+    where = f"{path.relative_to(ROOT)}:{number + 1}"
+    if kind == "drop":
+        return f"{where} drop `{old.strip()}`"
+    return f"{where} {kind} `{old}` -> `{new}`"
+
+
+def run(command, build, timeout):
+    try:
+        done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        return done.returncode, done.stdout.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        return -1, "timed out"
+
+
+def configure(build):
+    if (build / "build.ninja").exists():
+        return
+    subprocess.run(["cmake", "--preset", "default", "-B", str(build), "-DWB_BUILD_BENCH=OFF",
+                    "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def try_fault(site, build, jobs):
+    path = site[0]
+    original = path.read_bytes()
+    try:
+        path.write_text(planted(site), encoding="utf-8")
+        code, out = run(["cmake", "--build", str(build), f"-j{jobs}"], build, 1800)
+        if code != 0:
+            return "stillborn", out
+        code, out = run(["ctest", "--test-dir", str(build), f"-j{jobs}", "--stop-on-failure",
+                         "--timeout", "120"], build, 3600)
+        return ("killed" if code != 0 else "survived"), out
+    finally:
+        path.write_bytes(original)
+        os.utime(path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--count", type=int, default=40)
+    parser.add_argument("--seed", type=int, default=None)
+    parser.add_argument("--build", default="build/faults")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args()
+    seed = args.seed if args.seed is not None else int(time.time())
+    candidates = all_sites()
+    draw = random.Random(seed)
+    draw.shuffle(candidates)
+    print(f"{len(candidates)} places for a fault; seed {seed}", flush=True)
+    if args.list:
+        for site in candidates[: args.count]:
+            print(describe(site))
+        return 0
+    build = (ROOT / args.build).resolve()
+    configure(build)
+    if run(["cmake", "--build", str(build), f"-j{args.jobs}"], build, 3600)[0] != 0:
+        print("the unchanged sources do not build", file=sys.stderr)
+        return 2
+    killed, survivors, tried = 0, [], 0
+    for site in candidates:
+        if tried == args.count:
+            break
+        verdict, _ = try_fault(site, build, args.jobs)
+        print(f"{verdict:9} {describe(site)}", flush=True)
+        if verdict == "stillborn":
+            continue
+        tried += 1
+        if verdict == "killed":
+            killed += 1
+        else:
+            survivors.append(describe(site))
+    run(["cmake", "--build", str(build), f"-j{args.jobs}"], build, 3600)
+    print(f"\nkilled {killed} of {tried} (seed {seed})")
+    for survivor in survivors:
+        print(f"  survived: {survivor}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
