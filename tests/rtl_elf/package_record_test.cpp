@@ -10,6 +10,7 @@
 
 #include "elf_test_support.h"
 #include "package_record.h"
+#include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 
 using elftest::Bytes;
@@ -211,11 +212,26 @@ std::vector<RefusalCase> RefusalCases() {
             "export '@A@Register$qqrv' appears twice in the notes in segment 2"),
       Notes("ExportsWithoutRecord", {ExportNote("Lonely", "sym")},
             "the notes hold 1 package exports but no package record"),
+      Notes("ExportsBesideAnEmptyNote", {Concat({MakeNote("GNU", 3, {}), ExportNote("L", "s")})},
+            "the notes hold 1 package exports but no package record"),
       Notes("NoteAlignment", {good}, "notes in segment 1: alignment 16; expected 4 or 8", 16),
   };
 }
 
 INSTANTIATE_TEST_SUITE_P(Codec, Refusal, testing::ValuesIn(RefusalCases()),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The name rule at each edge of its character ranges, and of its length.
+TEST(Record, APackageNameIsAnIdentifierOfAtMost255Bytes) {
+  for (const std::string& name : std::vector<std::string>{"a", "z", "A", "Z", "_", "_9", "a0",
+                                                          "Stdreg", std::string(255, 'n')}) {
+    EXPECT_TRUE(rtl::IsPackageName(name)) << name;
+  }
+  for (const std::string& name :
+       std::vector<std::string>{"", "0a", "9", "@", "[", "`", "{", "a/", "a:", "a-b", "a b", "é",
+                                std::string(256, 'n')}) {
+    EXPECT_FALSE(rtl::IsPackageName(name)) << '\'' << name << '\'';
+  }
+}
 
 }  // namespace

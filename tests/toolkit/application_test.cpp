@@ -104,6 +104,7 @@ TEST_F(ApplicationTest, ClosingTheMainFormEndsRunUnlessItsHandlerRefuses) {
   EXPECT_EQ(main->closeSenders[0], main) << "the form is the sender of its OnClose";
   EXPECT_EQ(main->receivedAction, caHide) << "OnClose is offered caHide";
   EXPECT_FALSE(Application->Terminated()) << "Run consumed the request to end";
+  EXPECT_FALSE(main->Widget()->isVisible()) << "the main form that ended Run is hidden";
   Application->Terminate();
   Application->Run();  // would hang if a request made before Run were lost
 }
@@ -117,6 +118,7 @@ TEST_F(ApplicationTest, AFormWhoseCloseAsksToBeFreedGoesOnceBackInTheLoop) {
   form->answer = caFree;
   form->Close();
   EXPECT_EQ(Application->ComponentCount(), before) << "caFree does not free during the handler";
+  EXPECT_FALSE(form->Widget()->isVisible()) << "but the window goes at once";
   Process();
   EXPECT_EQ(Application->ComponentCount(), before - 1) << "caFree frees once back in the loop";
 }

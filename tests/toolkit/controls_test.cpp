@@ -125,22 +125,30 @@ TEST_F(ControlsTest, MemoTextAndLinesAgree) {
   EXPECT_EQ(memo.Lines().Strings(1), "by hand") << "what the user typed is what the lines read";
   memo.Lines().Clear();
   EXPECT_THROW(memo.Lines().Strings(0), rtl::Exception);
-  memo.SetScrollBars(ssVertical);
-  EXPECT_EQ(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn) << "ssVertical";
-  EXPECT_EQ(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff) << "ssVertical";
-  memo.SetScrollBars(ssBoth);
-  EXPECT_EQ(edit->lineWrapMode(), QPlainTextEdit::NoWrap) << "a horizontal bar means no wrapping";
 }
 
-TEST_F(ControlsTest, WhatIsTypedIsTheTextAndADisabledButtonCannotBePressed) {
+TEST_F(ControlsTest, WhatIsTypedIsTheText) {
   TForm owner(nullptr);
   TEdit edit(&owner);
   edit.SetCaption("Show(\"тратата\");");
   QTest::keyClicks(edit.Widget(), "X");
   EXPECT_EQ(edit.Text(), "Show(\"тратата\");X") << "Caption and Text are one, and typing adds";
-  TButton button(&owner);
+}
+
+TEST_F(ControlsTest, ADisabledButtonCannotBePressed) {
+  TClickCounter form(nullptr);
+  TButton button(&form);
+  button.SetParent(&form);
+  button.SetBounds(0, 0, 80, 30);
+  button.OnClick = {rtl::MethodAddress(TClickCounter::StaticClass(), "ListClick"), &form};
+  form.Show();
+  Process();
   button.SetEnabled(false);
-  EXPECT_FALSE(button.Widget()->isEnabled());
+  QTest::mouseClick(button.Widget(), Qt::LeftButton);
+  EXPECT_EQ(form.clicks, 0) << "a press on a disabled button runs nothing";
+  button.SetEnabled(true);
+  QTest::mouseClick(button.Widget(), Qt::LeftButton);
+  EXPECT_EQ(form.clicks, 1) << "enabled again, it runs OnClick";
 }
 
 }  // namespace

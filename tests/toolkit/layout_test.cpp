@@ -94,6 +94,9 @@ TEST_F(LayoutTest, StripsGoBeforeTheClientWhateverTheOrderAndEveryLevelFollowsAR
   EXPECT_EQ(Bounds(client), QRect(40, 0, 260, 200)) << "a hidden strip gives its space back";
   top.SetVisible(true);
   EXPECT_EQ(Bounds(client), QRect(40, 17, 260, 183)) << "and takes it again when shown";
+  SetClientSize(form, 320, 200);
+  EXPECT_EQ(Bounds(client), QRect(40, 17, 280, 183)) << "a window not shown yet realigns too";
+  SetClientSize(form, 300, 200);
 
   form.Show();
   Process();
