@@ -46,6 +46,15 @@ int* volatile nowhere = nullptr;
 
 [[maybe_unused]] void OnTerm(int) {}
 
+// A process of the package's own, which would outlive it by half a minute.
+[[maybe_unused]] void StartStray() {
+  if (fork() == 0) {
+    prctl(PR_SET_NAME, "faulty-stray");
+    sleep(30);
+    _exit(0);
+  }
+}
+
 [[maybe_unused]] bool registered = false;
 
 void Fault() {
@@ -55,18 +64,17 @@ void Fault() {
   std::abort();
 #elif defined(FAULT_EXIT)
   std::exit(3);
-#elif defined(FAULT_LOOP)
+#elif defined(FAULT_LOOP) || defined(FAULT_STRAY_LOOP)
+#if defined(FAULT_STRAY_LOOP)
+  StartStray();  // the time limit must end it too
+#endif
   volatile bool forever = true;
   while (forever) {
   }
 #elif defined(FAULT_THROW)
   throw std::runtime_error("faulty: thrown where nothing can catch it");
 #elif defined(FAULT_STRAY)
-  if (fork() == 0) {
-    prctl(PR_SET_NAME, "faulty-stray");
-    sleep(30);
-    _exit(0);
-  }
+  StartStray();
 #elif defined(FAULT_DELAYED_THREAD)
   std::thread([] {
     sleep(2);
