@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -221,7 +222,7 @@ TEST(TrialsFollowTheWorkbench, TheProgressWindowStopsALongTrial) {
   ScopedTrialSettings limits([](trial::Settings& s) { s.timeLimit = std::chrono::seconds(20); });
   ScopedDialogs dialogs;
   std::string shown;
-  bool stopped = false;
+  std::atomic<bool> stopped = false;
   // What a user does once the window is up, from the event loop. Not from a QTimer,
   // as it should be: the workbench runs no timer while a trial runs, not even once
   // the window is up (its wait passes X11ExcludeTimers throughout). Posted events do
@@ -246,13 +247,18 @@ TEST(TrialsFollowTheWorkbench, TheProgressWindowStopsALongTrial) {
   };
   Clock::duration took{};
   InWorkbench([&] {
+    // Asks again until the window has come and been clicked, however long it takes.
+    std::atomic<bool> loaded = false;
     std::thread user([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(700));
-      QMetaObject::invokeMethod(qApp, clickStop, Qt::QueuedConnection);
+      while (!stopped && !loaded) {
+        QMetaObject::invokeMethod(qApp, clickStop, Qt::QueuedConnection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
     });
     const Clock::time_point start = Clock::now();
     LoadPack(dialogs, file);
     took = Clock::now() - start;
+    loaded = true;
     user.join();
     // Delivered now if the trial ended first, while what it touches still lives.
     QCoreApplication::sendPostedEvents(qApp, QEvent::MetaCall);
