@@ -9,3 +9,7 @@ RTL_PACKAGE_EXPORT("VictimVersion", "elfvictim_version");
 RTL_PACKAGE_SYMBOL int elfvictim_version() {
   return 1;
 }
+
+// Zero-filled data takes no room in the file: its section runs past the file's end,
+// which is no damage.
+[[gnu::used]] static char zeroes[1 << 20];
