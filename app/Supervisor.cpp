@@ -19,12 +19,14 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
 #include "trial/crash.h"
 #include "trial/protocol.h"
+#include "trial/read_until.h"
 #include "trial/wire.h"
 
 namespace {
@@ -54,17 +56,17 @@ int DescriptorFrom(const char* variable) {
   return static_cast<int>(fd);
 }
 
+// All the supervisor wrote, or nothing when that is more than a frame could hold.
 std::string ReadAll(int fd, std::size_t limit) {
   std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(got));
-    if (bytes.size() > limit) return {};
+  try {
+    if (trial::ReadUntil(fd, bytes, trial::kNoDeadline, limit) == trial::ReadEnd::Ended) {
+      return bytes;
+    }
+  } catch (const std::system_error&) {
+    // Nothing to read from: the run starts as a new one.
   }
-  return bytes;
+  return {};
 }
 
 // --- in the workbench's process ---------------------------------------------

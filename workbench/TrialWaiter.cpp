@@ -1,7 +1,5 @@
 #include "TrialWaiter.h"
 
-#include <poll.h>
-
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -9,6 +7,7 @@
 #include <QWidget>
 
 #include "Unit1.h"
+#include "trial/read_until.h"
 
 TrialWaiter::TrialWaiter(std::string file) : file_(std::move(file)) {
   QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -61,9 +60,8 @@ trial::Waiter::Woken TrialWaiter::Wait(int fd, std::chrono::milliseconds timeout
     if (now >= deadline) return Woken::TimedOut;
     if (!window_ && now - started_ >= kPatience) ShowProgress();
     // Short enough for the windows to keep up, long enough to cost nothing.
-    const auto slice = std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now),
-                                std::chrono::milliseconds(10));
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(slice.count())) > 0) return Woken::Readable;
+    if (trial::WaitReadable(fd, std::min(deadline, now + std::chrono::milliseconds(10)))) {
+      return Woken::Readable;
+    }
   }
 }

@@ -1,7 +1,6 @@
 #include "trial/client.h"
 
 #include <limits.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -10,9 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 #include "host_spawn.h"
 #include "rtl/sysutils.h"
+#include "trial/read_until.h"
 #include "trial/settings.h"
 
 namespace trial {
@@ -47,11 +48,23 @@ class ScopedBusy {
   bool& busy_;
 };
 
+// What the host has sent so far, a piece at a time: a host that floods its socket
+// cannot keep the caller reading.
+ReadEnd ReadNow(int fd, std::string& bytes) {
+  try {
+    return ReadUntil(fd, bytes, std::chrono::steady_clock::now(), 64 * 1024);
+  } catch (const std::system_error& e) {
+    throw HostLost("cannot read from the trial host: " + e.code().message());
+  }
+}
+
 Waiter::Woken PollFor(int fd, milliseconds timeout) {
-  pollfd ready{fd, POLLIN, 0};
-  const int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(timeout.count(), 60000)));
-  if (polled < 0 && errno != EINTR) throw HostLost(std::string("cannot wait: ") + strerror(errno));
-  return polled > 0 ? Waiter::Woken::Readable : Waiter::Woken::TimedOut;
+  try {
+    return WaitReadable(fd, std::chrono::steady_clock::now() + timeout) ? Waiter::Woken::Readable
+                                                                        : Waiter::Woken::TimedOut;
+  } catch (const std::system_error& e) {
+    throw HostLost("cannot wait for the trial host: " + e.code().message());
+  }
 }
 
 }  // namespace
@@ -149,14 +162,17 @@ std::optional<wire::Frame> Host::Receive(milliseconds wait, const char* waitingF
     const Waiter::Woken woken = waiter != nullptr ? waiter->Wait(fd_, left) : PollFor(fd_, left);
     if (woken == Waiter::Woken::StopAsked) return std::nullopt;
     if (woken != Waiter::Woken::Readable) continue;
-    char chunk[16384];
-    const ssize_t got = recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) throw HostLost(std::string("the trial host ended (") + waitingFor + ")");
+    std::string bytes;
+    const ReadEnd end = ReadNow(fd_, bytes);
     try {
-      reader_.Feed(std::string_view(chunk, static_cast<std::size_t>(got)));
+      reader_.Feed(bytes);
+      // Its last words count, even when it has gone since.
+      if (auto frame = reader_.Next()) return std::move(*frame);
     } catch (const wire::DecodeError& e) {
       throw HostLost(std::string("the trial host's answer is damaged: ") + e.what());
+    }
+    if (end == ReadEnd::Ended) {
+      throw HostLost(std::string("the trial host ended (") + waitingFor + ")");
     }
   }
 }

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "crash_fields.h"
+#include "crash_maps.h"
 #include "trial/crash.h"
 
 namespace trial {
@@ -33,9 +34,6 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTR
 // What the ABI lets a function keep below its stack pointer: live data of the
 // interrupted function may be there.
 constexpr std::uint64_t kRedZone = 128;
-// How far below its stack a thread may be when it overruns it: a function makes room
-// for its locals at once, and faults touching it.
-constexpr std::uint64_t kOverrunSlack = 64 * 1024;
 // How long a reader may take the record before the process dies without it.
 constexpr unsigned kGuardSeconds = 5;
 constexpr std::size_t kAltStackSize = 64 * 1024;
@@ -89,7 +87,6 @@ char gFrame[kMaxCrashFrame];
 char gMaps[kMaxMaps];
 char gActionCopy[kMaxAction];
 char gPackageCopy[kMaxPackage];
-char gLines[8192];  // the map as it is read, a line or more at a time
 
 static_assert(wire::kHeaderSize + crash_fields::kFixedSize + 8 * kRegisterCount + kMaxAction +
                       kMaxPackage + kMaxStack + kMaxMaps <=
@@ -172,82 +169,6 @@ class FixedWriter {
   char* end_;
 };
 
-// --- the map ---------------------------------------------------------------------
-
-// Reads a number in hex up to the first character that is none; 0 for none at all.
-std::uint64_t ParseHex(const char*& at, const char* end) {
-  std::uint64_t value = 0;
-  for (; at < end; ++at) {
-    const char c = *at;
-    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (digit < 0) break;
-    value = value << 4 | static_cast<std::uint64_t>(digit);
-  }
-  return value;
-}
-
-struct MapsCopy {
-  std::uint64_t sp = 0;
-  std::size_t size = 0;
-  bool cut = false;
-  // The readable mapping holding sp; else the lowest one just above it, where a
-  // thread that overran its stack stopped below its last page. 0, 0 when none.
-  std::uint64_t stackStart = 0;
-  std::uint64_t stackEnd = 0;
-  bool holdsSp = false;
-};
-
-void TakeLine(const char* line, std::size_t size, MapsCopy& copy) {
-  if (!copy.cut && copy.size + size <= kMaxMaps - kMapsCut.size()) {
-    std::memcpy(gMaps + copy.size, line, size);
-    copy.size += size;
-  } else {
-    copy.cut = true;
-  }
-  // "start-end perms ...": the stack's mapping may come after the cut.
-  const char* at = line;
-  const char* end = line + size;
-  const std::uint64_t start = ParseHex(at, end);
-  if (at == end || *at++ != '-') return;
-  const std::uint64_t stop = ParseHex(at, end);
-  if (end - at < 2 || at[0] != ' ' || at[1] != 'r') return;
-  const bool holdsSp = start <= copy.sp && copy.sp < stop;
-  const bool justAbove = !copy.holdsSp && start > copy.sp && start - copy.sp <= kOverrunSlack &&
-                         (copy.stackEnd == 0 || start < copy.stackStart);
-  if (holdsSp || justAbove) {
-    copy.stackStart = start;
-    copy.stackEnd = stop;
-    copy.holdsSp = holdsSp;
-  }
-}
-
-// /proc/self/maps as whole lines, as much as fits; and the mapping of the stack.
-void ReadMaps(MapsCopy& copy) {
-  const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  std::size_t held = 0;
-  for (;;) {
-    const ssize_t got = read(fd, gLines + held, sizeof gLines - held);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    held += static_cast<std::size_t>(got);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < held; ++i) {
-      if (gLines[i] != '\n') continue;
-      TakeLine(gLines + start, i + 1 - start, copy);
-      start = i + 1;
-    }
-    if (start == 0 && held == sizeof gLines) start = held;  // no line is that long: drop it
-    std::memmove(gLines, gLines + start, held - start);
-    held -= start;
-  }
-  close(fd);
-  if (copy.cut) {
-    std::memcpy(gMaps + copy.size, kMapsCut.data(), kMapsCut.size());
-    copy.size += kMapsCut.size();
-  }
-}
-
 // --- the record ------------------------------------------------------------------
 
 // The registers in DWARF's numbering; returns the stack pointer.
@@ -304,9 +225,9 @@ std::size_t Gather(int signal, const siginfo_t* info, const ucontext_t* context,
   record.thread = static_cast<std::uint64_t>(thread);
   record.mainThread = thread == getpid();
   CopyActionTexts(record);
-  MapsCopy maps;
+  crash_maps::MapsCopy maps;
   maps.sp = ReadRegisters(context, record);
-  ReadMaps(maps);
+  crash_maps::ReadMaps(maps, gMaps);
   record.maps = std::string_view(gMaps, maps.size);
   if (maps.stackEnd != 0) {
     const std::uint64_t below = maps.sp >= kRedZone ? (maps.sp - kRedZone) & ~std::uint64_t{7} : 0;

@@ -18,6 +18,7 @@
 
 #include "rtl/package_file.h"
 #include "trial/crash.h"
+#include "trial/signals.h"
 #include "trial/wire.h"
 
 namespace trial {
@@ -137,10 +138,6 @@ struct Stage {
 // "the initialisation of unit Main of package demo", "procedure @Main@Register$qqrv",
 // "the event loop after procedure @Main@Register$qqrv".
 std::string Describe(const Stage& stage);
-// "SIGSEGV"; the number for a signal without a name.
-std::string SignalName(int signal);
-// "SIGSEGV (Segmentation fault)": the name, and what the system calls it.
-std::string SignalText(int signal);
 
 // A property a registered class publishes, as a reader of the palette sees it.
 struct PublishedProperty {
