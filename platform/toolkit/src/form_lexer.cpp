@@ -4,18 +4,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "form_parser.h"
 #include "rtl/sysutils.h"
 
 namespace toolkit::form {
-
-PlacedError::PlacedError(std::string_view fileName, Position position, std::string_view message)
-    : rtl::Exception("%s:%i:%i: %s", {fileName, position.line, position.column, message}) {}
-
-void RaiseAt(std::string_view fileName, Position position, std::string_view message) {
-  throw PlacedError(fileName, position, message);
-}
-
 namespace {
 
 // Longest piece of a written integer or string that a message quotes; a fuzzer's
