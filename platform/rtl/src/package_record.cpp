@@ -5,6 +5,7 @@
 #include <string>
 
 #include "rtl/sysutils.h"
+#include "rtl/utf8.h"
 
 namespace rtl::detail {
 
@@ -73,35 +74,17 @@ std::string NameFault(std::string_view name) {
 // Why a text is not UTF-8 without control characters (C0, DEL, C1); empty when
 // it is.
 std::string TextFault(std::string_view text) {
-  // The smallest code point each sequence length may carry: below it, overlong.
-  constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
   for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t point = 0;
-    if (lead < 0x80) {
-      length = 1, point = lead;
-    } else if (lead >= 0xc2 && lead <= 0xdf) {
-      length = 2, point = lead & 0x1fu;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      length = 3, point = lead & 0x0fu;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      length = 4, point = lead & 0x07u;
+    const std::optional<TUtf8Char> character = DecodeUtf8(text, i);
+    if (!character) {
+      return Format(" is not valid UTF-8 (byte %s at %d)",
+                    {Hex("0x%02x", static_cast<unsigned char>(text[i])), i});
     }
-    bool valid = length > 0 && text.size() - i >= length;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      valid = (next & 0xc0) == 0x80;
-      point = (point << 6) | (next & 0x3fu);
-    }
-    if (!valid || point < kSmallest[length] || (point >= 0xd800 && point <= 0xdfff) ||
-        point > 0x10ffff) {
-      return Format(" is not valid UTF-8 (byte %s at %d)", {Hex("0x%02x", lead), i});
-    }
+    const char32_t point = character->codePoint;
     if (point < 0x20 || (point >= 0x7f && point <= 0x9f)) {
       return Format(" holds the control character %s at byte %d", {Hex("U+%04X", point), i});
     }
-    i += length;
+    i += character->length;
   }
   return {};
 }
