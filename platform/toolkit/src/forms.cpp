@@ -3,14 +3,18 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMoveEvent>
+#include <QRect>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
 #include <cctype>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "form_builder.h"
 #include "form_parser.h"
+#include "form_private.h"
 #include "rtl/sysutils.h"
 #include "toolkit_internal.h"
 
@@ -37,6 +41,11 @@ QMargins& LastReportedFrame() {
   return frame;
 }
 
+bool Framed(const QWidget& widget) {
+  const QWindow* window = widget.windowHandle();
+  return window != nullptr && !window->frameMargins().isNull();
+}
+
 }  // namespace
 
 // The form's window: its client area. Closing it (the title bar's button, Alt+F4)
@@ -47,8 +56,15 @@ class FormWidget final : public QWidget {
   TForm* form = nullptr;
   // The frame the form's outer size was worked out with.
   QMargins frame;
+  // Bounds to set again once the window system has drawn the frame.
+  std::optional<QRect> placeWhenFramed;
 
  protected:
+  bool event(QEvent* event) override {
+    if (placeWhenFramed && Framed(*this)) PlaceAgain(*std::exchange(placeWhenFramed, std::nullopt));
+    return QWidget::event(event);
+  }
+
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
     if (form != nullptr) form->CloseFromWindow();
@@ -66,6 +82,19 @@ class FormWidget final : public QWidget {
     frame = reported;
     LastReportedFrame() = reported;
     resize(outer.shrunkBy(reported));
+  }
+
+ private:
+  // After the window has taken in the frame it was told of: the client area is what
+  // the frame leaves of the outer size, whether or not the move has reported it.
+  void PlaceAgain(QRect bounds) {
+    QTimer::singleShot(0, this, [this, bounds] {
+      if (form == nullptr) return;
+      form->SetBounds(bounds.left(), bounds.top(), bounds.width(), bounds.height());
+      if (const QWindow* window = windowHandle()) {
+        resize(bounds.size().shrunkBy(window->frameMargins()));
+      }
+    });
   }
 };
 
@@ -88,7 +117,8 @@ FormWidget* NewFormWidget() {
 
 }  // namespace
 
-TForm::TForm(rtl::TComponent* owner) : TWinControl(owner, NewFormWidget()) {
+TForm::TForm(rtl::TComponent* owner)
+    : TWinControl(owner, NewFormWidget()), private_(std::make_unique<Private>()) {
   static_cast<FormWidget*>(Widget())->form = this;
   TWinControl::SetVisible(false);
 }
@@ -102,7 +132,7 @@ TForm::TForm(rtl::TComponent* owner, rtl::TClass formClass) : TForm(owner) {
     throw rtl::Exception("%s has no form description (no resource named %s)",
                          {rtl::ClassName(formClass), resourceName});
   }
-  resourceFile_ = resource->fileName;
+  private_->resourceFile = resource->fileName;
   // Held for the whole build: a control's constructor may register descriptions too.
   const std::shared_ptr<const form::Object> tree = ParsedFormResource(*resource);
   FormBuilder(*this, formClass, resource->fileName).Build(*tree);
@@ -120,6 +150,19 @@ void TForm::SetCaption(const std::string& value) {
   Widget()->setWindowTitle(detail::ToQt(value));
 }
 
+int TForm::PixelsPerInch() const noexcept {
+  return private_->pixelsPerInch;
+}
+void TForm::SetPixelsPerInch(int value) {
+  private_->pixelsPerInch = value;
+}
+int TForm::TextHeight() const noexcept {
+  return private_->textHeight;
+}
+void TForm::SetTextHeight(int value) {
+  private_->textHeight = value;
+}
+
 void TForm::Show() {
   SetVisible(true);
   // Qt's offscreen platform (tests, CI) has no stacking order and says so loudly.
@@ -128,6 +171,16 @@ void TForm::Show() {
 
 void TForm::SetVisible(bool value) {
   TWinControl::SetVisible(value);
+}
+
+void TForm::PlaceFramed(int left, int top, int width, int height) {
+  SetBounds(left, top, width, height);
+  auto* widget = static_cast<FormWidget*>(Widget());
+  if (Offscreen() || Framed(*widget)) {
+    widget->placeWhenFramed.reset();
+  } else {
+    widget->placeWhenFramed = QRect(left, top, width, height);
+  }
 }
 
 void TForm::UpdateShowing() {
@@ -172,7 +225,8 @@ void TForm::CloseFromWindow() {
 
 rtl::TComponent* TForm::FieldComponent(std::string_view name, rtl::TClass expected) const {
   rtl::TComponent* component = FindComponent(name);
-  const std::string file = resourceFile_.empty() ? std::string("(no description)") : resourceFile_;
+  const std::string& resourceFile = private_->resourceFile;
+  const std::string file = resourceFile.empty() ? std::string("(no description)") : resourceFile;
   if (component == nullptr) {
     throw rtl::Exception("%s: %s has a field %s, but its description has no control of that name",
                          {file, ClassName(), name});
@@ -181,10 +235,9 @@ rtl::TComponent* TForm::FieldComponent(std::string_view name, rtl::TClass expect
     const std::string message =
         rtl::Format("%s is a %s, but %s declares its field %s as %s",
                     {name, component->ClassName(), ClassName(), name, rtl::ClassName(expected)});
-    auto place = places_.find(name);
-    if (place == places_.end()) throw rtl::Exception(file + ": " + message);
-    throw form::PlacedError(place->second.fileName, {place->second.line, place->second.column},
-                            message);
+    const auto place = private_->places.find(name);
+    if (place == private_->places.end()) throw rtl::Exception(file + ": " + message);
+    throw form::PlacedError(place->second.fileName, place->second.position, message);
   }
   return component;
 }
