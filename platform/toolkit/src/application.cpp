@@ -1,3 +1,5 @@
+#include "toolkit/forms.h"
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QPointer>
@@ -7,7 +9,6 @@
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
 #include "toolkit/dialogs.h"
-#include "toolkit/forms.h"
 #include "toolkit_internal.h"
 
 namespace toolkit {

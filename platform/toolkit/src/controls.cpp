@@ -1,13 +1,10 @@
 #include "toolkit/controls.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QWidget>
 #include <algorithm>
 #include <functional>

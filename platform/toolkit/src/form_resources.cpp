@@ -1,3 +1,5 @@
+#include "toolkit/forms.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "form_builder.h"
 #include "form_parser.h"
-#include "toolkit/forms.h"
 
 namespace toolkit {
 

@@ -1,3 +1,6 @@
+// TStrings: what every list of lines of the toolkit (a memo's, a list box's) does
+// the same way.
+
 #include <string>
 #include <vector>
 

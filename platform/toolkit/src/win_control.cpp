@@ -1,3 +1,5 @@
+// TWinControl: a control that holds others, their tab order and their alignment.
+
 #include <QEvent>
 #include <QRect>
 #include <QWidget>
@@ -7,7 +9,6 @@
 #include "toolkit/controls.h"
 #include "toolkit_internal.h"
 
-// A control that holds others: its children, their tab order and their alignment.
 namespace toolkit {
 
 RTL_DEFINE_CLASS(TWinControl,
