@@ -25,7 +25,7 @@
 #               [OUTPUT_DIRECTORY <dir>]
 #               [FRAMEWORK])                the framework's own libraries: they export
 #                                           their API by visibility attributes, and their
-#                                           soname is lib<name>.so.<WB_FRAMEWORK_SOVERSION>
+#                                           soname is lib<name>.so.<WB_<NAME>_SOVERSION>
 #
 # The file is lib<name>.so; its build-artifact name is that file name.
 #
@@ -267,10 +267,14 @@ function(add_package)
     INSTALL_RPATH "$ORIGIN")
   if(P_FRAMEWORK)
     # Packages record the framework's libraries by their soname: a new number is a
-    # framework that packages built against the old one cannot use.
+    # library that packages built against the old one cannot use.
+    string(TOUPPER "WB_${P_NAME}_SOVERSION" soversion)
+    if(NOT DEFINED ${soversion})
+      message(FATAL_ERROR "add_package(${P_NAME} FRAMEWORK): ${soversion} is not set")
+    endif()
     set_target_properties(${P_NAME} PROPERTIES
       VERSION ${PROJECT_VERSION}
-      SOVERSION ${WB_FRAMEWORK_SOVERSION})
+      SOVERSION ${${soversion}})
   endif()
   # A GNU-unique symbol pins a library in memory: dlclose would not unmap it. (Clang
   # never emits them and does not know the flag.)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the Debian packages described in debian/ into build/deb: the workbench
-# with pkginfo, the run-time libraries librtl1 and libtoolkit1, the SDK
+# with pkginfo, the run-time libraries librtl1 and libtoolkit2, the SDK
 # package-workbench-dev, and their debug symbols. It is dpkg-buildpackage as
 # usual, except that the results stay in the tree rather than in its parent.
 set -e

@@ -8,9 +8,7 @@
 #include <QLineEdit>
 #include <QRect>
 #include <QScreen>
-#include <QTimer>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -142,37 +140,6 @@ toolkit::TForm* MakeInspector() {
   return Form2;
 }
 
-// A window system places a window by its frame only once it has drawn one: until
-// then the window's place is taken for its client area's, and its size for a frame
-// it does not know. Placed once more, then, the window ends up where it was.
-class PlaceWhenFramed final : public QObject {
- public:
-  PlaceWhenFramed(toolkit::TForm& form, QRect bounds)
-      : QObject(form.Widget()), form_(form), bounds_(bounds) {
-    form.Widget()->installEventFilter(this);
-  }
-
- private:
-  bool eventFilter(QObject*, QEvent*) override {
-    const QWindow* window = form_.Widget()->windowHandle();
-    if (window == nullptr || window->frameMargins().isNull()) return false;
-    // After the form has taken in the frame it was told of; the client area is what
-    // the frame leaves of the outer size, whether or not the form has heard of it.
-    QTimer::singleShot(0, form_.Widget(), [&form = form_, bounds = bounds_] {
-      form.SetBounds(bounds.left(), bounds.top(), bounds.width(), bounds.height());
-      if (const QWindow* framed = form.Widget()->windowHandle()) {
-        form.Widget()->resize(bounds.size().shrunkBy(framed->frameMargins()));
-      }
-    });
-    deleteLater();
-    form_.Widget()->removeEventFilter(this);
-    return false;
-  }
-
-  toolkit::TForm& form_;
-  QRect bounds_;
-};
-
 void RestoreWindow(const QString& name, const QJsonObject& saved) {
   const QJsonValue open = saved[kOpen];
   toolkit::TForm* form = FindForm(name);
@@ -180,12 +147,7 @@ void RestoreWindow(const QString& name, const QJsonObject& saved) {
   if (form == nullptr) return;
   if (const std::optional<QRect> bounds = BoundsFrom(saved[kBounds])) {
     const QRect placed = OnScreen(*bounds);
-    form->SetBounds(placed.left(), placed.top(), placed.width(), placed.height());
-    const QWindow* window = form->Widget()->windowHandle();
-    if (QGuiApplication::platformName() != "offscreen" &&
-        (window == nullptr || window->frameMargins().isNull())) {
-      new PlaceWhenFramed(*form, placed);
-    }
+    form->PlaceFramed(placed.left(), placed.top(), placed.width(), placed.height());
   }
   RestoreEdits(*form, saved[kEdits].toObject());
   if (!open.isBool()) return;

@@ -18,7 +18,7 @@ stage=${STAGE:-/tmp/workbench}
 rm -rf "$stage"
 mkdir -p "$stage/bin" "$stage/lib" "$stage/packages"
 cp "$build/bin/workbench" "$stage/bin/"
-cp "$build/lib/librtl.so.1" "$build/lib/libtoolkit.so.1" "$stage/lib/"
+cp "$build/lib/librtl.so.1" "$build/lib/libtoolkit.so.2" "$stage/lib/"
 cp "$build/packages/libstdreg.so" "$stage/packages/"
 
 openbox >/dev/null 2>&1 &

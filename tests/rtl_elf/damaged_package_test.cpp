@@ -352,7 +352,7 @@ TEST(RequiredPackage, BesideTheRequiringPackageThenTheRunTimeLibraryThenTheInsta
   };
   const std::vector<std::string> places{requirer.File("libtoolkit.so"),
                                         runtime.File("libtoolkit.so"),
-                                        runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION),
+                                        runtime.File("libtoolkit.so." WB_TOOLKIT_SOVERSION),
                                         runtime.File("package-workbench/packages/libtoolkit.so")};
   EXPECT_EQ(places, find().looked) << "the places, in order";
   EXPECT_EQ("", find().path) << "in none";
@@ -361,10 +361,10 @@ TEST(RequiredPackage, BesideTheRequiringPackageThenTheRunTimeLibraryThenTheInsta
   EXPECT_EQ(runtime.File("package-workbench/packages/libgauges.so"), find("gauges").path)
       << "where install_package puts a package that others build on";
   EXPECT_EQ("in the installed packages' folder", find("gauges").how);
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so." WB_FRAMEWORK_SOVERSION);
-  EXPECT_EQ(runtime.File("libtoolkit.so." WB_FRAMEWORK_SOVERSION), find().path)
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so." WB_TOOLKIT_SOVERSION);
+  EXPECT_EQ(runtime.File("libtoolkit.so." WB_TOOLKIT_SOVERSION), find().path)
       << "a run-time install has the framework's libraries by their soname alone";
-  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so." WB_FRAMEWORK_SOVERSION);
+  runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libpkgbase.so." WB_TOOLKIT_SOVERSION);
   EXPECT_EQ("", find("pkgbase").path) << "a library of the system is no package by its soname";
   runtime.CopyIn(testsupport::PackageFile("pkgbase"), "libtoolkit.so");
   EXPECT_EQ(runtime.File("libtoolkit.so"), find().path);

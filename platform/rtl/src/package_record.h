@@ -13,8 +13,9 @@
 //             5 build-artifact name; unknown tags are an error
 //   type 2, any number: one export, "<export name>\0<symbol name>"
 // Readers check every length against the bytes they were given, and take only
-// what the SDK writes (rtl/package_file.h). Internal to the run-time library; its
-// tests and fuzz targets compile these sources themselves.
+// what the SDK writes (rtl/package_file.h). The record codec is package_record.cpp,
+// the walk over the note segments package_notes.cpp. Internal to the run-time
+// library; its tests and fuzz targets link these objects themselves.
 
 #include <cstdint>
 #include <optional>
@@ -50,6 +51,10 @@ TPackageExport DecodeExport(std::span<const std::uint8_t> desc);
 // Encodes a record (without exports) as the descriptor of a type-1 note: for tests
 // and fuzz seeds.
 std::vector<std::uint8_t> EncodeRecord(const TPackageRecord& record);
+
+// " 'text'" when the text is short printable ASCII, else nothing: a file's bytes
+// put into a message as they are could break its line or the terminal.
+std::string Shown(std::string_view text);
 
 // The bytes of one PT_NOTE segment, whose notes are padded to `alignment` (4 or 8:
 // its p_align), and its program header's index, which messages name ("note 2 in

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
+#include <utility>
 
 #include "module_internal.h"
 #include "rtl/package.h"
@@ -11,6 +14,15 @@
 #include "rtl/sysutils.h"
 
 namespace rtl {
+
+namespace {
+
+// The framework's own libraries by their sonames, each numbered by the build.
+constexpr std::pair<std::string_view, std::string_view> kFrameworkSonames[] = {
+    {"rtl", "librtl.so." RTL_SOVERSION}, {"toolkit", "libtoolkit.so." TOOLKIT_SOVERSION}};
+static_assert(std::size(kFrameworkSonames) == std::size(kFrameworkPackages));
+
+}  // namespace
 
 TRequiredPackageSearch FindRequiredPackage(const std::string& name,
                                            const std::string& requirerDirectory,
@@ -27,9 +39,10 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   // The framework's own libraries may be installed under their soname alone, without
   // the development link. Only they: the run-time library's folder is the system's
   // library folder once installed, where lib<name>.so.<soversion> is some other library.
-  if (!runtimeDirectory.empty() &&
-      std::ranges::find(kFrameworkPackages, name) != std::ranges::end(kFrameworkPackages)) {
-    search.looked.push_back(runtimeDirectory + "/" + file + "." RTL_FRAMEWORK_SOVERSION);
+  const auto framework = std::ranges::find(kFrameworkSonames, std::string_view(name),
+                                           &std::pair<std::string_view, std::string_view>::first);
+  if (!runtimeDirectory.empty() && framework != std::ranges::end(kFrameworkSonames)) {
+    search.looked.push_back(runtimeDirectory + "/" + std::string(framework->second));
   }
   // Where install_package puts packages that others build on: the installed
   // packages' folder of the framework's own prefix.

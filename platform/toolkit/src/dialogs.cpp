@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <algorithm>
 
+#include "toolkit/forms.h"
 #include "toolkit_internal.h"
 
 namespace toolkit {

@@ -6,19 +6,12 @@
 #include <variant>
 #include <vector>
 
+#include "form_error.h"
+
 // The tree a window description parses into. The reader only checks the shape of
 // the text; which classes, properties and handlers exist is the builder's business,
 // so every node keeps the place it came from for the builder's own messages.
 namespace toolkit::form {
-
-// Line and column of the first character of a node, both counted from 1; columns
-// count characters (code points), not bytes, so they match what an editor shows.
-struct Position {
-  int line = 0;
-  int column = 0;
-
-  friend bool operator==(const Position&, const Position&) = default;
-};
 
 // A bare word in value position: an enumeration value (alClient, ssVertical), a
 // colour (clBtnFace) or the name of a handler (FormClose). Kept apart from quoted

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "form_parser.h"
+#include "form_private.h"
 #include "rtl/sysutils.h"
 #include "toolkit/comctrls.h"
 #include "toolkit/dialogs.h"
@@ -339,7 +340,7 @@ void FormBuilder::Build(const form::Object& root) {
     name = root.name + "_" + std::to_string(n);
   }
   form_.SetName(name);
-  form_.places_[root.name] = {fileName_, root.position.line, root.position.column};
+  form_.private_->places[root.name] = {fileName_, root.position};
 
   ApplyProperties(root, form_);
   for (const form::Object& child : root.children) BuildChild(child, form_);
@@ -356,7 +357,7 @@ void FormBuilder::BuildChild(const form::Object& object, rtl::TComponent& parent
   }
   // The form owns it from here, so a failure below frees it with the form.
   rtl::TComponent* component = cls->Create(&form_);
-  form_.places_[object.name] = {fileName_, object.position.line, object.position.column};
+  form_.private_->places[object.name] = {fileName_, object.position};
   try {
     component->SetName(object.name);
     if (auto* control = dynamic_cast<TControl*>(component)) control->SetParent(container);

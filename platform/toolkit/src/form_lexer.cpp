@@ -4,18 +4,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "form_parser.h"
 #include "rtl/sysutils.h"
+#include "rtl/utf8.h"
 
 namespace toolkit::form {
-
-PlacedError::PlacedError(std::string_view fileName, Position position, std::string_view message)
-    : rtl::Exception("%s:%i:%i: %s", {fileName, position.line, position.column, message}) {}
-
-void RaiseAt(std::string_view fileName, Position position, std::string_view message) {
-  throw PlacedError(fileName, position, message);
-}
-
 namespace {
 
 // Longest piece of a written integer or string that a message quotes; a fuzzer's
@@ -134,43 +126,17 @@ class Lexer {
   Position Here() const { return {line_, column_}; }
 
   // Decodes the character at `at`, or raises at the current position when the
-  // bytes there are not UTF-8 or are a NUL. Overlong forms and surrogates count as
-  // invalid: they are the usual way to smuggle a character past a check.
+  // bytes there are not UTF-8 or are a NUL.
   char32_t DecodeAt(std::size_t at, std::size_t* length = nullptr) {
-    auto byte = [&](std::size_t i) -> unsigned {
-      return at + i < text_.size() ? static_cast<unsigned char>(text_[at + i]) : 0u;
-    };
-    unsigned lead = byte(0);
-    std::size_t size = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      size = 1;
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      size = 2;
-      c = lead & 0x1F;
-      minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      size = 3;
-      c = lead & 0x0F;
-      minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      size = 4;
-      c = lead & 0x07;
-      minimum = 0x10000;
-    } else {
-      RaiseInvalidUtf8(lead);
+    const std::optional<rtl::TUtf8Char> character = rtl::DecodeUtf8(text_, at);
+    if (!character) {
+      RaiseInvalidUtf8(at < text_.size() ? static_cast<unsigned char>(text_[at]) : 0u);
     }
-    for (std::size_t i = 1; i < size; ++i) {
-      unsigned next = byte(i);
-      if (at + i >= text_.size() || (next & 0xC0) != 0x80) RaiseInvalidUtf8(lead);
-      c = (c << 6) | (next & 0x3F);
+    if (character->codePoint == 0) {
+      RaiseAt(fileName_, Here(), "unexpected NUL byte; a description is text");
     }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) RaiseInvalidUtf8(lead);
-    if (c == 0) RaiseAt(fileName_, Here(), "unexpected NUL byte; a description is text");
-    if (length) *length = size;
-    return c;
+    if (length) *length = character->length;
+    return character->codePoint;
   }
 
   [[noreturn]] void RaiseInvalidUtf8(unsigned lead) {

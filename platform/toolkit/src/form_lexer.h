@@ -1,13 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "form_ast.h"
+#include "form_error.h"
 
 namespace toolkit::form {
+
+// Far above any real window, low enough that line and column numbers stay ints.
+inline constexpr std::size_t MaxTextSize = 16 * 1024 * 1024;
 
 enum class TokenKind {
   Word,

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "form_ast.h"
-#include "rtl/sysutils.h"
+#include "form_error.h"
 
 // Window descriptions: one UTF-8 text file per window, one root object.
 //
@@ -34,21 +33,9 @@
 namespace toolkit::form {
 
 inline constexpr int MaxDepth = 64;
-// Far above any real window, low enough that line and column numbers stay ints.
-inline constexpr std::size_t MaxTextSize = 16 * 1024 * 1024;
-
-// An error about a place in a description: "<fileName>:<line>:<column>: <message>".
-// The reader and the builder raise nothing else about a description, so whoever
-// catches an error of another kind knows it still has to be placed.
-class PlacedError : public rtl::Exception {
- public:
-  PlacedError(std::string_view fileName, Position position, std::string_view message);
-};
 
 // Parses one window description. Every error is a PlacedError that says what was
 // expected and what was found.
 Object ParseForm(std::string_view text, std::string_view fileName);
-
-[[noreturn]] void RaiseAt(std::string_view fileName, Position position, std::string_view message);
 
 }  // namespace toolkit::form

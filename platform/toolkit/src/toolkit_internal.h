@@ -4,8 +4,11 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "toolkit/forms.h"
+#include "rtl/object.h"
+
+class QWidget;
 
 namespace toolkit::detail {
 
@@ -30,6 +33,10 @@ W* NewWidget(A&&... args) {
 // was worked out with; none for any other widget.
 QMargins WindowFrame(const QWidget& window);
 
+// Inside a catch block: hands whatever is being handled to the application's
+// exception display (Application->HandleException), when there is an application.
+void HandleException() noexcept;
+
 // Runs an event handler. No exception may cross Qt's event loop (Qt cannot unwind
 // through its own frames), so whatever the handler raises goes to the exception
 // display and the loop goes on.
@@ -38,7 +45,7 @@ void Guarded(F&& handler) noexcept {
   try {
     handler();
   } catch (...) {
-    if (Application != nullptr) Application->HandleException();
+    HandleException();
   }
 }
 

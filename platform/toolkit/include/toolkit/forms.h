@@ -1,7 +1,7 @@
 #pragma once
 
 #include <exception>
-#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -15,13 +15,6 @@ namespace toolkit {
 // once control is back in the event loop. caMinimize: is minimised.
 // Closing the main form ends Application->Run whatever the action, except caNone.
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
-
-// Where a control came from in a form description, for messages about it.
-struct SourcePlace {
-  std::string fileName;
-  int line = 0;
-  int column = 0;
-};
 
 // A top-level window.
 //
@@ -69,12 +62,18 @@ class TOOLKIT_API TForm : public TWinControl {
 
   void SetVisible(bool value) override;
 
+  // Sets the bounds as SetBounds does, and again once the window system has drawn
+  // the window's frame. Until then a window system takes the place for the client
+  // area's and the size for a frame it does not know, so a window placed before it
+  // is on screen would not end up where it was put.
+  void PlaceFramed(int left, int top, int width, int height);
+
   // What the description was drawn at: 96 pixels per inch with 13-pixel text.
   // Positions are pixels here too, so both are kept and change nothing.
-  int PixelsPerInch() const noexcept { return pixelsPerInch_; }
-  void SetPixelsPerInch(int value) { pixelsPerInch_ = value; }
-  int TextHeight() const noexcept { return textHeight_; }
-  void SetTextHeight(int value) { textHeight_ = value; }
+  int PixelsPerInch() const noexcept;
+  void SetPixelsPerInch(int value);
+  int TextHeight() const noexcept;
+  void SetTextHeight(int value);
 
   // A published method taking (rtl::TObject* sender, TCloseAction& action).
   rtl::TMethod OnClose;
@@ -99,11 +98,10 @@ class TOOLKIT_API TForm : public TWinControl {
   friend class FormWidget;
   void CloseFromWindow();
 
-  // Where each named control was described, for messages about its field.
-  std::map<std::string, SourcePlace, std::less<>> places_;
-  std::string resourceFile_;
-  int pixelsPerInch_ = 96;
-  int textHeight_ = 13;
+  // Everything else the form keeps: behind a pointer, so that what it keeps can
+  // change without changing the class's layout, which packages derive from.
+  struct Private;
+  std::unique_ptr<Private> private_;
 };
 
 // The application object: it owns the forms and runs the event loop.
