@@ -28,7 +28,13 @@ std::string Bytes(const std::string& file) {
 }
 
 // How a build tool puts its output in place.
-enum class Way { InPlace, RenamedOver, RemovedAndCreated };
+enum class Way { InPlace, RenamedOver, RemovedAndCreated, InTwoWrites };
+
+void Pause(std::chrono::milliseconds time) {
+  QEventLoop loop;
+  QTimer::singleShot(time, &loop, &QEventLoop::quit);
+  loop.exec();
+}
 
 void Replace(const std::string& file, const std::string& with, Way way) {
   const std::string bytes = Bytes(with);
@@ -42,12 +48,17 @@ void Replace(const std::string& file, const std::string& with, Way way) {
       break;
     case Way::RemovedAndCreated:
       std::filesystem::remove(file);
-      // The folder is told of the gap before the new file comes.
-      QEventLoop loop;
-      QTimer::singleShot(20, &loop, &QEventLoop::quit);
-      loop.exec();
+      Pause(20ms);  // the folder is told of the gap before the new file comes
       std::ofstream(file, std::ios::binary) << bytes;
       break;
+    case Way::InTwoWrites: {
+      // A half-written file, seen before the rest comes, is not a build yet.
+      std::ofstream out(file, std::ios::binary | std::ios::trunc);
+      out << bytes.substr(0, bytes.size() / 2) << std::flush;
+      Pause(20ms);
+      out << bytes.substr(bytes.size() / 2);
+      break;
+    }
   }
 }
 
@@ -91,7 +102,8 @@ TEST(Reload, EachWayABuildReplacesTheFileReloadsItAndThePaletteListsItsClassesOn
       Lines classes;
     } rebuilds[] = {{Way::RenamedOver, "watchtwo", two},
                     {Way::RemovedAndCreated, "watchone", one},
-                    {Way::InPlace, "watchtwo", two}};
+                    {Way::InPlace, "watchtwo", two},
+                    {Way::InTwoWrites, "watchone", one}};
     for (const auto& rebuild : rebuilds) {
       Replace(file, PackageFile(rebuild.build), rebuild.way);
       WaitFor([&] { return PageLines("Watched") == rebuild.classes; }, rebuild.build);
