@@ -29,6 +29,7 @@ import os
 import pathlib
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -181,6 +182,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
+    # Stopped from outside, it still puts the planted file back on the way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     seed = args.seed if args.seed is not None else int(time.time())
     candidates = all_sites()
     draw = random.Random(seed)
@@ -199,8 +202,9 @@ def main():
     for site in candidates:
         if tried == args.count:
             break
+        began = time.monotonic()
         verdict, _ = try_fault(site, build, args.jobs)
-        print(f"{verdict:9} {describe(site)}", flush=True)
+        print(f"{verdict:9} {time.monotonic() - began:4.0f}s {describe(site)}", flush=True)
         if verdict == "stillborn":
             continue
         tried += 1
