@@ -29,7 +29,12 @@ class Planner {
  public:
   Planner(const TLoadedPackages& loaded, const std::string& runtimeDirectory,
           const std::vector<std::string>& loading)
-      : loaded_(loaded), runtimeDirectory_(runtimeDirectory), chain_(loading) {}
+      : loaded_(loaded), runtimeDirectory_(runtimeDirectory) {
+    // A few of each, without growing on every load: every package requires rtl.
+    chain_.reserve(loading.size() + 4);
+    chain_.assign(loading.begin(), loading.end());
+    plan_.steps.reserve(4);
+  }
 
   TLoadPlan Plan(const std::string& fileName) {
     TLoadStep step;
@@ -105,9 +110,9 @@ class Planner {
       if (name == requirer.name) {
         problem = step.problem = Format("package %s requires itself", {name});
         plan_.steps.push_back(std::move(step));
-      } else if (const auto held = loaded_(name)) {
-        step.path = held->path;
-        step.how = held->how;
+      } else if (auto held = loaded_(name)) {
+        step.path = std::move(held->path);
+        step.how = std::move(held->how);
         plan_.steps.push_back(std::move(step));
       } else if (const auto earlier = planned_.find(name); earlier != planned_.end()) {
         step.path = earlier->second;

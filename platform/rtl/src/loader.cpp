@@ -91,6 +91,7 @@ LoadedPackage* FindByModule(HMODULE module) {
 }
 
 struct RegisteredPackage {
+  const TLibModule* entry = nullptr;
   HMODULE module = 0;
   LoadedPackage* loaded = nullptr;  // null for a module that registered itself
 };
@@ -99,10 +100,10 @@ struct RegisteredPackage {
 std::optional<RegisteredPackage> FindRegisteredPackage(const std::string& name) {
   for (TLibModule* m = LibModuleList(); m != nullptr; m = m->Next) {
     if (LoadedPackage* package = FindByModule(m->Instance)) {
-      if (package->record->name == name) return RegisteredPackage{m->Instance, package};
+      if (package->record->name == name) return RegisteredPackage{m, m->Instance, package};
       continue;
     }
-    if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m->Instance, nullptr};
+    if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m, m->Instance, nullptr};
   }
   return std::nullopt;
 }
@@ -175,8 +176,7 @@ std::optional<TLoadedPackage> Held(const std::string& name) {
   const auto registered = FindRegisteredPackage(name);
   if (!registered) return std::nullopt;
   if (registered->loaded != nullptr) return TLoadedPackage{registered->loaded->path, kHeld};
-  const auto object = detail::FindMappedObject(registered->module);
-  return TLoadedPackage{object ? detail::MappedObjectPath(*object) : std::string(), kHeld};
+  return TLoadedPackage{detail::RegisteredModuleFile(registered->entry), kHeld};
 }
 
 // The file asked for is a package held already, by that file: one reference more. A
