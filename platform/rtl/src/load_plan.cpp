@@ -25,6 +25,18 @@ std::string NotFound(const std::string& name, const TRequiredPackageSearch& sear
   return Format("required package %s not found (looked for %s)", {name, looked});
 }
 
+// A package met again among the packages it requires, directly or through the chain
+// of packages that led back to it: loading it would recurse forever.
+std::string RequiresItself(const std::string& name, const std::vector<std::string>& chain) {
+  std::string cycle;
+  for (const std::string& outer : chain) cycle += outer + " -> ";
+  return "package " + name + " requires itself" + (chain.empty() ? "" : " (" + cycle + name + ")");
+}
+
+std::string CannotLoad(const std::string& name, const std::string& why) {
+  return Format("cannot load required package %s: %s", {name, why});
+}
+
 class Planner {
  public:
   Planner(const TLoadedPackages& loaded, const std::string& runtimeDirectory,
@@ -67,11 +79,7 @@ class Planner {
     }
     step.name = record.name;
     if (std::find(chain_.begin(), chain_.end(), record.name) != chain_.end()) {
-      std::string cycle;
-      for (const std::string& outer : chain_) cycle += outer + " -> ";
-      return Refuse(std::move(step),
-                    Format("package %s requires itself (%s%s)", {record.name, cycle, record.name}),
-                    false);
+      return Refuse(std::move(step), RequiresItself(record.name, chain_), false);
     }
     if (const auto held = loaded_(record.name)) return Reuse(std::move(step), *held);
     chain_.push_back(record.name);
@@ -108,7 +116,7 @@ class Planner {
       step.neededBy = requirerPath;
       std::string problem;
       if (name == requirer.name) {
-        problem = step.problem = Format("package %s requires itself", {name});
+        problem = step.problem = RequiresItself(name, {});
         plan_.steps.push_back(std::move(step));
       } else if (auto held = loaded_(name)) {
         step.path = std::move(held->path);
@@ -142,7 +150,7 @@ class Planner {
     }
     const std::string path = step.path;
     const std::string problem = PlanFile(std::move(step));
-    if (!problem.empty()) return Format("cannot load required package %s: %s", {name, problem});
+    if (!problem.empty()) return CannotLoad(name, problem);
     planned_.emplace(name, path);
     return {};
   }
@@ -151,9 +159,7 @@ class Planner {
   // names it already or not. A required package's step says it as its requirer does.
   std::string Refuse(TLoadStep step, const std::string& why, bool namesFile) {
     const std::string said = namesFile ? why : step.path + ": " + why;
-    step.problem = step.neededBy.empty()
-                       ? why
-                       : Format("cannot load required package %s: %s", {step.name, said});
+    step.problem = step.neededBy.empty() ? why : CannotLoad(step.name, said);
     plan_.steps.push_back(std::move(step));
     return said;
   }
