@@ -8,14 +8,14 @@
 #include <cstdint>
 #include <string_view>
 
-#include "linker_trace.h"
+#include "linker_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const pkginfo::LinkerVerdict verdict = pkginfo::ParseLinkerOutput(text, "/usr/bin/pkginfo");
   // Each library comes from a line of its own, "\t => not found" at the shortest.
   if (verdict.libraries.size() > size / 14 + 1) __builtin_trap();
-  for (const pkginfo::Resolution& library : verdict.libraries) {
+  for (const rtl::TResolution& library : verdict.libraries) {
     if (library.path.empty() && library.problem.empty()) __builtin_trap();
   }
   return 0;

@@ -6,14 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <filesystem>
 
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 
+#include "checked_files.h"
 #include "elf_test_support.h"
 #include "package_record.h"
 #include "rtl/classes.h"
@@ -319,6 +320,13 @@ TEST_P(DamagedPackage, LoaderRefusesItNamingTheFileAndTheDamageChangingNothing) 
 INSTANTIATE_TEST_SUITE_P(Victim, DamagedPackage, testing::ValuesIn(DamageCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// The loader's clock five seconds on: every file written before has settled.
+std::int64_t FiveSecondsOn() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec + 5'000'000'000;
+}
+
 // What the loader keeps of a file it read is used only while the file is unchanged:
 // damaged in place, even at the same size, it is read again and refused, not mapped.
 TEST(PackageFile, ChangedSinceItLoadedIsReadAgain) {
@@ -326,13 +334,16 @@ TEST(PackageFile, ChangedSinceItLoadedIsReadAgain) {
   const std::string path = dir.File("libelfvictim.so");
   Bytes file = TheVictim().file;
   WriteBytes(path, file);
-  // Older than file times are coarse: the loader keeps what it reads of it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  // Modified a minute ago and settled by the loader's clock: it keeps what it reads.
+  const timespec aMinuteAgo[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), aMinuteAgo, 0));
+  const auto clock = rtl::detail::SetCheckedFilesClock(FiveSecondsOn);
   ASSERT_NO_THROW(rtl::UnloadPackage(rtl::LoadPackage(path)));
   PatchHeader<Elf64_Off>(file, &Elf64_Ehdr::e_phoff, file.size() + 100);
   WriteBytes(path, file);
-  EXPECT_THAT(MessageOf([&] { rtl::LoadPackage(path); }),
-              testing::HasSubstr("program header table starts past the end of the file"));
+  const std::string message = MessageOf([&] { rtl::LoadPackage(path); });
+  rtl::detail::SetCheckedFilesClock(clock);
+  EXPECT_THAT(message, testing::HasSubstr("program header table starts past the end of the file"));
 }
 
 // The SDK's record as written (Cyrillic included), and a library without one.

@@ -17,9 +17,9 @@ std::string Line(const Json& json) {
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-Json Resolutions(const std::vector<Resolution>& list) {
+Json Resolutions(const std::vector<rtl::TResolution>& list) {
   Json out = Json::array();
-  for (const Resolution& r : list) {
+  for (const rtl::TResolution& r : list) {
     Json item = {{"name", r.name}, {"neededBy", r.neededBy}};
     item["path"] = r.path.empty() ? Json(nullptr) : Json(r.path);
     item["how"] = r.how;

@@ -17,6 +17,7 @@
 #include "rtl/package.h"
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
+#include "text_output.h"
 #include "trial/settings.h"
 
 namespace {
@@ -62,22 +63,6 @@ constexpr const char* kUsage =
     "  0 when every file could be read (with --check: would load; with --register:\n"
     "  every procedure returned), 1 otherwise, 2 on a usage error.\n";
 
-std::string Join(const std::vector<std::string>& items) {
-  if (items.empty()) return "(none)";
-  std::string out;
-  for (const std::string& item : items) {
-    if (!out.empty()) out += ", ";
-    out += item;
-  }
-  return out;
-}
-
-// Keeps the order of stdout and stderr as the files were named.
-void PrintError(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "pkginfo: %s\n", message.c_str());
-}
-
 void PrintLine(const std::string& json) {
   std::printf("%s\n", json.c_str());
 }
@@ -85,42 +70,6 @@ void PrintLine(const std::string& json) {
 std::string ErrorOf(const std::string& file, const std::exception& e) {
   if (const auto* rtlError = dynamic_cast<const rtl::Exception*>(&e)) return rtlError->Message();
   return file + ": " + e.what();
-}
-
-// --- the record ----------------------------------------------------------
-
-// The registration procedures among the exports, or the others: those of the package
-// notes, then the plain symbols of the dynamic symbol table (add_package's EXPORTS).
-void PrintExports(const char* title, const rtl::TPackageRecord& r, bool registration,
-                  const std::vector<std::string>& symbols = {}) {
-  std::string lines;
-  for (const rtl::TPackageExport& e : r.exports) {
-    if (rtl::IsRegistrationProcName(e.name) == registration) {
-      lines += "  " + e.name + " -> " + e.symbol + "\n";
-    }
-  }
-  for (const std::string& symbol : symbols) lines += "  " + symbol + "\n";
-  std::printf("%s:%s\n%s", title, lines.empty() ? " (none)" : "", lines.c_str());
-}
-
-void PrintInfo(const std::string& file, const std::optional<rtl::TPackageRecord>& record,
-               const pkginfo::DynamicExports& exports) {
-  std::printf("file: %s\n", file.c_str());
-  if (!record) {
-    std::printf("no package information (an ordinary shared library)\n");
-    return;
-  }
-  const rtl::TPackageRecord& r = *record;
-  std::printf("package: %s\n", r.name.c_str());
-  std::printf("description: %s\n", r.description.c_str());
-  std::printf("flags: %d\n", static_cast<int>(r.flags));
-  std::printf("requires: %s\n", Join(r.requiredPackages).c_str());
-  std::printf("contains: %s\n", Join(r.units).c_str());
-  std::printf("build artifact: %s\n", r.buildArtifact.c_str());
-  PrintExports("registration procedures", r, true);
-  PrintExports("other exports", r, false, pkginfo::PlainExports(r, exports));
-  std::printf("exported classes: %s\n",
-              exports.classes.empty() ? "(none)" : Join(exports.classes).c_str());
 }
 
 int ShowInfo(const std::vector<std::string>& files, bool asJson) {
@@ -136,13 +85,13 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
       }
       if (!first) std::printf("\n");
       first = false;
-      PrintInfo(file, record, exports);
+      pkginfo::PrintInfo(file, record, exports);
     } catch (const std::exception& e) {
       status = 1;
       if (asJson) {
         PrintLine(pkginfo::ErrorJson(file, ErrorOf(file, e)));
       } else {
-        PrintError(ErrorOf(file, e));
+        pkginfo::PrintError(ErrorOf(file, e));
       }
     }
   }
@@ -150,70 +99,6 @@ int ShowInfo(const std::vector<std::string>& files, bool asJson) {
 }
 
 // --- --check -------------------------------------------------------------
-
-// "<path> (<how>)", or what is wrong with it.
-std::string Where(const pkginfo::Resolution& r) {
-  if (!r.problem.empty()) {
-    std::string text = (r.path.empty() ? "MISSING: " : "REFUSED: ") + r.problem;
-    // A required package's problem names the files looked for already.
-    if (!r.looked.empty() && r.problem.find("(looked for") == std::string::npos) {
-      text += " (searched " + Join(r.looked) + ")";
-    }
-    return text;
-  }
-  return r.path + " (" + r.how + ")";
-}
-
-void PrintCheck(const pkginfo::CheckReport& report) {
-  std::printf("file: %s\n", report.file.c_str());
-  if (!report.package.empty()) std::printf("package: %s\n", report.package.c_str());
-  if (report.packages) {
-    std::printf("required packages:%s\n", report.packages->empty() ? " (none)" : "");
-    const std::string& own =
-        report.packages->empty() ? report.file : report.packages->front().neededBy;
-    for (const pkginfo::Resolution& r : *report.packages) {
-      const std::string by = r.neededBy == own ? "" : " (required by " + r.neededBy + ")";
-      std::printf("  %s%s: %s\n", r.name.c_str(), by.c_str(), Where(r).c_str());
-    }
-  }
-  if (report.libraries) {
-    // Required packages are listed above; the rest in the order the linker took
-    // them up, under the object that needs them.
-    std::vector<std::string> program;
-    for (const pkginfo::Resolution& r : *report.libraries) {
-      if (r.how == pkginfo::kLoadedWithTheProgram) program.push_back(r.path);
-    }
-    std::printf("libraries, as the system's dynamic linker finds them:\n");
-    if (!program.empty())
-      std::printf("  %s: %s\n", pkginfo::kLoadedWithTheProgram, Join(program).c_str());
-    std::string lastObject;
-    bool any = false;
-    for (const pkginfo::Resolution& r : *report.libraries) {
-      if (r.neededBy.empty()) continue;
-      if (r.neededBy != lastObject) {
-        std::printf("  needed by %s:\n", r.neededBy.c_str());
-        lastObject = r.neededBy;
-      }
-      std::printf("    %s: %s\n", r.name.c_str(), Where(r).c_str());
-      any = true;
-    }
-    if (!any) std::printf("  nothing else: what it needs is loaded with the program\n");
-  }
-  if (report.symbols) {
-    std::printf("undefined symbols:%s\n", report.symbols->empty() ? " (none)" : "");
-    for (const pkginfo::UnresolvedSymbol& s : *report.symbols) {
-      const std::string version = s.version.empty() ? "" : ", version " + s.version;
-      std::printf("  %s%s (needed by %s)\n", s.symbol.c_str(), version.c_str(), s.neededBy.c_str());
-    }
-  }
-  const std::vector<std::string> problems = report.Problems();
-  if (problems.empty()) {
-    std::printf("verdict: nothing missing\n");
-  } else {
-    std::printf("verdict: would not load\n");
-    for (const std::string& problem : problems) std::printf("  %s\n", problem.c_str());
-  }
-}
 
 int Check(const std::vector<std::string>& files, bool asJson) {
   const pkginfo::CheckSettings settings = pkginfo::CheckSettings::FromProcess();
@@ -228,107 +113,12 @@ int Check(const std::vector<std::string>& files, bool asJson) {
     }
     if (!first) std::printf("\n");
     first = false;
-    PrintCheck(report);
+    pkginfo::PrintCheck(report);
   }
   return status;
 }
 
 // --- --register ----------------------------------------------------------
-
-// The run's error, then the place of the fault it died of, a line a frame.
-void PrintFailure(const pkginfo::RegistrationRun& run) {
-  PrintError(run.error);
-  if (!run.ended) return;
-  for (const std::string& line : run.ended->place) std::fprintf(stderr, "  %s\n", line.c_str());
-}
-
-// A text default as it would be written in a form description, so that an empty one
-// shows: quoted, with what would break the line escaped.
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// A text list's default comes one item a line: shown as its quoted items.
-std::string DefaultShown(const pkginfo::PublishedProperty& property) {
-  if (property.type == "Text") return Quoted(property.defaultText);
-  if (property.type != "Text list") return property.defaultText;
-  std::string out;
-  for (std::size_t start = 0; start < property.defaultText.size();) {
-    const std::size_t end =
-        std::min(property.defaultText.find('\n', start), property.defaultText.size());
-    out += (out.empty() ? "" : ", ") + Quoted(property.defaultText.substr(start, end - start));
-    start = end + 1;
-  }
-  return "[" + out + "]";
-}
-
-// Under its page's line, a block for each class: a property a line, then the methods;
-// a class that publishes nothing takes one line.
-void PrintPublished(const pkginfo::RegisteredPage& call) {
-  for (const pkginfo::PublishedClass& cls : call.published) {
-    if (cls.properties.empty() && cls.methods.empty()) {
-      std::printf("    %s: publishes nothing\n", cls.name.c_str());
-      continue;
-    }
-    std::printf("    %s:\n", cls.name.c_str());
-    for (const pkginfo::PublishedProperty& property : cls.properties) {
-      std::printf("      %s: %s = %s\n", property.name.c_str(), property.type.c_str(),
-                  DefaultShown(property).c_str());
-    }
-    if (!cls.methods.empty()) std::printf("      methods: %s\n", Join(cls.methods).c_str());
-  }
-}
-
-void PrintRegistration(const pkginfo::RegistrationRun& run) {
-  std::printf("file: %s\n", run.file.c_str());
-  std::printf("package: %s\n", run.package.c_str());
-  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
-    std::printf("%s:%s\n", procedure.name.c_str(),
-                procedure.calls.empty() && procedure.error.empty() ? " registered nothing" : "");
-    for (const pkginfo::RegisteredPage& call : procedure.calls) {
-      std::printf("  page \"%s\": %s\n", call.page.c_str(), Join(call.classes).c_str());
-      PrintPublished(call);
-    }
-  }
-  if (run.procedures.empty() && run.error.empty()) {
-    std::printf("no registration procedures\n");
-  }
-  for (const pkginfo::ProcedureRun& procedure : run.procedures) {
-    if (!procedure.error.empty()) {
-      PrintError(run.file + ": " + procedure.name + " raised: " + procedure.error);
-    }
-  }
-  if (!run.error.empty()) PrintFailure(run);
-}
-
-// What the package's code printed, on stderr and marked as the package's: stdout stays
-// pkginfo's own.
-void PrintOutput(const pkginfo::RegistrationRun& run) {
-  if (run.output.empty()) return;
-  std::string text = run.output;
-  if (text.back() != '\n') text += '\n';
-  std::fflush(stdout);
-  std::fprintf(stderr, "pkginfo: %s: its code printed%s:\n", run.file.c_str(),
-               run.outputCut ? " (the first 64 KiB)" : "");
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    std::fprintf(stderr, "  | %s\n", text.substr(start, end - start).c_str());
-    start = end + 1;
-  }
-}
 
 int Register(const std::vector<pkginfo::RegistrationRequest>& requests, bool asJson) {
   int status = 0;
@@ -339,14 +129,14 @@ int Register(const std::vector<pkginfo::RegistrationRequest>& requests, bool asJ
       PrintLine(pkginfo::RegistrationJson(run));
       continue;
     }
-    PrintOutput(run);
+    pkginfo::PrintOutput(run);
     if (run.package.empty()) {
-      PrintFailure(run);  // not loaded: one line says why, and where it faulted
+      pkginfo::PrintFailure(run);  // not loaded: one line says why, and where it faulted
       continue;
     }
     if (!first) std::printf("\n");
     first = false;
-    PrintRegistration(run);
+    pkginfo::PrintRegistration(run);
   }
   return status;
 }
@@ -360,7 +150,7 @@ std::optional<std::vector<pkginfo::RegistrationRequest>> Requests(
     const bool file =
         requests.empty() || argument.ends_with(".so") || std::filesystem::exists(argument);
     if (file) {
-      requests.push_back({pkginfo::AbsolutePath(argument), {}});
+      requests.push_back({rtl::AbsolutePath(argument), {}});
     } else if (requests.back().procedure.empty()) {
       requests.back().procedure = argument;
     } else {
@@ -414,7 +204,7 @@ int main(int argc, char** argv) {
   // Every file is named by its absolute path, in text and JSON alike; --register's
   // arguments may be procedures, and are sorted out there.
   if (mode != Mode::Register) {
-    for (std::string& file : files) file = pkginfo::AbsolutePath(file);
+    for (std::string& file : files) file = rtl::AbsolutePath(file);
   }
   try {
     switch (mode) {
@@ -429,7 +219,7 @@ int main(int argc, char** argv) {
       }
     }
   } catch (const std::exception& e) {
-    PrintError(e.what());
+    pkginfo::PrintError(e.what());
   }
   return 1;
 }

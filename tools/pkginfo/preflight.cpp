@@ -1,10 +1,5 @@
 #include "preflight.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <map>
 #include <set>
 
@@ -15,49 +10,36 @@ namespace pkginfo {
 
 namespace {
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Canonical(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
 class Checker {
  public:
   Checker(const CheckSettings& settings, CheckReport& report)
       : settings_(settings), report_(report) {}
 
+  // The loader's plan, then the linker's verdict on what the plan opens.
   void Run(const std::string& file) {
-    std::optional<rtl::TPackageRecord> record;
-    try {
-      record = rtl::ReadPackageFile(file, rtl::TFileCheck::Loading);
-    } catch (const rtl::Exception& e) {
-      report_.problem = e.Message();
-      return;  // LoadPackage would not go further either
-    }
     FindFramework();
-    const std::string absolute = AbsolutePath(file);
-    if (!record) {
-      report_.problem = "not a package (the file carries no package information)";
-    } else {
-      report_.package = record->name;
-      if (const auto framework = framework_.find(record->name);
-          framework != framework_.end() && Canonical(framework->second) != Canonical(file)) {
-        report_.problem = "package " + record->name + " is already loaded from " +
-                          Canonical(framework->second) + "; refusing " + file;
+    const rtl::TLoadedPackages loaded = [this](const std::string& name) {
+      const auto framework = framework_.find(name);
+      if (framework == framework_.end()) return std::optional<rtl::TLoadedPackage>();
+      return std::optional(rtl::TLoadedPackage{framework->second, kLoadedWithTheProgram});
+    };
+    const rtl::TLoadPlan plan = rtl::PlanLoad(file, loaded, settings_.runtimeDirectory);
+    const rtl::TLoadStep& own = plan.steps.back();
+    report_.problem = own.problem;
+    if (!own.readable) return;  // LoadPackage would not go further either
+    if (own.record) {
+      report_.package = own.record->name;
+      report_.packages.emplace(plan.steps.begin(), plan.steps.end() - 1);
+      for (auto step = plan.steps.begin(); step + 1 != plan.steps.end(); ++step) {
+        if (step->opens) loadOrder_.push_back(step->path);
       }
-      report_.packages.emplace();
-      std::vector<std::string> chain{record->name};
-      ResolveRequired(absolute, *record, chain);
     }
-    AskTheLinker(absolute);
+    AskTheLinker(rtl::AbsolutePath(file));
   }
 
  private:
+  // The framework's packages, found and read as the loader would find them: the
+  // program holds them loaded.
   void FindFramework() {
     const std::string& directory = settings_.runtimeDirectory;
     if (directory.empty()) return;
@@ -76,66 +58,6 @@ class Checker {
     }
   }
 
-  // As LoadPackage does: a package already loaded counts; otherwise the loader's
-  // rule finds the file, which must hold that package. Each usable one joins the
-  // load order after the packages it requires itself.
-  void ResolveRequired(const std::string& requirer, const rtl::TPackageRecord& record,
-                       std::vector<std::string>& chain) {
-    for (const std::string& name : record.requiredPackages) {
-      Resolution r;
-      r.name = name;
-      r.neededBy = requirer;
-      const auto framework = framework_.find(name);
-      const auto done = resolved_.find(name);
-      if (name == record.name) {
-        r.problem = "package " + name + " requires itself";
-      } else if (framework != framework_.end()) {
-        r.path = framework->second;
-        r.how = kLoadedWithTheProgram;
-      } else if (done != resolved_.end()) {
-        r.path = done->second;
-        r.how = "loaded before";
-      } else if (std::find(chain.begin(), chain.end(), name) != chain.end()) {
-        std::string cycle;
-        for (const std::string& link : chain) cycle += link + " -> ";
-        r.problem = "package " + name + " requires itself (" + cycle + name + ")";
-      } else {
-        Locate(r, chain);
-        continue;
-      }
-      report_.packages->push_back(std::move(r));
-    }
-  }
-
-  void Locate(Resolution& r, std::vector<std::string>& chain) {
-    const std::string name = r.name;
-    const auto found =
-        rtl::FindRequiredPackage(name, DirectoryOf(r.neededBy), settings_.runtimeDirectory);
-    r.path = found.path;
-    r.how = found.how;
-    std::optional<rtl::TPackageRecord> record;
-    if (found.path.empty()) {
-      r.looked = found.looked;
-      r.problem = rtl::RequiredPackageNotFound(name, found);
-    } else {
-      try {
-        record = rtl::ReadRequiredPackage(r.path, name);
-      } catch (const rtl::Exception& e) {
-        r.problem = e.Message();
-      }
-      if (!r.problem.empty()) r.problem = "cannot load required package " + name + ": " + r.problem;
-    }
-    const bool usable = r.problem.empty();
-    const std::string path = r.path;
-    report_.packages->push_back(std::move(r));
-    if (!usable) return;
-    resolved_.emplace(name, path);
-    chain.push_back(name);
-    ResolveRequired(path, *record, chain);
-    chain.pop_back();
-    loadOrder_.push_back(path);
-  }
-
   void AskTheLinker(const std::string& file) {
     LinkerRun run;
     run.interpreter = settings_.interpreter;
@@ -146,8 +68,8 @@ class Checker {
     LinkerVerdict verdict = RunLinker(run);
     // The linker ran in pkginfo's folder: a file it found through an empty entry of a
     // search path (the working folder) or named relatively is that folder's.
-    for (Resolution& library : verdict.libraries) {
-      if (!library.path.empty()) library.path = AbsolutePath(library.path);
+    for (rtl::TResolution& library : verdict.libraries) {
+      if (!library.path.empty()) library.path = rtl::AbsolutePath(library.path);
     }
 
     // What the program and the framework bring along is no news about the file,
@@ -157,7 +79,7 @@ class Checker {
     const std::set<std::string> frameworkFiles(frameworkFiles_.begin(), frameworkFiles_.end());
     const std::set<std::string> required(loadOrder_.begin(), loadOrder_.end());
     report_.libraries.emplace();
-    for (Resolution& r : verdict.libraries) {
+    for (rtl::TResolution& r : verdict.libraries) {
       const bool preloaded =
           r.neededBy == settings_.program &&
           (r.name == file || frameworkFiles.count(r.name) || required.count(r.name));
@@ -183,8 +105,7 @@ class Checker {
   CheckReport& report_;
   std::map<std::string, std::string> framework_;  // name -> path
   std::vector<std::string> frameworkFiles_;       // in the order the program loads them
-  std::map<std::string, std::string> resolved_;   // name -> path
-  std::vector<std::string> loadOrder_;            // required packages, as the loader loads them
+  std::vector<std::string> loadOrder_;            // required packages, as the loader opens them
 };
 
 }  // namespace
@@ -202,7 +123,7 @@ std::vector<std::string> CheckReport::Problems() const {
   if (!problem.empty()) problems.push_back(problem);
   for (const auto* list : {&packages, &libraries}) {
     if (!*list) continue;
-    for (const Resolution& r : **list) {
+    for (const rtl::TResolution& r : **list) {
       if (!r.problem.empty()) problems.push_back(r.problem);
     }
   }
@@ -223,13 +144,6 @@ CheckReport CheckPackage(const std::string& file, const CheckSettings& settings)
   report.file = file;
   Checker(settings, report).Run(file);
   return report;
-}
-
-std::string AbsolutePath(const std::string& path) {
-  if (path.empty() || path.front() == '/') return path;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
-  return std::string(cwd) + "/" + path;
 }
 
 }  // namespace pkginfo

@@ -1,8 +1,8 @@
 #pragma once
 
 // The pre-flight check behind `pkginfo --check`: would LoadPackage succeed on this
-// file, and if not, why? The package level is the loader's own: the record, and
-// each required package found by the rule the loader uses. Whether the libraries
+// file, and if not, why? The package level is the loader's own load plan: the
+// record, and each required package found by the rule the loader uses. Whether the libraries
 // and symbols resolve is the system's dynamic linker's verdict, asked in trace mode
 // with the framework and the required packages already in place, as they are when
 // the workbench loads the file. None of the file's code runs.
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "linker_trace.h"
+#include "linker_run.h"
 
 namespace pkginfo {
 
@@ -32,8 +32,8 @@ struct CheckReport {
   // Unset when not checked: nothing is known, which is not the same as nothing
   // needed. A file that cannot be read is not handed to the linker; a plain
   // library has no required packages to look for.
-  std::optional<std::vector<Resolution>> packages;
-  std::optional<std::vector<Resolution>> libraries;
+  std::optional<std::vector<rtl::TResolution>> packages;  // in the order the loader takes them
+  std::optional<std::vector<rtl::TResolution>> libraries;
   std::optional<std::vector<UnresolvedSymbol>> symbols;
   std::vector<std::string> linkerErrors;  // what the linker refused besides those
 
@@ -45,9 +45,5 @@ struct CheckReport {
 inline constexpr const char* kLoadedWithTheProgram = "loaded with the program";
 
 CheckReport CheckPackage(const std::string& file, const CheckSettings& settings);
-
-// As LoadPackage hands a file to dlopen: absolute, links not resolved, so that $ORIGIN
-// comes out the same; and as pkginfo names every file it prints.
-std::string AbsolutePath(const std::string& path);
 
 }  // namespace pkginfo

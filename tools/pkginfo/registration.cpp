@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "preflight.h"
-
 #include "rtl/package.h"
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
@@ -165,7 +163,7 @@ std::vector<RegistrationRun> RunRegistrations(const std::vector<RegistrationRequ
     // A file without a record is refused by the load, which says so.
     if (!record) record.emplace();
     names.push_back(record->name);
-    packages.emplace_back(AbsolutePath(requests[i].file),
+    packages.emplace_back(rtl::AbsolutePath(requests[i].file),
                           requests[i].procedure.empty()
                               ? ProceduresOf(*record)
                               : std::vector<std::string>{requests[i].procedure});

@@ -5,20 +5,17 @@
 // separate memory manager to share.
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "elf_reader.h"
+#include "checked_files.h"
+#include "load_plan.h"
 #include "module_internal.h"
+#include "paths.h"
 #include "rtl/object.h"
 #include "rtl/package.h"
 #include "rtl/package_file.h"
@@ -43,8 +40,11 @@ struct Unit {
   UnitProc fini = nullptr;
 };
 
-// Shared with the record of checked files below, which outlives the load.
-using Record = std::shared_ptr<const TPackageRecord>;
+// Shared with the loader's checked files, which outlive the load.
+using detail::Record;
+
+// How a load plan tells a package the process holds.
+constexpr const char* kHeld = "already loaded";
 
 struct LoadedPackage {
   HMODULE module = 0;
@@ -67,12 +67,21 @@ std::vector<std::unique_ptr<LoadedPackage>>& Packages() {
   return *packages;
 }
 
-// Names of the packages whose loads are in progress, outermost first: a package
-// that requires itself, directly or not, would otherwise recurse forever.
+// Names of the packages whose loads are in progress, outermost first: their code
+// loading one of them again would recurse forever, so the plan refuses that.
 std::vector<std::string>& LoadingNames() {
   static auto* names = new std::vector<std::string>();
   return *names;
 }
+
+// Names a package among those being loaded while its load lasts.
+class LoadingName {
+ public:
+  explicit LoadingName(const std::string& name) { LoadingNames().push_back(name); }
+  ~LoadingName() { LoadingNames().pop_back(); }
+  LoadingName(const LoadingName&) = delete;
+  LoadingName& operator=(const LoadingName&) = delete;
+};
 
 LoadedPackage* FindByModule(HMODULE module) {
   for (auto& package : Packages()) {
@@ -82,6 +91,7 @@ LoadedPackage* FindByModule(HMODULE module) {
 }
 
 struct RegisteredPackage {
+  const TLibModule* entry = nullptr;
   HMODULE module = 0;
   LoadedPackage* loaded = nullptr;  // null for a module that registered itself
 };
@@ -90,40 +100,12 @@ struct RegisteredPackage {
 std::optional<RegisteredPackage> FindRegisteredPackage(const std::string& name) {
   for (TLibModule* m = LibModuleList(); m != nullptr; m = m->Next) {
     if (LoadedPackage* package = FindByModule(m->Instance)) {
-      if (package->record->name == name) return RegisteredPackage{m->Instance, package};
+      if (package->record->name == name) return RegisteredPackage{m, m->Instance, package};
       continue;
     }
-    if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m->Instance, nullptr};
+    if (detail::RegisteredPackageName(m) == name) return RegisteredPackage{m, m->Instance, nullptr};
   }
   return std::nullopt;
-}
-
-// Canonical, so that two names of one file compare equal.
-std::string CanonicalPathOf(const RegisteredPackage& registered) {
-  const auto object = detail::FindMappedObject(registered.module);
-  return object ? detail::MappedObjectPath(*object) : std::string();
-}
-
-// Called only for a file the reader has just read, so it exists.
-std::string CanonicalPath(const std::string& fileName) {
-  char resolved[PATH_MAX];
-  return realpath(fileName.c_str(), resolved) != nullptr ? std::string(resolved) : fileName;
-}
-
-// What dlopen is given: an absolute path, so the module's name does not depend on
-// the working directory. Not resolved further: that costs a system call per path
-// component, and the dynamic linker itself looks for a package's dependencies
-// beside the name it was given, not beside the link's target.
-std::string AbsolutePath(const std::string& fileName) {
-  if (fileName.front() == '/') return fileName;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof(cwd)) == nullptr) return fileName;
-  return std::string(cwd) + "/" + fileName;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 // The unit's procedure of that kind ("init" or "fini"), null when it has none.
@@ -188,137 +170,38 @@ std::optional<std::string> Release(const std::vector<HMODULE>& modules) {
   return failure;
 }
 
-HMODULE LoadFile(const std::string& fileName, const std::string& wanted,
-                 const TFileIdentity* tried = nullptr);
-
-// The records of the package files read before, by the identity of each file as it
-// was read, the latest first. Loading a package again while its file is unchanged
-// then costs a stat instead of opening and reading it; any change to the file (a
-// write, a cut, another file in its place) has it read and checked anew.
-//
-// Only a file that has not changed for a while is kept. File times are coarse (a
-// clock tick, on some file systems a second or two): a file written in the same
-// tick as the one read, in its place, could look the same. Once the times are
-// older than that, whatever changes the file later gives it later times.
-class CheckedFiles {
- public:
-  static constexpr std::size_t kKept = 16;
-  static constexpr std::int64_t kSettledNanoseconds = 2'000'000'000;
-
-  static bool Settled(const detail::FileIdentity& identity) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const std::int64_t settled =
-        static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec - kSettledNanoseconds;
-    return identity.modified < settled && identity.changed < settled;
-  }
-
-  Record Find(const detail::FileIdentity& identity) {
-    for (auto it = files_.begin(); it != files_.end(); ++it) {
-      if (it->first == identity) {
-        std::rotate(files_.begin(), it, it + 1);
-        return files_.front().second;
-      }
-    }
-    return nullptr;
-  }
-  void Keep(const detail::FileIdentity& identity, Record record) {
-    if (files_.size() == kKept) files_.pop_back();
-    files_.emplace(files_.begin(), identity, std::move(record));
-  }
-
- private:
-  std::vector<std::pair<detail::FileIdentity, Record>> files_;
-};
-
-// Never destroyed, as the table of packages.
-CheckedFiles& Checked() {
-  static auto* files = new CheckedFiles();
-  return *files;
+// What the process holds, as the plan asks it: the package of that name in the
+// module list, and the file it came from.
+std::optional<TLoadedPackage> Held(const std::string& name) {
+  const auto registered = FindRegisteredPackage(name);
+  if (!registered) return std::nullopt;
+  if (registered->loaded != nullptr) return TLoadedPackage{registered->loaded->path, kHeld};
+  return TLoadedPackage{detail::RegisteredModuleFile(registered->entry), kHeld};
 }
 
-// The record of the file, which must be a package, and the one wanted when a
-// required package is looked for. Never hand dlopen a file the reader refused: a
-// truncated file is mapped all the same and the process dies of SIGBUS when the
-// dynamic linker touches the missing pages.
-Record ReadRecord(const std::string& fileName, const std::string& wanted,
-                  const TFileIdentity* tried = nullptr) {
-  if (fileName.empty()) throw Exception("LoadPackage: no file name given");
-  Record record;
-  const auto identity = IdentityOfFile(fileName);
-  if (tried != nullptr) {
-    if (const std::string change = FileChange(*tried, identity); !change.empty()) {
-      throw Exception("%s: the file has changed since its code was tried (%s); load it again",
-                      {fileName, change});
-    }
+// The file asked for is a package held already, by that file: one reference more. A
+// module that was registered before LoadPackage met it gets counted references from
+// now on, but its units are never run or finalised by us.
+HMODULE Reuse(const std::string& fileName, Record record) {
+  const auto registered = FindRegisteredPackage(record->name);
+  if (registered->loaded != nullptr) {
+    ++registered->loaded->references;
+    return registered->module;
   }
-  if (identity) record = Checked().Find(*identity);
-  if (!record) {
-    detail::PackageFile file = detail::ReadPackageFile(fileName, detail::ElfCheck::Loading);
-    if (!file.record) {
-      throw Exception("%s: not a package (the file carries no package information)", {fileName});
-    }
-    record = std::make_shared<const TPackageRecord>(std::move(*file.record));
-    if (CheckedFiles::Settled(file.identity)) Checked().Keep(file.identity, record);
-  }
-  if (!wanted.empty() && record->name != wanted) {
-    throw Exception("%s holds package %s, not %s", {fileName, record->name, wanted});
-  }
-  return record;
-}
-
-// A package met again among the packages it requires, directly or not, requires
-// itself: loading it would recurse forever.
-void RefuseCycle(const std::string& fileName, const std::string& name) {
-  const std::vector<std::string>& loading = LoadingNames();
-  if (std::find(loading.begin(), loading.end(), name) == loading.end()) return;
-  std::string chain;
-  for (const std::string& outer : loading) chain += outer + " -> ";
-  throw Exception("%s: package %s requires itself (%s%s)", {fileName, name, chain, name});
-}
-
-// Names a package among those being loaded while its load lasts.
-class LoadingName {
- public:
-  explicit LoadingName(const std::string& name) { LoadingNames().push_back(name); }
-  ~LoadingName() { LoadingNames().pop_back(); }
-  LoadingName(const LoadingName&) = delete;
-  LoadingName& operator=(const LoadingName&) = delete;
-};
-
-// A module that was registered before LoadPackage met it, asked for by its own
-// path: hand out counted references to it, but never run or finalise its units.
-HMODULE AdoptForeign(const std::string& fileName, const std::string& canonical, Record record,
-                     HMODULE module) {
+  const std::string canonical = detail::CanonicalPath(fileName);
   void* handle = dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
   if (handle == nullptr) {
     const char* error = dlerror();
     throw Exception("%s: %s", {fileName, error ? error : "dlopen failed"});
   }
   auto package = std::make_unique<LoadedPackage>();
-  package->module = module;
+  package->module = registered->module;
   package->handle = handle;
   package->path = canonical;
   package->record = std::move(record);
   package->foreign = true;
   Packages().push_back(std::move(package));
-  return module;
-}
-
-// One package of a name: the same file again counts a reference, another file of
-// that name is refused.
-HMODULE Reuse(const std::string& fileName, Record record, const RegisteredPackage& registered) {
-  const std::string loadedFrom = CanonicalPathOf(registered);
-  const std::string canonical = CanonicalPath(fileName);
-  if (loadedFrom != canonical) {
-    throw Exception("package %s is already loaded from %s; refusing %s",
-                    {record->name, loadedFrom, fileName});
-  }
-  if (registered.loaded != nullptr) {
-    ++registered.loaded->references;
-    return registered.module;
-  }
-  return AdoptForeign(fileName, canonical, std::move(record), registered.module);
+  return registered->module;
 }
 
 // A load in progress, step by step. Whatever fails on the way raises, and the load
@@ -336,28 +219,19 @@ class PendingLoad {
   PendingLoad(const PendingLoad&) = delete;
   PendingLoad& operator=(const PendingLoad&) = delete;
 
-  // Takes a reference on every package the record requires, loading those not
-  // loaded yet.
+  // Takes a reference on every package the record requires: the plan has them
+  // loaded by now.
   void AcquireRequired() {
-    const TPackageRecord& record = *package_->record;
-    for (const std::string& name : record.requiredPackages) {
-      if (name == record.name) {
-        throw Exception("%s: package %s requires itself", {fileName_, record.name});
+    for (const std::string& name : package_->record->requiredPackages) {
+      const auto registered = FindRegisteredPackage(name);
+      if (!registered) {
+        throw Exception("%s: required package %s was unloaded during the load", {fileName_, name});
       }
-      if (const auto registered = FindRegisteredPackage(name)) {
-        // Loaded by us: count a reference. Otherwise a framework library that the
-        // dynamic linker keeps mapped for as long as anything links it.
-        if (registered->loaded != nullptr) {
-          ++registered->loaded->references;
-          package_->required.push_back(registered->module);
-        }
-        continue;
-      }
-      const std::string path = Locate(name);
-      try {
-        package_->required.push_back(LoadFile(path, name));
-      } catch (const Exception& e) {
-        throw Exception("%s: cannot load required package %s: %s", {fileName_, name, e.Message()});
+      // Loaded by us: count a reference. Otherwise a framework library that the
+      // dynamic linker keeps mapped for as long as anything links it.
+      if (registered->loaded != nullptr) {
+        ++registered->loaded->references;
+        package_->required.push_back(registered->module);
       }
     }
   }
@@ -427,16 +301,6 @@ class PendingLoad {
   }
 
  private:
-  // A required package that is not loaded yet, by the rule pkginfo's check shares.
-  std::string Locate(const std::string& name) const {
-    const TRequiredPackageSearch found =
-        FindRequiredPackage(name, DirectoryOf(package_->path), RuntimeLibraryDirectory());
-    if (found.path.empty()) {
-      throw Exception("%s: %s", {fileName_, RequiredPackageNotFound(name, found)});
-    }
-    return found.path;
-  }
-
   // Everything done so far, backwards. Failures here cannot hide the one that
   // brought the load down.
   void Undo() noexcept {
@@ -469,15 +333,45 @@ HMODULE LoadNew(const std::string& fileName, Record record, const TFileIdentity*
   return load.Commit();
 }
 
-// LoadPackage; a file found for a required package must hold the package wanted.
-HMODULE LoadFile(const std::string& fileName, const std::string& wanted,
-                 const TFileIdentity* tried) {
-  Record record = ReadRecord(fileName, wanted, tried);
-  RefuseCycle(fileName, record->name);
-  if (const auto registered = FindRegisteredPackage(record->name)) {
-    return Reuse(fileName, std::move(record), *registered);
+// Takes the plan's steps in order. Each package opened holds one reference for the
+// load until it is done: the file's own goes to the caller, the others' are given
+// back once their requirers hold theirs. A failure gives back all of them, the last
+// opened first, which unloads whatever the load opened.
+HMODULE Follow(const std::string& fileName, TLoadPlan& plan, const TFileIdentity* tried) {
+  TLoadStep& own = plan.steps.back();
+  if (!own.opens) return Reuse(fileName, std::move(own.record));
+  std::vector<HMODULE> opened;
+  try {
+    for (TLoadStep& step : plan.steps) {
+      if (!step.opens) continue;
+      const bool isOwn = &step == &own;
+      // Code run by an earlier step may have brought it in: a framework library
+      // registers itself when a package that links it is mapped.
+      if (!isOwn && FindRegisteredPackage(step.name)) continue;
+      opened.push_back(
+          LoadNew(isOwn ? fileName : step.path, std::move(step.record), isOwn ? tried : nullptr));
+    }
+  } catch (...) {
+    Release(opened);
+    throw;
   }
-  return LoadNew(fileName, std::move(record), tried);
+  const HMODULE module = opened.back();
+  opened.pop_back();
+  Release(opened);  // only counts down: their requirers hold them too
+  return module;
+}
+
+HMODULE LoadFile(const std::string& fileName, const TFileIdentity* tried) {
+  if (fileName.empty()) throw Exception("LoadPackage: no file name given");
+  if (tried != nullptr) {
+    if (const std::string change = FileChange(*tried, IdentityOfFile(fileName)); !change.empty()) {
+      throw Exception("%s: the file has changed since its code was tried (%s); load it again",
+                      {fileName, change});
+    }
+  }
+  TLoadPlan plan = detail::PlanLoad(fileName, Held, RuntimeLibraryDirectory(), LoadingNames());
+  if (!plan.error.empty()) throw Exception(plan.error);
+  return Follow(fileName, plan, tried);
 }
 
 }  // namespace
@@ -492,11 +386,11 @@ void* LoadedPackageHandle(HMODULE module) {
 }  // namespace detail
 
 HMODULE LoadPackage(const std::string& fileName) {
-  return LoadFile(fileName, {});
+  return LoadFile(fileName, nullptr);
 }
 
 HMODULE LoadPackage(const std::string& fileName, const TFileIdentity& tried) {
-  return LoadFile(fileName, {}, &tried);
+  return LoadFile(fileName, &tried);
 }
 
 void UnloadPackage(HMODULE module) {
@@ -530,10 +424,6 @@ void UnloadPackage(HMODULE module) {
                     {package->path, failure->first, package->record->name, failure->second});
   }
   if (releaseFailure) throw Exception(*releaseFailure);
-}
-
-TPackageRecord ReadRequiredPackage(const std::string& fileName, const std::string& wanted) {
-  return *ReadRecord(fileName, wanted);
 }
 
 }  // namespace rtl

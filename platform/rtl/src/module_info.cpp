@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "module_internal.h"
+#include "paths.h"
 #include "rtl/package.h"
 #include "rtl/sysutils.h"
 
@@ -41,9 +42,7 @@ std::optional<TPackageRecord> ReadModuleRecord(HMODULE module) {
 
 std::string MappedObjectPath(const MappedObject& object) {
   if (object.isMainProgram || object.name.empty()) return ProgramFile();
-  char resolved[PATH_MAX];
-  if (realpath(object.name.c_str(), resolved) != nullptr) return resolved;
-  return object.name;
+  return CanonicalPath(object.name);
 }
 
 std::string HandleText(HMODULE module) {

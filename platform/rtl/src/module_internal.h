@@ -48,6 +48,9 @@ void* LoadedPackageHandle(HMODULE module);
 // its memory once and remembered while the record stays in the list. Empty when
 // it carries no readable record.
 const std::string& RegisteredPackageName(const TLibModule* module);
+// The canonical path of such a module's file, remembered the same way; empty when it
+// is not mapped.
+const std::string& RegisteredModuleFile(const TLibModule* module);
 
 // True when the module is in the module list.
 bool IsRegisteredModule(HMODULE module);

@@ -23,6 +23,7 @@ struct KnownName {
   const TLibModule* record;
   HMODULE instance;
   std::string name;
+  std::string file;
 };
 
 // Never destroyed: libraries unregister themselves from their destructors, which
@@ -90,20 +91,41 @@ std::optional<MappedObject> FindMappedObject(HMODULE module) {
   return context.result;
 }
 
-const std::string& RegisteredPackageName(const TLibModule* module) {
+}  // namespace detail
+
+namespace {
+
+// What the module list knows of a module that registered itself, read from the
+// mapped module once and remembered while its record stays in the list.
+const KnownName& Known(const TLibModule* module) {
   auto& names = KnownNames();
   for (const KnownName& known : names) {
-    if (known.record == module && known.instance == module->Instance) return known.name;
+    if (known.record == module && known.instance == module->Instance) return known;
   }
   ForgetName(module);
-  std::string name;
-  try {
-    if (const auto record = ReadModuleRecord(module->Instance)) name = record->name;
-  } catch (const Exception&) {
-    // A record that cannot be read names no package.
+  KnownName known{module, module->Instance, {}, {}};
+  if (const auto object = detail::FindMappedObject(module->Instance)) {
+    known.file = detail::MappedObjectPath(*object);
+    try {
+      if (const auto record = detail::ReadMappedRecord(*object)) known.name = record->name;
+    } catch (const Exception&) {
+      // A record that cannot be read names no package.
+    }
   }
-  names.push_back(KnownName{module, module->Instance, std::move(name)});
-  return names.back().name;
+  names.push_back(std::move(known));
+  return names.back();
+}
+
+}  // namespace
+
+namespace detail {
+
+const std::string& RegisteredPackageName(const TLibModule* module) {
+  return Known(module).name;
+}
+
+const std::string& RegisteredModuleFile(const TLibModule* module) {
+  return Known(module).file;
 }
 
 bool IsRegisteredModule(HMODULE module) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "module_internal.h"
+#include "paths.h"
 #include "rtl/package.h"
 #include "rtl/package_file.h"
 #include "rtl/sysutils.h"
@@ -32,9 +33,9 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   }
   const std::string file = "lib" + name + ".so";
   TRequiredPackageSearch search;
-  search.looked.push_back(requirerDirectory + "/" + file);
+  search.looked.push_back(detail::PathIn(requirerDirectory, file));
   if (!runtimeDirectory.empty() && runtimeDirectory != requirerDirectory) {
-    search.looked.push_back(runtimeDirectory + "/" + file);
+    search.looked.push_back(detail::PathIn(runtimeDirectory, file));
   }
   // The framework's own libraries may be installed under their soname alone, without
   // the development link. Only they: the run-time library's folder is the system's
@@ -42,13 +43,14 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   const auto framework = std::ranges::find(kFrameworkSonames, std::string_view(name),
                                            &std::pair<std::string_view, std::string_view>::first);
   if (!runtimeDirectory.empty() && framework != std::ranges::end(kFrameworkSonames)) {
-    search.looked.push_back(runtimeDirectory + "/" + std::string(framework->second));
+    search.looked.push_back(detail::PathIn(runtimeDirectory, std::string(framework->second)));
   }
   // Where install_package puts packages that others build on: the installed
   // packages' folder of the framework's own prefix.
   const std::size_t installed = search.looked.size();
   if (!runtimeDirectory.empty()) {
-    search.looked.push_back(runtimeDirectory + "/" + kInstalledPackagesFolder + "/" + file);
+    search.looked.push_back(
+        detail::PathIn(runtimeDirectory, std::string(kInstalledPackagesFolder) + "/" + file));
   }
   for (std::size_t i = 0; i < search.looked.size(); ++i) {
     if (access(search.looked[i].c_str(), F_OK) == 0) {
@@ -62,24 +64,13 @@ TRequiredPackageSearch FindRequiredPackage(const std::string& name,
   return search;
 }
 
-std::string RequiredPackageNotFound(const std::string& name, const TRequiredPackageSearch& search) {
-  std::string looked;
-  for (const std::string& candidate : search.looked) {
-    looked += (looked.empty() ? "" : " or ") + candidate;
-  }
-  return Format("required package %s not found (looked for %s)", {name, looked});
-}
-
 std::string RuntimeLibraryDirectory() {
   // Looked up once: the run-time library is never unloaded, so it never moves.
   static const std::string directory = [] {
     const auto object = detail::FindMappedObject(
         ModuleFromAddress(reinterpret_cast<const void*>(&RuntimeLibraryDirectory)));
     if (!object) return std::string();
-    const std::string path = detail::MappedObjectPath(*object);
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return std::string(".");
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+    return detail::DirectoryOf(detail::MappedObjectPath(*object));
   }();
   return directory;
 }

@@ -2,10 +2,13 @@
 
 // Reading a package file without loading it: the record and the export table that
 // the SDK puts into the file's package notes, read by the same reader LoadPackage
-// uses, and the loader's rules about what it finds there. None of the file's code
-// runs. Tools that tell about package files (pkginfo) build on this.
+// uses, and the loader's rules about what it finds there, down to the plan of a
+// whole load. None of the file's code runs. Tools that tell about package files
+// (pkginfo) build on this.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -103,14 +106,57 @@ struct TRequiredPackageSearch {
 RTL_API TRequiredPackageSearch FindRequiredPackage(const std::string& name,
                                                    const std::string& requirerDirectory,
                                                    const std::string& runtimeDirectory);
-// "required package <name> not found (looked for <first> or <second>)"
-RTL_API std::string RequiredPackageNotFound(const std::string& name,
-                                            const TRequiredPackageSearch& search);
-// Reads the file of a required package as LoadPackage does before it loads it, and
-// raises the loader's own message when it is no package or holds another than
-// `wanted` ("<file> holds package gaugebase, not gauges").
-RTL_API TPackageRecord ReadRequiredPackage(const std::string& fileName, const std::string& wanted);
 // The directory of the run-time library this process runs with; empty when unknown.
 RTL_API std::string RuntimeLibraryDirectory();
+
+// As LoadPackage hands a file to dlopen: absolute, links not resolved, so that
+// $ORIGIN comes out the same.
+RTL_API std::string AbsolutePath(const std::string& fileName);
+
+// One file a load needs, found or not: a package of a load plan, or a library as the
+// system's dynamic linker finds it. Each reads in the same terms.
+struct TResolution {
+  std::string name;
+  std::string neededBy;             // the file that asks for it; empty for the file loaded
+  std::string path;                 // empty when not found
+  std::string how;                  // where it was found: "beside the run-time library", ...
+  std::vector<std::string> looked;  // the places searched, when not found
+  std::string problem;              // empty when it is usable
+};
+
+// A package the process holds already: the file it was loaded from, and how a plan
+// tells that ("already loaded").
+struct TLoadedPackage {
+  std::string path;
+  std::string how;
+};
+// Asked by package name; nothing when no package of that name is loaded.
+using TLoadedPackages = std::function<std::optional<TLoadedPackage>(const std::string& name)>;
+
+// One step of a load: a package the load opens, or one it takes a reference on
+// (held already, or opened by an earlier step), or why it cannot be either.
+struct TLoadStep : TResolution {
+  bool readable = false;                         // the reader took the file, a package or not
+  std::shared_ptr<const TPackageRecord> record;  // null when it is no package or unreadable
+  bool opens = false;                            // a file to open, not a reference
+};
+
+// What LoadPackage would do with a file, found without running any of its code: the
+// steps in the order it takes them, the packages each package requires before it
+// (each requirement a step, so a package required twice is referred to again), and
+// the file's own step last. The plan goes on past a problem, so that every one is
+// told; LoadPackage stops at the first.
+struct TLoadPlan {
+  std::vector<TLoadStep> steps;
+  // What LoadPackage raises about the first problem ("<file>: cannot load required
+  // package base: <base's file>: required package gauge not found (looked for ...)");
+  // empty when the packages would load.
+  std::string error;
+};
+
+// Reads the file and the files of the packages it requires, finding each by the rule
+// of FindRequiredPackage; a package `loaded` holds is taken as it is.
+RTL_API TLoadPlan PlanLoad(const std::string& fileName, const TLoadedPackages& loaded,
+                           const std::string& runtimeDirectory);
 
 }  // namespace rtl
