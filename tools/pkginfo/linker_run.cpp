@@ -3,7 +3,6 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,9 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 #include "rtl/sysutils.h"
 #include "trial/protocol.h"
+#include "trial/read_until.h"
 
 extern char** environ;
 
@@ -42,29 +43,14 @@ struct ChildOutput {
 
 ChildOutput Collect(pid_t pid, int fd, int timeoutMilliseconds) {
   ChildOutput child;
-  const auto deadline =
+  const trial::Deadline deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-  char buffer[65536];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd poller{fd, POLLIN, 0};
-    const int ready = left.count() > 0 ? ::poll(&poller, 1, static_cast<int>(left.count())) : 0;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0)
-      child.failure = std::string("cannot wait for the dynamic linker: ") + std::strerror(errno);
-    if (ready <= 0) {
-      child.timedOut = child.failure.empty();
-      break;
-    }
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    child.text.append(buffer, static_cast<std::size_t>(got));
-    if (child.text.size() > kMaxOutput) {
-      child.tooLong = true;
-      break;
-    }
+  try {
+    const trial::ReadEnd end = trial::ReadUntil(fd, child.text, deadline, kMaxOutput);
+    child.timedOut = end == trial::ReadEnd::TimedOut;
+    child.tooLong = end == trial::ReadEnd::Full;
+  } catch (const std::system_error& e) {
+    child.failure = std::string("cannot wait for the dynamic linker: ") + e.what();
   }
   if (child.timedOut || child.tooLong || !child.failure.empty()) ::kill(pid, SIGKILL);
   while (::waitpid(pid, &child.status, 0) < 0 && errno == EINTR) {
