@@ -16,9 +16,11 @@ test suite runs against it; a fault is killed when a test fails or times out.
 A fault that does not compile is replaced by another draw, as it could never ship.
 The sources are put back afterwards, also when interrupted.
 
-    scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--list]
+    scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--list] [--again LOG]
 
---list prints the drawn faults without building. The build folder (default
+--list prints the drawn faults without building. --again takes the faults a run's
+output (LOG) says survived and plants each of them once more, to see whether tests
+added since catch them. The build folder (default
 build/faults) is configured from the default preset on first use, without
 benchmarks, and with dependents not relinked when a shared library changes, which
 keeps one fault's build to seconds.
@@ -181,6 +183,7 @@ def main():
     parser.add_argument("--build", default="build/faults")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--again", metavar="LOG")
     args = parser.parse_args()
     # Stopped from outside, it still puts the planted file back on the way out.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -188,6 +191,11 @@ def main():
     candidates = all_sites()
     draw = random.Random(seed)
     draw.shuffle(candidates)
+    if args.again:
+        told = [line.split(None, 2)[-1] for line in open(args.again, encoding="utf-8")
+                if line.startswith("survived ")]
+        candidates = [site for site in candidates if describe(site) in told]
+        args.count = len(candidates)
     print(f"{len(candidates)} places for a fault; seed {seed}", flush=True)
     if args.list:
         for site in candidates[: args.count]:
