@@ -192,8 +192,8 @@ def main():
     draw = random.Random(seed)
     draw.shuffle(candidates)
     if args.again:
-        told = [line.split(None, 2)[-1] for line in open(args.again, encoding="utf-8")
-                if line.startswith("survived ")]
+        told = [re.sub(r"^survived\s+(\d+s\s+)?", "", line.rstrip("\n"))
+                for line in open(args.again, encoding="utf-8") if line.startswith("survived ")]
         candidates = [site for site in candidates if describe(site) in told]
         args.count = len(candidates)
     print(f"{len(candidates)} places for a fault; seed {seed}", flush=True)
