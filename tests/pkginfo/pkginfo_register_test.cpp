@@ -38,6 +38,16 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
                 "  page \" Multi\": TMultiG\n" + bare("TMultiG") + "  page \"Multi \": TMultiH\n" +
                 bare("TMultiH") + "  page \"\": TMultiI\n" + bare("TMultiI"),
             run.out + run.err);
+  // A unit's procedure when the package exports it, in unit order, then every other
+  // export shaped like one; never a unit's name made into a procedure that is not there.
+  const auto odd = RunPkginfo({"--register", "--json", Package("oddnames")});
+  std::vector<std::string> procedures;
+  const Json oddJson = ParseJson(odd.out);
+  for (const Json& p : oddJson.at("procedures")) procedures.push_back(p.at("name"));
+  EXPECT_EQ(procedures,
+            (std::vector<std::string>{"@OddUnit@Register$qqrv", "@Caseunit@Register$qqrv",
+                                      "@rtl@Register$qqrv", "@liboddnames.so@Register$qqrv"}))
+      << odd.out;
   const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv"});
   EXPECT_EQ(0, named.status) << named.err;
   EXPECT_THAT(named.out, testing::HasSubstr(

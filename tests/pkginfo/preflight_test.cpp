@@ -104,6 +104,8 @@ std::vector<ResolverCase> ResolverCases() {
        {{"pkg", Build::Full}, {"ld", Build::OtherMachine}},
        "@/ld"},
       {"PositionIndependentExecutableOnlyCandidate", {{"pkg", Build::Pie}}},
+      // The linker's list of preloads is split at blanks and colons.
+      {"FolderWithABlankAndAColon", {{"my pkg:1", Build::Full}}, "", "", "my pkg:1/libpkneedy.so"},
       {"SymbolVersionTheLibraryLacks", {{"pkg", Build::Old}}},
       required("RequiredPackageBeside", "pkgbase"),
       required("RequiredPackageMissing", ""),
