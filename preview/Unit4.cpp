@@ -135,8 +135,7 @@ void TForm4::Take(const trial::PreviewStep& step) {
     if (write) {
       rtl::SetPropValue(*instance_, step.name, rtl::TValue(step.value));
     } else {
-      rtl::InvokeMethod(
-          rtl::TMethod{rtl::MethodAddress(class_, rtl::ShortString(step.name)), instance_});
+      rtl::CallPublishedMethod(*instance_, step.name);
     }
   } catch (...) {
     // Whatever refused it, the grid shows what the instance holds.

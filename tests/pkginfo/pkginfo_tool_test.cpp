@@ -139,12 +139,14 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
   ASSERT_EQ(3u, lines.size()) << "one object per file, one per line:\n" << json.out;
   const Json missing = ParseJson(lines[0]);
   EXPECT_FALSE(missing.at("ok").get<bool>());
+  EXPECT_EQ("missingreq", missing.value("package", "")) << "a package is named";
   EXPECT_TRUE(missing.at("/requiredPackages/1/path"_json_pointer).is_null())
       << "no path for the missing one, after rtl";
   const Json plain = ParseJson(lines[1]);
   EXPECT_EQ(std::vector<std::string>{"not a package (the file carries no package information)"},
             plain.at("problems").get<std::vector<std::string>>());
   EXPECT_TRUE(plain.at("requiredPackages").is_null()) << "a plain library requires no packages";
+  EXPECT_FALSE(plain.contains("package")) << "and has no package name";
   EXPECT_TRUE(plain.at("neededLibraries").is_array()) << "its libraries are checked: " << lines[1];
   EXPECT_EQ(Json::array(), plain.at("unresolvedSymbols")) << "and its symbols";
   const Json unreadable = ParseJson(lines[2]);

@@ -129,6 +129,13 @@ TEST(Preview, ARefusedWriteIsShownAndTheGridShowsTheRealValue) {
     EXPECT_THAT(dialogs->Exceptions(), testing::ElementsAre(testing::HasSubstr(c.error)))
         << c.cls << "." << c.property << " = " << c.text;
   }
+  ScopedDialogs dialogs;  // a refused call, likewise
+  InWorkbench([&] {
+    TForm4* preview = LoadAndPreview(dialogs, "Samples", "TClickCounter");
+    ASSERT_NE(preview, nullptr);
+    preview->Grid->OnCall("Explode");
+  });
+  EXPECT_THAT(dialogs->Exceptions(), testing::ElementsAre(testing::HasSubstr("Explode")));
 }
 
 // An instance must never outlive the code it runs: every way the slot's package goes

@@ -38,28 +38,12 @@ std::string StepText(const std::string& className, const trial::PreviewStep& ste
              : "the published method " + className + "." + step.name;
 }
 
-// A method published with parameters or a result would read arguments that are not
-// there: it is refused by its signature before anything is called.
-void CallPublished(rtl::TObject& object, const std::string& name) {
-  const rtl::TPublishedMethod* method = rtl::FindPublishedMethod(object.ClassType(), name);
-  if (method == nullptr) {
-    throw rtl::Exception("%s has no published method %s", {object.ClassName(), name});
-  }
-  if (method->Type == nullptr || *method->Type != typeid(void (*)(rtl::TObject*))) {
-    throw rtl::Exception(
-        "%s.%s takes parameters or returns a value: only a method without "
-        "either can be called from a preview",
-        {object.ClassName(), name});
-  }
-  rtl::InvokeMethod(rtl::TMethod{method->Code, &object});
-}
-
 void TakeStep(rtl::TComponent& instance, const trial::PreviewStep& step) {
   if (step.type == trial::PreviewStep::Type::Write) {
     // The text is read as the property's type, as the property grid writes it.
     rtl::SetPropValue(instance, step.name, rtl::TValue(std::string(step.value)));
   } else {
-    CallPublished(instance, step.name);
+    rtl::CallPublishedMethod(instance, step.name);
   }
 }
 

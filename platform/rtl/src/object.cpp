@@ -1,6 +1,9 @@
 #include "rtl/object.h"
 
 #include <string_view>
+#include <typeinfo>
+
+#include "rtl/sysutils.h"
 
 namespace rtl {
 
@@ -59,6 +62,20 @@ const TPublishedMethod* FindPublishedMethod(TClass cls, const ShortString& name)
 void* MethodAddress(TClass cls, const ShortString& name) {
   const TPublishedMethod* method = FindPublishedMethod(cls, name);
   return method != nullptr ? method->Code : nullptr;
+}
+
+void CallPublishedMethod(TObject& object, const ShortString& name) {
+  const TPublishedMethod* method = FindPublishedMethod(object.ClassType(), name);
+  if (method == nullptr) {
+    throw Exception("%s has no published method %s", {object.ClassName(), name});
+  }
+  if (method->Type == nullptr || *method->Type != typeid(void (*)(TObject*))) {
+    throw Exception(
+        "%s.%s takes parameters or returns a value: only a method without either can be "
+        "called by name alone",
+        {object.ClassName(), name});
+  }
+  InvokeMethod(TMethod{method->Code, &object});
 }
 
 const TPublishedMethod* PublishedMethodOf(TClass cls, const void* code) {

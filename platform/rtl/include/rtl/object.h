@@ -70,6 +70,11 @@ RTL_API const TPublishedMethod* FindPublishedMethod(TClass cls, const ShortStrin
 RTL_API void* MethodAddress(TClass cls, const ShortString& name);
 // The published method whose code this is, searched in the class and its ancestors.
 RTL_API const TPublishedMethod* PublishedMethodOf(TClass cls, const void* code);
+// Calls the object's published method of that name, as a user's button would: one
+// published with parameters or a result would read arguments that are not there, so
+// it is refused by its signature, as a name the class does not publish is, before
+// anything runs ("TGauge has no published method Reste").
+RTL_API void CallPublishedMethod(TObject& object, const ShortString& name);
 
 namespace detail {
 
