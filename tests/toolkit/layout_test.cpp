@@ -97,6 +97,9 @@ TEST_F(LayoutTest, StripsGoBeforeTheClientWhateverTheOrderAndEveryLevelFollowsAR
   SetClientSize(form, 320, 200);
   EXPECT_EQ(Bounds(client), QRect(40, 17, 280, 183)) << "a window not shown yet realigns too";
   SetClientSize(form, 300, 200);
+  top.SetHeight(30);
+  EXPECT_EQ(Bounds(client), QRect(40, 30, 260, 170)) << "a strip that grows pushes the client";
+  top.SetHeight(17);
 
   form.Show();
   Process();
