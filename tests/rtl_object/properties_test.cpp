@@ -183,4 +183,23 @@ TEST(PublishedProperties, ADescriptorAtAnAddressAnotherHadHasItsOwnProperties) {
   }
 }
 
+// An enumeration publishes its values by their names in order from 0: one that gives
+// a value of its own, or skips one, would read and write the wrong names.
+TEST(PublishedProperties, AnEnumerationWhoseValuesDoNotCountFromZeroIsRefused) {
+  EXPECT_EQ(rtl::detail::MakeEnumInfo("TOk", "a, b,c", {0, 1, 2}).Names,
+            (std::vector<std::string>{"a", "b", "c"}));
+  const struct {
+    const char* names;
+    std::initializer_list<int> ordinals;
+    const char* refused;
+  } cases[] = {
+      {"a, b = 1", {0, 1}, "'b = 1'"}, {"a, b", {0, 2}, "'b' is not 1"}, {"a, b", {0}, "'b'"}};
+  for (const auto& c : cases) {
+    EXPECT_THAT(
+        testsupport::MessageOf([&] { rtl::detail::MakeEnumInfo("TBad", c.names, c.ordinals); }),
+        testing::HasSubstr(c.refused))
+        << c.names;
+  }
+}
+
 }  // namespace
