@@ -152,6 +152,12 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
   const Json unreadable = ParseJson(lines[2]);
   EXPECT_TRUE(unreadable.at("neededLibraries").is_null()) << "nothing checked: " << lines[2];
   EXPECT_TRUE(unreadable.at("unresolvedSymbols").is_null()) << lines[2];
+
+  // Where the linker found a library, in the report's words.
+  const Json needy = ParseJson(RunPkginfo({"--check", "--json", NEEDY_PACKAGE}).out);
+  const Json& provider = needy.at("neededLibraries").back();
+  EXPECT_EQ("libpkprovider.so", provider.at("name"));
+  EXPECT_EQ("RUNPATH of " + std::string(NEEDY_PACKAGE), provider.at("how"));
 }
 
 }  // namespace

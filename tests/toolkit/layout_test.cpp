@@ -92,6 +92,7 @@ TEST_F(LayoutTest, StripsGoBeforeTheClientWhateverTheOrderAndEveryLevelFollowsAR
       << "the client control gets what the strips leave, though it was placed first";
   top.SetVisible(false);
   EXPECT_EQ(Bounds(client), QRect(40, 0, 260, 200)) << "a hidden strip gives its space back";
+  EXPECT_FALSE(top.Widget()->isVisibleTo(form.Widget())) << "and is not drawn";
   top.SetVisible(true);
   EXPECT_EQ(Bounds(client), QRect(40, 17, 260, 183)) << "and takes it again when shown";
   SetClientSize(form, 320, 200);
