@@ -13,7 +13,9 @@ where one of these fits:
 Text inside string and character literals (except a bound's own) and comments is
 never changed. Each fault is built into a build folder of its own and the whole
 test suite runs against it; a fault is killed when a test fails or times out.
-A fault that does not compile is replaced by another draw, as it could never ship.
+A fault that does not compile is replaced by another draw, as it could never ship,
+and so is one that compiles to the very code the unchanged source does (debugging
+information aside): no test could ever tell it apart, for it is no fault at all.
 The sources are put back afterwards, also when interrupted.
 
     scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--list] [--again LOG]
@@ -34,6 +36,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -160,14 +163,38 @@ def configure(build):
                    stdout=subprocess.DEVNULL)
 
 
+def objects_of(path, build):
+    """The object files built from a source: CMake names each after the source's path
+    below its target's folder."""
+    def below_target(o):
+        return str(o.relative_to(next(p for p in o.parents if p.suffix == ".dir")))[:-2]
+    return sorted(o for o in build.rglob(path.name + ".o")
+                  if "CMakeFiles" in o.parts and str(path).endswith("/" + below_target(o)))
+
+
+def code_of(objects):
+    """The objects' contents without their debugging information."""
+    code = []
+    with tempfile.TemporaryDirectory() as scratch:
+        for obj in objects:
+            stripped = pathlib.Path(scratch) / "code.o"
+            subprocess.run(["objcopy", "--strip-debug", str(obj), str(stripped)], check=True)
+            code.append(stripped.read_bytes())
+    return code
+
+
 def try_fault(site, build, jobs):
     path = site[0]
     original = path.read_bytes()
+    objects = objects_of(path, build)
+    before = code_of(objects)
     try:
         path.write_text(planted(site), encoding="utf-8")
         code, out = run(["cmake", "--build", str(build), f"-j{jobs}"], build, 1800)
         if code != 0:
             return "stillborn", out
+        if objects and code_of(objects) == before:
+            return "same code", out
         code, out = run(["ctest", "--test-dir", str(build), f"-j{jobs}", "--stop-on-failure",
                          "--timeout", "120"], build, 3600)
         return ("killed" if code != 0 else "survived"), out
@@ -213,7 +240,7 @@ def main():
         began = time.monotonic()
         verdict, _ = try_fault(site, build, args.jobs)
         print(f"{verdict:9} {time.monotonic() - began:4.0f}s {describe(site)}", flush=True)
-        if verdict == "stillborn":
+        if verdict in ("stillborn", "same code"):
             continue
         tried += 1
         if verdict == "killed":

@@ -134,6 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "left an alarm pending after " + Fini("Alarmer", "alarmer")},
         FaultCase{"qttimer", Action::LoadPack, "",
                   "left 1 Qt timer pending after " + Fini("QtTimer", "qttimer")},
+        FaultCase{"exithandler", Action::LoadPack, "",
+                  "left an exit handler after " + Fini("ExitHandler", "exithandler")},
         FaultCase{"sighandler", Action::LoadPack, "",
                   "left a handler for signal SIGTERM after " + Fini("SigHandler", "sighandler")},
         FaultCase{"faultstray", Action::LoadPack, "",

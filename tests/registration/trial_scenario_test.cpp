@@ -125,42 +125,56 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
   }
 }
 
-// A finalisation that faults only when a file beside the package says so: its load
-// passed, and the marker comes after. Its unload, by the button or by closing, fails
-// its trial: the package stays mapped, out of the slot, never finalised, and the
-// workbench still ends.
+// A finalisation that faults, or leaves an alarm behind, only when a file beside the
+// package says so: its load passed, and the marker comes after. Its unload, by the
+// button or by closing, fails its trial: the package stays mapped, out of the slot,
+// never finalised, and the workbench still ends.
 TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntilTheEnd) {
-  for (const UnloadCause cause : {UnloadCause::UnLoadPack, UnloadCause::Closing}) {
-    SCOPED_TRACE(cause == UnloadCause::Closing ? "closing" : "UnLoadPack");
-    TempDir dir;
-    const std::string file = dir.CopyIn(PackageFile("finimarked"), "libfinimarked.so");
-    const std::string condemned =
-        file +
-        ": the trial run died of signal SIGSEGV (Segmentation fault) in the finalisation of unit "
-        "FiniMarked of package finimarked; the package was not unloaded: it stays loaded, out of "
-        "the slot and without its finalisation, until the workbench ends";
-    ScopedDialogs dialogs;
-    rtl::HMODULE module = 0;
-    InWorkbench([&] {
-      LoadPack(dialogs, file);
-      module = LoadedPackage;
-      ASSERT_NE(module, 0u) << (dialogs->Exceptions().empty() ? "" : dialogs->Exceptions()[0]);
-      dir.Write("libfinimarked.so.crash", "");
-      if (cause == UnloadCause::UnLoadPack) {
-        Press(Form1->UnLoadPack);
-        EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
-        EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty";
-        EXPECT_TRUE(AnyPackageCondemned());
-        ExpectStdregStillLoads(dialogs, 0, 1);
-      }
-      // Closing comes next, and ends the run.
-    });
-    EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
-    EXPECT_TRUE(AnyPackageCondemned());
-    EXPECT_EQ(CountInModuleList(module), 1) << "the package should stay loaded";
-    // This process goes on to other tests: with the marker gone the package can go.
-    std::remove(dir.File("libfinimarked.so.crash").c_str());
-    if (CountInModuleList(module) == 1) rtl::UnloadPackage(module);
+  const struct {
+    const char* package;
+    std::string how;
+  } packages[] = {
+      {"finimarked",
+       "died of signal SIGSEGV (Segmentation fault) in the finalisation of unit "
+       "FiniMarked of package finimarked"},
+      {"alarmmarked",
+       "left an alarm pending after the finalisation of unit AlarmMarked of "
+       "package alarmmarked"},
+  };
+  for (const auto& [package, how] : packages) {
+    for (const UnloadCause cause : {UnloadCause::UnLoadPack, UnloadCause::Closing}) {
+      SCOPED_TRACE(std::string(package) +
+                   (cause == UnloadCause::Closing ? " closing" : " UnLoadPack"));
+      TempDir dir;
+      const std::string name = "lib" + std::string(package) + ".so";
+      const std::string file = dir.CopyIn(PackageFile(package), name);
+      const std::string condemned =
+          file + ": the trial run " + how +
+          "; the package was not unloaded: it stays loaded, out of the slot and without its "
+          "finalisation, until the workbench ends";
+      ScopedDialogs dialogs;
+      rtl::HMODULE module = 0;
+      InWorkbench([&] {
+        LoadPack(dialogs, file);
+        module = LoadedPackage;
+        ASSERT_NE(module, 0u) << (dialogs->Exceptions().empty() ? "" : dialogs->Exceptions()[0]);
+        dir.Write(name + ".crash", "");
+        if (cause == UnloadCause::UnLoadPack) {
+          Press(Form1->UnLoadPack);
+          EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
+          EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty";
+          EXPECT_TRUE(AnyPackageCondemned());
+          ExpectStdregStillLoads(dialogs, 0, 1);
+        }
+        // Closing comes next, and ends the run.
+      });
+      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
+      EXPECT_TRUE(AnyPackageCondemned());
+      EXPECT_EQ(CountInModuleList(module), 1) << "the package should stay loaded";
+      // This process goes on to other tests: with the marker gone the package can go.
+      std::remove(dir.File(name + ".crash").c_str());
+      if (CountInModuleList(module) == 1) rtl::UnloadPackage(module);
+    }
   }
 }
 

@@ -56,8 +56,11 @@ int RunningWorkbench(int supervisor) {
 
 TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   const std::string package = testsupport::PackageFile("latefault");
-  testsupport::StartedTool program(WORKBENCH_PROGRAM, {package},
-                                   {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30"});
+  // A channel variable that is not a descriptor's number alone is no supervisor's,
+  // though the number it starts with is open.
+  testsupport::StartedTool program(
+      WORKBENCH_PROGRAM, {package},
+      {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30", "WB_SUPERVISOR_FD=2x"});
   ASSERT_TRUE(WaitFor([&] {
     return program.ErrSoFar().find("started again") != std::string::npos;
   })) << program.ErrSoFar();

@@ -45,6 +45,7 @@ int* volatile nowhere = nullptr;
 }
 
 [[maybe_unused]] void OnTerm(int) {}
+[[maybe_unused]] void OnExit(int, void*) {}
 
 // A process of the package's own, which would outlive it by half a minute.
 [[maybe_unused]] void StartStray() {
@@ -107,10 +108,20 @@ void Fault() {
   if (++calls == 2) Crash();
 #elif defined(FAULT_AFTER_REGISTRATION)
   if (registered) Crash();
-#elif defined(FAULT_IF_MARKED)
-  // When a file named after the package's own says so: a fault no trial before it
-  // could have seen.
-  if (access((OwnFile() + ".crash").c_str(), F_OK) == 0) Crash();
+#elif defined(FAULT_IF_MARKED) || defined(FAULT_ALARM_IF_MARKED)
+  // When a file named after the package's own says so: a fault, or what would become
+  // one, that no trial before it could have seen.
+  if (access((OwnFile() + ".crash").c_str(), F_OK) == 0) {
+#if defined(FAULT_IF_MARKED)
+    Crash();
+#else
+    alarm(2);
+#endif
+  }
+#elif defined(FAULT_EXIT_HANDLER)
+  // Run at the exit, long after the package is gone: the C library keeps no owner
+  // for it, so no unload runs it.
+  on_exit(&OnExit, nullptr);
 #elif defined(FAULT_REPLACE_FILE)
   // Another build put in its own place, as a build tool would.
   const std::string own = OwnFile();
