@@ -33,6 +33,12 @@ TEST_F(ControlsTest, SheetsAreNumberedInTheOrderAttachedAndRenumberedWhenOneGoes
   EXPECT_EQ(a->TabIndex(), 1);
   EXPECT_EQ(tabs->tabText(0).toStdString(), "Стандартные") << "a caption set before attaching";
   EXPECT_EQ(tabs->tabText(1).toStdString(), "a") << "the caption is what the tab shows";
+  pages->SetActivePage(a);
+  pages->SetActivePage(nullptr);
+  EXPECT_EQ(pages->ActivePage(), a) << "no page to show leaves the one shown";
+  EXPECT_EQ(tabs->currentIndex(), 1);
+  EXPECT_THROW(pages->SetActivePage(new TTabSheet(&owner)), rtl::Exception)
+      << "not one of its pages";
 
   delete b;
   EXPECT_EQ(a->TabIndex(), 0) << "later pages move up when one before them goes";
@@ -120,6 +126,9 @@ TEST_F(ControlsTest, MemoTextAndLinesAgree) {
   memo.Lines().Delete(1);
   memo.Lines().Delete(1);
   EXPECT_EQ(memo.Lines().ToVector(), (std::vector<std::string>{"a"})) << "the last line deleted";
+  memo.Lines().SetText("x\r\ny\n\nz");
+  EXPECT_EQ(memo.Lines().ToVector(), (std::vector<std::string>{"x", "y", "", "z"}))
+      << "CR LF ends a line as LF does, and an empty line is kept";
   auto* edit = static_cast<QPlainTextEdit*>(memo.Widget());
   edit->setPlainText("typed\nby hand");
   EXPECT_EQ(memo.Lines().Strings(1), "by hand") << "what the user typed is what the lines read";

@@ -93,9 +93,10 @@ TEST_F(RealDialogsTest, TheOpenDialogSpeaksTheUsersLanguageInTheFormsFontWithCol
         << "the dialog should use the forms' font";
     EXPECT_LE(view->header()->length(), view->viewport()->width())
         << "every column should be shown whole, side by side";
+    box->selectFile(QString::fromStdString(testsupport::PackageFile("twounits")));
     box->reject();
   };
-  EXPECT_FALSE(dialog.Execute()) << "the dialog was cancelled";
+  EXPECT_FALSE(dialog.Execute()) << "a file was picked, but the dialog was cancelled";
   QLocale::setDefault(QLocale::system());
   Application->Initialize();
 }

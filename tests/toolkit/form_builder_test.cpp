@@ -1,5 +1,7 @@
+#include <QColor>
 #include <QFont>
 #include <QListWidget>
+#include <QPalette>
 #include <QPushButton>
 #include <QTabWidget>
 #include <string>
@@ -19,6 +21,7 @@ class TTestForm : public TForm {
 
   TPanel* Panel1 = Field<TPanel>("Panel1");
   TButton* Button1 = Field<TButton>("Button1");
+  TLabel* Label1 = Field<TLabel>("Label1");
   TMemo* Memo1 = Field<TMemo>("Memo1");
   TListBox* ListBox1 = Field<TListBox>("ListBox1");
   TPageControl* Pages = Field<TPageControl>("Pages");
@@ -60,6 +63,14 @@ TEST_F(FormBuilderTest, BuildsEveryControlWithItsPropertiesAndBindsItsEvents) {
   EXPECT_EQ(form.Memo1->Lines().ToVector(), (std::vector<std::string>{"Memo1", "second line"}));
   EXPECT_EQ(form.Memo1->ScrollBars(), ssVertical);
   EXPECT_EQ(form.Memo1->TabOrder(), 0);
+  EXPECT_FALSE(form.Memo1->TabStop());
+  EXPECT_TRUE(form.Memo1->ReadOnly());
+  EXPECT_EQ(form.Memo1->Hint(), "Notes");
+  EXPECT_EQ(form.Memo1->Widget()->palette().color(QPalette::Base), QColor(0x00, 0x80, 0x80))
+      << "a colour given as a number is blue, green, red from the top byte down";
+  EXPECT_EQ(form.Widget()->font().families().value(0), "Liberation Sans")
+      << "a face of the same width stands in for the descriptions' missing one";
+  EXPECT_EQ(form.Label1->Widget()->font().family(), "DejaVu Sans") << "any other face as named";
   EXPECT_EQ(form.ListBox1->Items().ToVector(), (std::vector<std::string>{"alpha", "beta"}));
   EXPECT_EQ(form.Panel1->Align(), alTop);
   ASSERT_EQ(form.Pages->PageCount(), 2) << "sheets described in a page control are its pages";
@@ -134,6 +145,8 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
        "Bad.form:2:21: Width of TEdit is out of range: 3000000000"},
       {"boolean expected", "TBadForm F {\n  TButton B { Enabled = 0 }\n}",
        "Bad.form:2:25: Enabled of TButton expects a boolean, found an integer"},
+      {"a colour past white", "TBadForm F {\n  TPanel P { Color = 16777216 }\n}",
+       "Bad.form:2:22: Color of TPanel: 16777216 is not a colour"},
       {"unknown alignment", "TBadForm F {\n  TPanel P { Align = alMiddle }\n}",
        "Bad.form:2:22: Align of TPanel expects one of alNone, alTop, alBottom, alLeft, alRight, "
        "alClient, found alMiddle"},

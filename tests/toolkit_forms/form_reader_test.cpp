@@ -15,7 +15,7 @@ constexpr std::string_view kWindow = R"(// Module inspector
 TForm2 Form2 {
   Caption = "Подключённые модули"
   Left = +17  Top = 007  Visible = false
-  Font.Name = "say \"hi\"\\\n\r\t\u{41}\u{436}\u{1F600}\u{00041}"; Font.Height = -11
+  Font.Name = "say \"hi\"\\\n\r\t\u{41}\u{436}\u{1F600}\u{020AC}"; Font.Height = -11
   Low = -9223372036854775808  High = 9223372036854775807  Empty = "" Zero = -0
   TPanel Panel1 { TButton Button1 { Left = 136 OnClick = Button1Click } }
   TPanel Panel2 {
@@ -37,10 +37,7 @@ TEST(FormReader, ReadsAWholeWindowWithNestedControlsAndTheirPlaces) {
       {"Left", V(std::int64_t{17}), {}},
       {"Top", V(std::int64_t{7}), {}},
       {"Visible", V(false), {}},
-      {"Font.Name",
-       V(std::string("say \"hi\"\\\n\r\tA\xD0\xB6\xF0\x9F\x98\x80"
-                     "A")),
-       {}},
+      {"Font.Name", V(std::string("say \"hi\"\\\n\r\tA\xD0\xB6\xF0\x9F\x98\x80\xE2\x82\xAC")), {}},
       {"Font.Height", V(std::int64_t{-11}), {}},
       {"Low", V(std::numeric_limits<std::int64_t>::min()), {}},
       {"High", V(std::numeric_limits<std::int64_t>::max()), {}},
@@ -137,6 +134,7 @@ TEST(FormReader, ErrorsSayWhatWasExpectedAndWhere) {
       {"A = \"open", "Unit1.form:1:5: unterminated string: the file ends"},
       {"A = \"open\nB", "Unit1.form:1:5: unterminated string: a string ends on the line"},
       {"A = \"ab\\", "Unit1.form:1:8: unterminated string"},
+      {"A = \"ab\\\nc\"", "Unit1.form:1:8: unterminated string: an escape cannot continue a line"},
       {"A = \"\\q\"", "Unit1.form:1:6: unknown escape \\'q'"},
       {"A = \"\\u41\"", "Unit1.form:1:6: expected '{' after \\u"},
       {"A = \"\\u{}\"", "Unit1.form:1:6: expected hex digits"},
