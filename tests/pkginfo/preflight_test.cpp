@@ -10,6 +10,7 @@
 // Every row also has the run-time library needed by a package whose search path
 // cannot reach it: a needed name that only an already loaded object satisfies.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 namespace {
 
 using elftest::PatchHeader;
+using testing::HasSubstr;
 using testsupport::Bytes;
 using testsupport::TempDir;
 
@@ -152,6 +154,25 @@ TEST_P(Resolver, AgreesWithTheLoader) {
 
   EXPECT_EQ(loads, report.at("ok").get<bool>()) << context;
   EXPECT_EQ(loads ? 0 : 1, check.status) << context;
+  // The text tells what the JSON does: each library the linker takes up under what
+  // needs it, each symbol missing, each problem.
+  const auto text = testsupport::RunTool(PKGINFO_TOOL, {"--check", file}, environment, work).out;
+  for (const auto& library : report.at("neededLibraries")) {
+    // Required packages have their own list above.
+    const std::string by = library.at("neededBy");
+    if (library.at("how") == pkginfo::kLoadedWithTheProgram || by.empty()) continue;
+    EXPECT_THAT(text, HasSubstr("  needed by " + by + ":\n")) << text;
+    EXPECT_THAT(text, HasSubstr("\n    " + library.at("name").get<std::string>() + ": ")) << text;
+  }
+  for (const auto& symbol : report.at("unresolvedSymbols")) {
+    const std::string version = symbol.value("version", "");
+    EXPECT_THAT(text, HasSubstr("  " + symbol.at("symbol").get<std::string>() +
+                                (version.empty() ? "" : ", version " + version) + " (needed by " +
+                                symbol.at("neededBy").get<std::string>() + ")\n"))
+        << text;
+  }
+  for (const auto& p : report.at("problems"))
+    EXPECT_THAT(text, HasSubstr("  " + p.get<std::string>() + "\n"));
   if (loads) {
     // What the load brought in besides the package, and what the check says it would.
     // The linker names a file it found through the working folder relatively; the
