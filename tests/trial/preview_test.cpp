@@ -1,9 +1,13 @@
 // A component's preview tried in the trial host, after its package was loaded and
 // registered there: writes and calls that pass, a setter or a call that raises, and
-// code that faults, told with the part of the class that ran it.
+// code that faults, told with the part of the class that ran it. And the host itself,
+// which starts with no signal blocked and ends when its program lets it go.
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -156,6 +160,29 @@ TEST(TrialPreview, AnInstanceIsMadeWrittenAndCalledInTheTrialOnly) {
     }
     EXPECT_TRUE(trial::Taken(tried, outcome).empty()) << "a preview is never taken";
   }
+}
+
+// Whatever the program had blocked, the host starts with no signal blocked; and one
+// that does not end when its socket closes, here one stopped, is killed.
+TEST(TrialHostProcess, StartsWithNoSignalBlockedAndIsKilledIfItDoesNotEnd) {
+  sigset_t blocked, before;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &blocked, &before);
+  auto host = std::make_unique<trial::Host>();
+  host->Start();
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  std::vector<testsupport::RunningProcess> started = testsupport::ProcessesNamed("trialhost");
+  std::erase_if(started, [](const auto& p) { return p.parent != getpid(); });
+  ASSERT_EQ(started.size(), 1u);
+  std::ifstream status("/proc/" + std::to_string(started[0].pid) + "/status");
+  std::string line;
+  while (std::getline(status, line) && !line.starts_with("SigBlk:")) {
+  }
+  EXPECT_EQ(line, "SigBlk:\t0000000000000000");
+  kill(started[0].pid, SIGSTOP);
+  host.reset();
+  EXPECT_EQ(kill(started[0].pid, 0), -1) << "the host should be gone, and reaped";
 }
 
 }  // namespace
