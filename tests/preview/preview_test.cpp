@@ -98,6 +98,16 @@ TEST(Preview, OpensFromTheMemoAndGridEditsChangeTheLiveControl) {
       qobject_cast<QPushButton*>(preview->Grid->Editor("Reset"))->click();
       EXPECT_EQ(ButtonText(control), "Clicks: 0") << "the method's button calls it";
       EXPECT_EQ(Shown(*preview, "Clicks"), "0") << "the grid follows what the call did";
+      auto* align = qobject_cast<QComboBox*>(preview->Grid->Editor("Align"));
+      align->setCurrentText("alBottom");
+      emit align->activated(align->currentIndex());
+      EXPECT_EQ(control->Align(), toolkit::alBottom);
+      dialogs->AnswerColor(0x112233);
+      dialogs->AnswerColor(std::nullopt);
+      for (int i = 0; i < 2; ++i)
+        qobject_cast<QPushButton*>(preview->Grid->Editor("Color"))->click();
+      EXPECT_EQ(control->Color().Value, 0x112233u) << "the colour chosen, then one cancelled";
+      EXPECT_EQ(Shown(*preview, "Color"), "#112233");
 
       OpenFromMemo(PageMemo("Samples"), "TClickCounter", gesture);
       EXPECT_EQ(Previews().size(), 1u) << "a class's open preview is brought forward";
