@@ -112,6 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "  what():  faulty: thrown where nothing can catch it"},
         FaultCase{"faultexit", Action::LoadPack, "",
                   "exited with status 3 in " + Init("FaultExit", "faultexit")},
+        FaultCase{"brokenpipe", Action::LoadPack, "",
+                  "died of signal SIGPIPE (Broken pipe) in " + Init("BrokenPipe", "brokenpipe")},
         // The endless loop is cut short; every other trial ends on its own long before.
         FaultCase{"faultloop", Action::LoadPack, "",
                   "overran its time limit of 0.5 s in " + Init("FaultLoop", "faultloop"), "",

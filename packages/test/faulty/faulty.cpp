@@ -118,6 +118,14 @@ void Fault() {
     alarm(2);
 #endif
   }
+#elif defined(FAULT_BROKEN_PIPE)
+  // Written to a pipe nobody reads: the signal ends the process, as it would the
+  // workbench.
+  int ends[2];
+  if (pipe(ends) == 0) {
+    close(ends[0]);
+    [[maybe_unused]] const ssize_t written = write(ends[1], "x", 1);
+  }
 #elif defined(FAULT_EXIT_HANDLER)
   // Run at the exit, long after the package is gone: the C library keeps no owner
   // for it, so no unload runs it.
