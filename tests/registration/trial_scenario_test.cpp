@@ -127,8 +127,8 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
 
 // A finalisation that faults, or leaves an alarm behind, only when a file beside the
 // package says so: its load passed, and the marker comes after. Its unload, by the
-// button or by closing, fails its trial: the package stays mapped, out of the slot,
-// never finalised, and the workbench still ends.
+// button, by loading another or by closing, fails its trial: the package stays mapped, out of the
+// slot, never finalised, and the workbench still ends.
 TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntilTheEnd) {
   const struct {
     const char* package;
@@ -142,9 +142,8 @@ TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntil
        "package alarmmarked"},
   };
   for (const auto& [package, how] : packages) {
-    for (const UnloadCause cause : {UnloadCause::UnLoadPack, UnloadCause::Closing}) {
-      SCOPED_TRACE(std::string(package) +
-                   (cause == UnloadCause::Closing ? " closing" : " UnLoadPack"));
+    for (const std::string way : {"UnLoadPack", "LoadPack of another", "closing"}) {
+      SCOPED_TRACE(std::string(package) + " " + way);
       TempDir dir;
       const std::string name = "lib" + std::string(package) + ".so";
       const std::string file = dir.CopyIn(PackageFile(package), name);
@@ -159,10 +158,14 @@ TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntil
         module = LoadedPackage;
         ASSERT_NE(module, 0u) << (dialogs->Exceptions().empty() ? "" : dialogs->Exceptions()[0]);
         dir.Write(name + ".crash", "");
-        if (cause == UnloadCause::UnLoadPack) {
-          Press(Form1->UnLoadPack);
+        if (way != "closing") {
+          if (way == "UnLoadPack") {
+            Press(Form1->UnLoadPack);
+          } else {
+            LoadPack(dialogs, PackageFile("mark"));
+          }
           EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
-          EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty";
+          EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty: what came next was not tried";
           EXPECT_TRUE(AnyPackageCondemned());
           ExpectStdregStillLoads(dialogs, 0, 1);
         }
