@@ -127,8 +127,8 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
 
 // A finalisation that faults, or leaves an alarm behind, only when a file beside the
 // package says so: its load passed, and the marker comes after. Its unload, by the
-// button, by loading another or by closing, fails its trial: the package stays mapped, out of the
-// slot, never finalised, and the workbench still ends.
+// button, by loading another or by closing, fails its trial: the package stays
+// mapped, out of the slot, never finalised, and the workbench still ends.
 TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntilTheEnd) {
   const struct {
     const char* package;
