@@ -302,18 +302,6 @@ std::optional<TPackageRecord> ReadNotes(const Elf& elf) {
 
 }  // namespace
 
-bool MemoryByteSource::Read(std::uint64_t offset, void* buffer, std::size_t n) const {
-  const std::uint8_t* bytes = Held(offset, n);
-  if (bytes == nullptr) return false;
-  if (n > 0) std::memcpy(buffer, bytes, n);
-  return true;
-}
-
-const std::uint8_t* MemoryByteSource::Held(std::uint64_t offset, std::size_t n) const {
-  if (offset > bytes_.size() || n > bytes_.size() - offset) return nullptr;
-  return bytes_.data() + offset;
-}
-
 std::optional<TPackageRecord> ReadElfPackage(const ByteSource& source, ElfCheck check) {
   const std::uint64_t size = source.Size();
   const Elf64_Ehdr header = ReadHeader(source, size);

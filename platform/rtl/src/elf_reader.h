@@ -7,14 +7,13 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 
 #include "rtl/package_file.h"
 
 namespace rtl::detail {
 
-// Where the bytes come from: a file (pread) or memory (tests, fuzzing).
+// Where the bytes come from: a file (pread), or memory for the fuzz target.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -24,18 +23,6 @@ class ByteSource {
   // The n bytes at offset when the source holds them in memory already, so that
   // they need no copy; null otherwise.
   virtual const std::uint8_t* Held(std::uint64_t, std::size_t) const { return nullptr; }
-};
-
-// Bytes held by the caller, who keeps them alive while the source is used.
-class MemoryByteSource : public ByteSource {
- public:
-  explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool Read(std::uint64_t offset, void* buffer, std::size_t n) const override;
-  const std::uint8_t* Held(std::uint64_t offset, std::size_t n) const override;
-
- private:
-  std::span<const std::uint8_t> bytes_;
 };
 
 // How much of the file is checked.
