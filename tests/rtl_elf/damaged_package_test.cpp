@@ -147,6 +147,16 @@ std::vector<DamageCase> DamageCases() {
          PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, 0);
        },
        ""},
+      {"SectionCountsInSectionZero",  // as in a file with very many sections
+       [&v](Bytes& f) {
+         PatchSection(f, 0, [&](auto& s) {
+           s.sh_size = v.header.e_shnum;
+           s.sh_link = v.header.e_shstrndx;
+         });
+         PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shnum, 0);
+         PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, SHN_XINDEX);
+       },
+       ""},
       {"NotesMovedToTheEnd", [original](Bytes& f) { MoveNotes(f, original, 4); }, ""},
       {"EightAlignedNotes", [](Bytes& f) { MoveNotes(f, VictimNotes(8, VictimRecord()), 8); }, ""},
       {"ForeignNoteAndUnknownTypeFirst",
