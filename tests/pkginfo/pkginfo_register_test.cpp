@@ -303,7 +303,8 @@ TEST(PkginfoRegister, WhatTheCodePrintsIsKeptApartFromTheReport) {
   } rows[] = {
       {"prints",
        "Prints",
-       {"faulty: printed to standard output", "faulty: printed to standard error"}},
+       {"faulty: printed to standard output", "faulty: printed to standard error",
+        "faulty: left in the buffer"}},
       {"qtbox", "QtBox", {"This plugin does not support propagateSizeHints()"}},
   };
   for (const auto& row : rows) {

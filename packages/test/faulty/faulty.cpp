@@ -174,6 +174,7 @@ void Fault() {
   std::printf("faulty: printed to standard output\n");
   std::fflush(stdout);
   std::fprintf(stderr, "faulty: printed to standard error\n");
+  std::printf("faulty: left in the buffer\n");  // written when the process flushes it
 #elif defined(FAULT_QT_BOX)
   QMessageBox::information(nullptr, "faulty", "A plain Qt box");
 #elif defined(FAULT_KILL_VICTIM)
