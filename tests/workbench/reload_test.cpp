@@ -52,10 +52,11 @@ void Replace(const std::string& file, const std::string& with, Way way) {
       std::ofstream(file, std::ios::binary) << bytes;
       break;
     case Way::InTwoWrites: {
-      // A half-written file, seen before the rest comes, is not a build yet.
+      // A half-written file, seen before the rest comes, is not a build yet: it stands
+      // for longer than the settle time, but less than the patience with it.
       std::ofstream out(file, std::ios::binary | std::ios::trunc);
       out << bytes.substr(0, bytes.size() / 2) << std::flush;
-      Pause(20ms);
+      Pause(100ms);
       out << bytes.substr(bytes.size() / 2);
       break;
     }
