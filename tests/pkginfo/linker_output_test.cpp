@@ -1,6 +1,5 @@
-// What the dynamic linker says in trace mode, read into a verdict: where each library
-// was found or searched for, what it would not bind, and what it refused. The lines
-// are the linker's own, cut to what matters.
+// What the dynamic linker says in trace mode (its own lines, cut to what matters), read
+// into a verdict: where each library was found or searched, what was not bound or refused.
 
 #include <gtest/gtest.h>
 
@@ -21,8 +20,7 @@ std::string Output(const std::vector<std::string>& lines) {
   return text;
 }
 
-// The verdict a line a finding: libraries as "name < needer: path (how) ! problem
-// [places]", then "symbol name@version < needer", then "error text".
+// A line a finding: "name < needer: path (how) ! problem [places]", "symbol ...", "error ...".
 std::string Summary(const pkginfo::LinkerVerdict& verdict) {
   std::string out;
   for (const rtl::TResolution& r : verdict.libraries) {

@@ -154,11 +154,10 @@ TEST_P(Resolver, AgreesWithTheLoader) {
 
   EXPECT_EQ(loads, report.at("ok").get<bool>()) << context;
   EXPECT_EQ(loads ? 0 : 1, check.status) << context;
-  // The text tells what the JSON does: each library the linker takes up under what
-  // needs it, each symbol missing, each problem.
+  // The text tells what the JSON does: each library the linker takes up under what needs
+  // it (required packages are listed apart), each symbol missing, each problem.
   const auto text = testsupport::RunTool(PKGINFO_TOOL, {"--check", file}, environment, work).out;
   for (const auto& library : report.at("neededLibraries")) {
-    // Required packages have their own list above.
     const std::string by = library.at("neededBy");
     if (library.at("how") == pkginfo::kLoadedWithTheProgram || by.empty()) continue;
     EXPECT_THAT(text, HasSubstr("  needed by " + by + ":\n")) << text;

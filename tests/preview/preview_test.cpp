@@ -139,13 +139,23 @@ TEST(Preview, ARefusedWriteIsShownAndTheGridShowsTheRealValue) {
     EXPECT_THAT(dialogs->Exceptions(), testing::ElementsAre(testing::HasSubstr(c.error)))
         << c.cls << "." << c.property << " = " << c.text;
   }
-  ScopedDialogs dialogs;  // a refused call, likewise
+  ScopedDialogs dialogs;  // a refused call, and a write whose code would fault, likewise
   InWorkbench([&] {
     TForm4* preview = LoadAndPreview(dialogs, "Samples", "TClickCounter");
     ASSERT_NE(preview, nullptr);
     preview->Grid->OnCall("Explode");
+    LoadPack(dialogs, PackageFile("previewfault"));
+    NamedRun("@PreviewFault@Register$qqrv");
+    TForm4* faulty = OpenPreview("TNullSetter");
+    for (const char* level : {"5", "12"}) faulty->Grid->OnEdited("Level", level);
+    EXPECT_EQ(Shown(*faulty, "Level"), "5") << "only what passed its trial is written";
+    EXPECT_FALSE(faulty->Grid->Editor("Raise")->isEnabled()) << "it takes arguments";
   });
-  EXPECT_THAT(dialogs->Exceptions(), testing::ElementsAre(testing::HasSubstr("Explode")));
+  EXPECT_THAT(
+      dialogs->Exceptions(),
+      testing::ElementsAre(testing::HasSubstr("Explode"),
+                           testing::HasSubstr("SIGSEGV (Segmentation fault) in the setter of "
+                                              "TNullSetter.Level; the property was not written")));
 }
 
 // An instance must never outlive the code it runs: every way the slot's package goes

@@ -159,11 +159,7 @@ TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntil
         ASSERT_NE(module, 0u) << (dialogs->Exceptions().empty() ? "" : dialogs->Exceptions()[0]);
         dir.Write(name + ".crash", "");
         if (way != "closing") {
-          if (way == "UnLoadPack") {
-            Press(Form1->UnLoadPack);
-          } else {
-            LoadPack(dialogs, PackageFile("mark"));
-          }
+          way == "UnLoadPack" ? Press(Form1->UnLoadPack) : LoadPack(dialogs, PackageFile("mark"));
           EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{condemned});
           EXPECT_EQ(LoadedPackage, 0u) << "the slot should be empty: what came next was not tried";
           EXPECT_TRUE(AnyPackageCondemned());

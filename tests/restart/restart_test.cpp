@@ -98,9 +98,8 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
       std::regex(
           "workbench: The workbench was ended by a fault in ([^\n]+), not in package code\\.\n")))
       << second;
-  if (where[1] != "code of no module") {
+  if (where[1] != "code of no module")
     EXPECT_THAT(second, HasSubstr("workbench: Module: " + where[1].str() + "\n"));
-  }
   EXPECT_THAT(second, HasSubstr("workbench: It was not started again: it was ended again within"));
   EXPECT_THAT(second, testing::Not(HasSubstr("started again with its session")));
 }

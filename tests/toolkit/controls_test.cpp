@@ -92,6 +92,9 @@ TEST_F(ControlsTest, ListBoxItemsCarryAValueAndOnClickRunsForTheUserNotForCode) 
   form.Show();
   Process();
   EXPECT_EQ(list.ItemIndex(), -1) << "adding items selects nothing";
+  list.SetItemHeight(30);
+  auto* widget = static_cast<QListWidget*>(list.Widget());
+  EXPECT_EQ(widget->visualItemRect(widget->item(1)).top(), 30) << "laid out again at once";
   list.SetItemIndex(1);
   list.Items().Clear();
   EXPECT_EQ(list.ItemIndex(), -1) << "clearing the items clears the selection";
@@ -100,7 +103,6 @@ TEST_F(ControlsTest, ListBoxItemsCarryAValueAndOnClickRunsForTheUserNotForCode) 
   list.SetItemIndex(-1);
   EXPECT_EQ(form.clicks, 0) << "changes made by code are not clicks";
 
-  auto* widget = static_cast<QListWidget*>(list.Widget());
   const QPoint second = widget->visualItemRect(widget->item(1)).center();
   QTest::mouseClick(widget->viewport(), Qt::LeftButton, {}, second);
   EXPECT_EQ(form.clicks, 1) << "selecting an item with the mouse runs OnClick once";

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -175,11 +176,9 @@ TEST(TrialHostProcess, StartsWithNoSignalBlockedAndIsKilledIfItDoesNotEnd) {
   std::vector<testsupport::RunningProcess> started = testsupport::ProcessesNamed("trialhost");
   std::erase_if(started, [](const auto& p) { return p.parent != getpid(); });
   ASSERT_EQ(started.size(), 1u);
-  std::ifstream status("/proc/" + std::to_string(started[0].pid) + "/status");
-  std::string line;
-  while (std::getline(status, line) && !line.starts_with("SigBlk:")) {
-  }
-  EXPECT_EQ(line, "SigBlk:\t0000000000000000");
+  std::stringstream status;
+  status << std::ifstream("/proc/" + std::to_string(started[0].pid) + "/status").rdbuf();
+  EXPECT_THAT(status.str(), HasSubstr("\nSigBlk:\t0000000000000000\n"));
   kill(started[0].pid, SIGSTOP);
   host.reset();
   EXPECT_EQ(kill(started[0].pid, 0), -1) << "the host should be gone, and reaped";
