@@ -139,7 +139,9 @@ rtl::HMODULE LoadTried(rtl::HMODULE previous, const std::string& fileName) {
   const trial::Outcome outcome = Try(actions, fileName);
   if (previous != 0) {
     if (!trial::Allows(outcome, 0)) {
-      Condemn(previous, Refusal(outcome, previousFile, kNotUnloaded));
+      // The load after it was never tried, so it is not made either: the slot is empty.
+      const std::string notLoaded = fileName.empty() ? "" : "; " + fileName + " was not loaded";
+      Condemn(previous, Refusal(outcome, previousFile, kNotUnloaded + notLoaded));
     }
     Unload(previous, UnloadCause::UnLoadPack);
   }
