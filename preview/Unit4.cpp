@@ -6,7 +6,6 @@
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <algorithm>
-#include <typeinfo>
 #include <utility>
 
 #include "Trial.h"
@@ -99,8 +98,7 @@ std::vector<TPropertyGrid::Method> TForm4::Methods() const {
   for (auto cls = lineage.rbegin(); cls != lineage.rend(); ++cls) {
     for (std::size_t i = 0; i < (*cls)->MethodCount; ++i) {
       const rtl::TPublishedMethod& method = (*cls)->Methods[i];
-      const bool callable =
-          method.Type != nullptr && *method.Type == typeid(void (*)(rtl::TObject*));
+      const bool callable = rtl::CallableByName(method);
       auto same = std::find_if(methods.begin(), methods.end(),
                                [&](const auto& known) { return known.name == method.Name; });
       if (same != methods.end()) {

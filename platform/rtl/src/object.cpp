@@ -69,13 +69,17 @@ void CallPublishedMethod(TObject& object, const ShortString& name) {
   if (method == nullptr) {
     throw Exception("%s has no published method %s", {object.ClassName(), name});
   }
-  if (method->Type == nullptr || *method->Type != typeid(void (*)(TObject*))) {
+  if (!CallableByName(*method)) {
     throw Exception(
         "%s.%s takes parameters or returns a value: only a method without either can be "
         "called by name alone",
         {object.ClassName(), name});
   }
   InvokeMethod(TMethod{method->Code, &object});
+}
+
+bool CallableByName(const TPublishedMethod& method) {
+  return method.Type != nullptr && *method.Type == typeid(void (*)(TObject*));
 }
 
 const TPublishedMethod* PublishedMethodOf(TClass cls, const void* code) {

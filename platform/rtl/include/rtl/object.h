@@ -75,6 +75,8 @@ RTL_API const TPublishedMethod* PublishedMethodOf(TClass cls, const void* code);
 // it is refused by its signature, as a name the class does not publish is, before
 // anything runs ("TGauge has no published method Reste").
 RTL_API void CallPublishedMethod(TObject& object, const ShortString& name);
+// Whether CallPublishedMethod would call it: it takes the object alone.
+RTL_API bool CallableByName(const TPublishedMethod& method);
 
 namespace detail {
 
