@@ -43,13 +43,16 @@ TEST(LinkerOutput, ReadsWhereEachLibraryWasFoundAndWhatWasRefused) {
     std::vector<std::string> lines;
     std::string verdict;
   } cases[] = {
-      {"found along a RUNPATH after a miss in LD_LIBRARY_PATH",
+      {"found along a RUNPATH after a miss in LD_LIBRARY_PATH; the next lookup names no place",
        {"|file=libp.so [0];  needed by /p/a.so [0]", "|find library=libp.so [0]; searching",
         "| search path=/l:/m\t\t(LD_LIBRARY_PATH)", "|  trying file=/l/libp.so",
         "| search path=/p/lib\t\t(RUNPATH from file /p/a.so)", "|  trying file=/p/lib/libp.so", "|",
-        "|file=libp.so [0];  generating link map",
+        "|file=libp.so [0];  generating link map", "|file=libn.so [0];  needed by /p/a.so [0]",
+        "|find library=libn.so [0]; searching", "|  trying file=/n/libn.so",
+        "|file=libn.so [0];  generating link map",
         "\tlibp.so => /p/lib/libp.so (0x00007f0000000000)"},
-       "libp.so < /p/a.so: /p/lib/libp.so (RUNPATH of /p/a.so)\n"},
+       "libp.so < /p/a.so: /p/lib/libp.so (RUNPATH of /p/a.so)\nlibn.so < /p/a.so: /n/libn.so "
+       "()\n"},
       {"found in the cache; named by its path; a place named as it is",
        {"|file=libc.so.6 [0];  needed by /p/a.so [0]", "|find library=libc.so.6 [0]; searching",
         "| search cache=/etc/ld.so.cache", "|  trying file=/lib/libc.so.6",

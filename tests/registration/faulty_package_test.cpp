@@ -21,7 +21,7 @@ struct FaultCase {
   Action action;
   const char* procedure;     // for the named run
   std::string how;           // what became of the trial run, and in or after what
-  std::string printed = {};  // what its code printed there, which the message ends with
+  std::string printed = {};  // ":" or ", last:", and what its code printed: the message's end
   // The trial's limits for the row; 0 keeps the program's.
   std::chrono::milliseconds timeLimit{0};
   std::uint64_t memoryLimitMiB = 0;
@@ -59,7 +59,7 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
     EXPECT_EQ(shown.substr(0, shown.find('\n')), message)
         << "the fault should say what happened and where";
     if (!c.printed.empty()) {
-      EXPECT_THAT(shown, testing::EndsWith("\n\nIts code printed:\n" + c.printed));
+      EXPECT_THAT(shown, testing::EndsWith("\n\nIts code printed" + c.printed));
     }
     // A fault names its function and line, the package's own code first.
     if (c.how.find("SIGSEGV") != std::string::npos) {
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                   kSegv + "in " + Fini("FaultFini", "faultfini")},
         FaultCase{"faultctor", Action::LoadPack, "",
                   kAbort + "in the static constructors of package faultctor",
-                  "terminate called after throwing an instance of 'std::runtime_error'\n"
+                  ":\nterminate called after throwing an instance of 'std::runtime_error'\n"
                   "  what():  faulty: thrown where nothing can catch it"},
         FaultCase{"faultexit", Action::LoadPack, "",
                   "exited with status 3 in " + Init("FaultExit", "faultexit")},
@@ -124,7 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
                   kSegv + "in procedure @FaultReg@Register$qqrv"},
         FaultCase{"faultabort", Action::NamedRun, "@FaultAbort@Register$qqrv",
-                  kAbort + "in procedure @FaultAbort@Register$qqrv"},
+                  kAbort + "in procedure @FaultAbort@Register$qqrv",
+                  ", last:\nfaulty: line 3 of 7\nfaulty: line 4 of 7\nfaulty: line 5 of 7\n"
+                  "faulty: line 6 of 7\nfaulty: line 7 of 7"},
         FaultCase{"faultreg", Action::WholeProcessRun, "",
                   kSegv + "in procedure @FaultReg@Register$qqrv"},
         // What would fault only later, once the package is gone, is seen at its unload.

@@ -98,10 +98,26 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
       std::regex(
           "workbench: The workbench was ended by a fault in ([^\n]+), not in package code\\.\n")))
       << second;
-  if (where[1] != "code of no module")
+  if (where[1] != "code of no module") {
     EXPECT_THAT(second, HasSubstr("workbench: Module: " + where[1].str() + "\n"));
+  }
   EXPECT_THAT(second, HasSubstr("workbench: It was not started again: it was ended again within"));
   EXPECT_THAT(second, testing::Not(HasSubstr("started again with its session")));
+}
+
+// Restarts turned off, the fault ends the program, as it would with no supervisor.
+TEST(Restart, TurnedOffTheProgramEndsWithTheFault) {
+  for (const std::string off : {"0", "off", "no", "false"}) {
+    testsupport::StartedTool program(
+        WORKBENCH_PROGRAM, {testsupport::PackageFile("latefault")},
+        {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30", "WB_RESTART=" + off});
+    ASSERT_TRUE(WaitFor(
+        [&] { return ReadProc(program.Pid(), "stat").find(") Z ") != std::string::npos; }, 20s))
+        << "WB_RESTART=" << off << " should end the program: " << program.ErrSoFar();
+    const testsupport::ToolRun ended = program.Wait();
+    EXPECT_EQ(ended.signal, SIGSEGV) << off;
+    EXPECT_THAT(ended.err, testing::Not(HasSubstr("started again"))) << off;
+  }
 }
 
 }  // namespace

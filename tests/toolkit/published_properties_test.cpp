@@ -1,4 +1,5 @@
 #include <QFont>
+#include <QPlainTextEdit>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -100,6 +101,12 @@ TEST_F(PublishedPropertiesTest, ValuesWrittenByNameReadBackAndReachTheWidget) {
   EXPECT_FALSE(button.Widget()->font().bold());
   EXPECT_EQ(button.Widget()->font().pixelSize(), 11);
   EXPECT_THROW(rtl::SetPropValue(button, "Align", std::string("alMiddle")), rtl::Exception);
+
+  // A new memo shows its default: no scroll bar, lines wrapped.
+  TMemo memo(nullptr);
+  const auto* edit = static_cast<const QPlainTextEdit*>(memo.Widget());
+  EXPECT_EQ(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(edit->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "trial/read_until.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -85,6 +86,10 @@ TEST(ReadUntil, EndsAtTheWritersEndTheDeadlineOrTheLimit) {
   std::string read;
   EXPECT_THROW(trial::ReadUntil(-1, read, trial::kNoDeadline, 1), std::system_error)
       << "no descriptor: an error, not a wait without end";
+  // Readable by poll, yet no read succeeds: the end, not a spin.
+  const int folder = open("/", O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(trial::ReadUntil(folder, read, trial::kNoDeadline, 1), ReadEnd::Ended);
+  close(folder);
 }
 
 }  // namespace

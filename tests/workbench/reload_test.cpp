@@ -117,7 +117,8 @@ TEST(Reload, EachWayABuildReplacesTheFileReloadsItAndThePaletteListsItsClassesOn
   EXPECT_EQ(dialogs->Exceptions(), Lines{});
 }
 
-// A build that fails its trial is shown and leaves the slot empty; the next one loads.
+// A build that fails its trial, or stays half-written, is shown and leaves the slot
+// empty; the next one loads.
 TEST(Reload, ABrokenBuildIsShownAndTheNextOneLoadsAgain) {
   testsupport::TempDir dir;
   const std::string file = dir.CopyIn(PackageFile("watchone"), "libwatched.so");
@@ -127,12 +128,17 @@ TEST(Reload, ABrokenBuildIsShownAndTheNextOneLoadsAgain) {
     WaitFor([&] { return !dialogs->Exceptions().empty(); }, "the failed trial's message");
     EXPECT_EQ(LoadedPackage, 0u);
     EXPECT_EQ(PageLines("Watched"), Lines{}) << "the old build's classes are gone";
+    // One left half-written is waited on only so long, then tried and shown.
+    const std::string bytes = Bytes(PackageFile("watchtwo"));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() / 2);
+    WaitFor([&] { return dialogs->Exceptions().size() == 2; }, "the half-written build's message");
     Replace(file, PackageFile("watchtwo"), Way::RenamedOver);
     WaitFor([&] { return PageLines("Watched").size() == 2; }, "the next build");
     EXPECT_NE(LoadedPackage, 0u);
   });
   EXPECT_THAT(Headlines(dialogs->Exceptions()),
-              testing::ElementsAre(testing::HasSubstr("the package was not loaded")));
+              testing::ElementsAre(testing::HasSubstr("the package was not loaded"),
+                                   testing::HasSubstr("past the end of the file")));
 }
 
 }  // namespace

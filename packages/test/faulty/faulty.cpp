@@ -62,6 +62,7 @@ void Fault() {
 #if defined(FAULT_NULL_WRITE)
   Crash();
 #elif defined(FAULT_ABORT)
+  for (int line = 1; line <= 7; ++line) std::fprintf(stderr, "faulty: line %d of 7\n", line);
   std::abort();
 #elif defined(FAULT_EXIT)
   std::exit(3);
