@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -176,6 +177,22 @@ TEST(TrialsFollowTheWorkbench, AnUnloadThatWouldFaultLeavesThePackageLoadedUntil
       if (CountInModuleList(module) == 1) rtl::UnloadPackage(module);
     }
   }
+}
+
+// Trials fork from the shadow, which keeps what ran: a package starts once in each
+// process that runs it, not once in each trial.
+TEST(TrialsFollowTheWorkbench, APackageStartsOnceInEachProcessNotInEachTrial) {
+  TraceFile trace;
+  unsetenv("RTL_TEST_TRACE_PID");  // the trial host's processes leave their lines too
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadPack(dialogs, PackageFile("twounits"));
+    for (int run = 0; run < 3; ++run) NamedRun(Procedure("TwoSecond"));
+    EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{});
+    const Lines lines = trace.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "twounits.TwoFirst init"), 3)
+        << "in the load's trial, the workbench and the shadow";
+  });
 }
 
 // The package puts another build in its own file's place as it starts: the trial

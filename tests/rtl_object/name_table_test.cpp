@@ -25,20 +25,34 @@ struct SlotHash {
 using Table = rtl::NameTable<int, SlotHash>;
 
 struct Op {
-  char what;  // 'i': insert, 'e': erase the name, 'o': erase every entry of the owner
-  const char* name;
+  char what;  // '+': insert, '-': erase the name, '*': erase every entry of the owner
+  std::string name;
   Table::Owner owner;
 };
+
+// "+name" inserts, "+name@2" for owner 2, "-name" erases, "*@2" erases owner 2's
+// entries; steps are parted by '|', as names may hold blanks.
+std::vector<Op> Steps(std::string_view script) {
+  std::vector<Op> ops;
+  for (std::size_t at = 0; at < script.size();) {
+    const std::string step(script.substr(at, script.find('|', at) - at));
+    at += step.size() + 1;
+    const std::size_t owner = step.find('@');
+    ops.push_back({step[0], step.substr(1, owner == std::string::npos ? owner : owner - 1),
+                   owner == std::string::npos ? 0u : std::stoul(step.substr(owner + 1))});
+  }
+  return ops;
+}
 
 // The table against a map of what it should hold, after every step: every name it
 // holds is found with its value, every other name used is not.
 class Checked {
  public:
   void Apply(const Op& op, int value) {
-    if (op.what == 'i') {
+    if (op.what == '+') {
       ASSERT_TRUE(table_.Insert(Keep(op.name), value, op.owner)) << op.name;
       expected_[op.name] = {value, op.owner};
-    } else if (op.what == 'e') {
+    } else if (op.what == '-') {
       const std::size_t slot = table_.Find(op.name);
       ASSERT_NE(slot, Table::npos) << op.name << " should be there to erase";
       table_.EraseAt(slot);
@@ -47,8 +61,8 @@ class Checked {
       table_.EraseOwner(op.owner);
       std::erase_if(expected_, [&](const auto& entry) { return entry.second.second == op.owner; });
     }
-    Verify(op.what == 'i'   ? std::string("inserting ") + op.name
-           : op.what == 'e' ? std::string("erasing ") + op.name
+    Verify(op.what == '+'   ? "inserting " + op.name
+           : op.what == '-' ? "erasing " + op.name
                             : "erasing the entries of owner " + std::to_string(op.owner));
   }
 
@@ -76,49 +90,23 @@ class Checked {
 };
 
 TEST(NameTable, KeepsEveryNameReachableThroughInsertsAndErasures) {
-  struct Case {
+  const struct {
     const char* what;
-    std::vector<Op> ops;
-  };
-  const Case cases[] = {
+    std::string_view script;
+  } cases[] = {
       {"a run that wraps past the end of the table, then loses its first entries",
-       {{'i', "14:a", 0},
-        {'i', "14:b", 0},
-        {'i', "15:c", 0},
-        {'i', "14:d", 0},
-        {'i', "0:e", 0},
-        {'i', "1:f", 0},
-        {'e', "14:a", 0},
-        {'e', "15:c", 0},
-        {'i', "14:a", 0},
-        {'e', "14:b", 0}}},
-      {"an entry erased and inserted again takes its new value",
-       {{'i', "3:x", 0}, {'i', "3:y", 0}, {'e', "3:x", 0}, {'i', "3:x", 0}, {'e', "3:y", 0}}},
+       "+14:a|+14:b|+15:c|+14:d|+0:e|+1:f|-14:a|-15:c|+14:a|-14:b"},
+      {"an entry erased and inserted again takes its new value", "+3:x|+3:y|-3:x|+3:x|-3:y"},
       {"exact names: case and blanks count, even with hash and length equal",
-       {{'i', "7:TButton", 0},
-        {'i', "7:tbutton", 0},
-        {'i', "7:TButto ", 0},
-        {'i', "7: Button", 0},
-        {'i', "7:", 0},
-        {'i', "TButton", 0},
-        {'e', "7:TButton", 0},
-        {'e', "7:", 0}}},
+       "+7:TButton|+7:tbutton|+7:TButto |+7: Button|+7:|+TButton|-7:TButton|-7:"},
       {"an owner's entries go together, wherever they sit in a run",
-       {{'i', "5:a", 1},
-        {'i', "5:b", 2},
-        {'i', "5:c", 1},
-        {'i', "6:d", 2},
-        {'i', "5:e", 1},
-        {'o', "", 3},
-        {'o', "", 1},
-        {'i', "5:a", 3},
-        {'o', "", 2}}},
+       "+5:a@1|+5:b@2|+5:c@1|+6:d@2|+5:e@1|*@3|*@1|+5:a@3|*@2"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Checked checked;
     int value = 0;
-    for (const Op& op : c.ops) checked.Apply(op, ++value);
+    for (const Op& op : Steps(c.script)) checked.Apply(op, ++value);
   }
 }
 
@@ -136,8 +124,8 @@ TEST(NameTable, AgreesWithAMapOverManyCollidingNames) {
   for (int step = 0; step < 3000 && !testing::Test::HasFailure(); ++step) {
     const std::string& name = pool[random() % pool.size()];
     const auto owner = static_cast<Table::Owner>(random() % 3);
-    const char what = random() % 50 == 0 ? 'o' : checked.Holds(name) ? 'e' : 'i';
-    checked.Apply({what, name.c_str(), owner}, step + 1);
+    const char what = random() % 50 == 0 ? '*' : checked.Holds(name) ? '-' : '+';
+    checked.Apply({what, name, owner}, step + 1);
   }
 }
 
