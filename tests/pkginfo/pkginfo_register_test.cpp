@@ -175,9 +175,6 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
     return std::pair<std::string, Json>{"broke its channel to the trial host (" + why + ")",
                                         {{"channel", why}}};
   };
-  // A finalisation that faults when a file beside the package says so.
-  const std::string marked = dir.CopyIn(Package("finimarked"), "libfinimarked.so");
-  dir.Write("libfinimarked.so.crash", "");
   // Code that puts another build in its own file's place: set up again for each run.
   const std::string swapped = dir.File("libswapfile.so");
   const auto swap = [&] {
@@ -201,8 +198,6 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
        "  page \"Raising\": TRaiseFirst\n"},
       ended(Package("faultinit"), segv, init("FaultInit", "faultinit")),
       ended(Package("faultreg"), segv, "procedure @FaultReg@Register$qqrv", faulty),
-      ended(Package("faultfini"), segv, "the finalisation of unit FaultFini of package faultfini"),
-      ended(Package("faultctor"), abrt, "the static constructors of package faultctor"),
       ended(Package("faultabort"), abrt, "procedure @FaultAbort@Register$qqrv", faulty),
       ended(Package("faultexit"), {"exited with status 3", {{"exitStatus", 3}}},
             init("FaultExit", "faultexit")),
@@ -211,17 +206,8 @@ TEST(PkginfoRegister, EachFailureIsToldInALine) {
       ended(Package("memhog"),
             {"ran out of its memory limit of 128 MiB", {{"memoryLimitMiB", 128}}},
             init("MemHog", "memhog")),
-      ended(Package("finiafterreg"), segv,
-            "the finalisation of unit FiniAfterReg of package finiafterreg", faulty),
-      ended(marked, segv, "the finalisation of unit FiniMarked of package finimarked", faulty),
       ended(Package("forged"), broke("a report of another trial"), init("Forged", "forged")),
-      ended(Package("closefds"),
-            broke("package code closed it, or put something else in its place"),
-            init("CloseFds", "closefds")),
-      left("delaythread", "1 thread running", "DelayThread"),
-      left("worker", "1 thread running", "Worker"),
       left("alarmer", "an alarm pending", "Alarmer"),
-      left("sighandler", "a handler for signal SIGTERM", "SigHandler"),
       left("daemon", "1 process running", "Daemon"),
   };
   Row swapRow =
