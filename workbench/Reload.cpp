@@ -125,6 +125,18 @@ void PackageReloader::Reload() {
     for (const std::string& name : previewed) {
       if (rtl::GetClass(name) != nullptr) OpenPreview(name);
     }
+  } catch (const rtl::Exception& e) {
+    // The author knows the build by its own name, not by the copy the slot holds.
+    std::string message = e.Message();
+    for (const auto& [copy, file] :
+         {std::pair{copy_, file_}, std::pair{std::filesystem::path(copy_).filename().string(),
+                                             std::filesystem::path(file_).filename().string()}}) {
+      for (std::size_t at = 0; (at = message.find(copy, at)) != std::string::npos;
+           at += file.size()) {
+        message.replace(at, copy.size(), file);
+      }
+    }
+    toolkit::Application->ShowException(rtl::Exception(message));
   } catch (...) {
     // Shown as the buttons show it; the slot stays as the failure left it, and the
     // next build is tried again.
