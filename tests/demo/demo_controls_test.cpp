@@ -126,36 +126,4 @@ TEST_F(DemoControls, TheGaugeFillsToItsPercentage) {
   EXPECT_EQ(gauge->Caption(), "40%");
 }
 
-// A window whose description places a control of a package.
-class TDemoForm : public toolkit::TForm {
-  RTL_CLASS(TDemoForm, toolkit::TForm)
- public:
-  explicit TDemoForm(rtl::TComponent* owner) : TForm(owner, StaticClass()) {}
-};
-RTL_DEFINE_CLASS(TDemoForm)
-
-// A description names a package's control as it names the toolkit's: it is found in
-// the class registry, and its own published properties are set, once its package has
-// registered it; before that, the class is named in a placed error.
-TEST_F(DemoControls, ADescriptionPlacesAPackagesControlOnceItIsRegistered) {
-  toolkit::RegisterFormResource("TDEMOFORM", "Demo.form",
-                                "TDemoForm F {\n"
-                                "  TClickCounter Counter { Caption = \"Go\" Clicks = 2 }\n"
-                                "}");
-  const rtl::TClass counter = rtl::FindClass("TClickCounter");
-  rtl::UnRegisterClass(counter);
-  EXPECT_EQ(testsupport::MessageOf([] { TDemoForm form(nullptr); }),
-            "Demo.form:2:3: unknown control class TClickCounter: no class of that name is "
-            "registered (is the package that registers it loaded?)");
-  rtl::RegisterClass(counter);
-  {
-    TDemoForm form(nullptr);
-    auto* placed = dynamic_cast<toolkit::TControl*>(form.FindComponent("Counter"));
-    ASSERT_NE(placed, nullptr);
-    EXPECT_EQ(placed->ClassType(), counter);
-    EXPECT_EQ(qobject_cast<QAbstractButton*>(placed->Widget())->text(), "Go: 2");
-  }
-  toolkit::UnregisterFormResource("TDEMOFORM");
-}
-
 }  // namespace

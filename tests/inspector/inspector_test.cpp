@@ -144,15 +144,6 @@ TEST_F(Inspector, SelectionReplacesTheMemosAndNothingToShowEmptiesThemQuietly) {
   EXPECT_THAT(dialogs_->Boxes(), testing::IsEmpty());
 }
 
-TEST_F(Inspector, EveryKindAboveOneLandsInMemo3AsItCame) {
-  TForm2* form = Open();
-  for (int kind : {2, 128, 255}) {
-    ShowPackageInfoEntry(" name ", static_cast<rtl::TNameType>(kind), 0xff, this);
-  }
-  EXPECT_EQ(Memos(form), (MemoLines{{"Memo2"}, {"Memo1"}, {"Memo3", " name ", " name ", " name "}}))
-      << "appended unchanged: not trimmed, repeats kept";
-}
-
 // An item stands for the module it was made for: once that is unloaded it shows
 // nothing, even when another package now sits at its address.
 TEST_F(Inspector, TheListIsASnapshotWhoseStaleItemsShowNothingUntilRefreshed) {
@@ -240,12 +231,8 @@ TEST(InspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
     wbtest::LoadPack(dialogs, PackageFile("stdreg"));
     wbtest::Press(Form1->Button1);
     ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
-    EXPECT_TRUE(Form2->Widget()->isVisible()) << "the inspector should be on screen";
-    EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, in order";
+    EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, the program's too";
     const std::vector<std::string> items = Items(Form2->ListBox1);
-    const int exe = IndexOf(Form2->ListBox1, rtl::MainInstance());
-    ASSERT_GE(exe, 0) << "the program itself should be listed";
-    EXPECT_EQ(items[exe], testsupport::ExecutablePath() + " []");
     for (const char* file : {"/librtl.so.", "/libtoolkit.so.", "/libstdreg.so [Sample "}) {
       EXPECT_THAT(
           items, testing::Contains(testing::AllOf(testing::HasSubstr(file), testing::EndsWith("]")))

@@ -12,6 +12,9 @@
 
 namespace pktest {
 
+using Json = nlohmann::json;
+inline const auto Package = testsupport::PackageFile;
+
 inline testsupport::ToolRun RunPkginfo(const std::vector<std::string>& args) {
   return testsupport::RunTool(PKGINFO_TOOL, args);
 }

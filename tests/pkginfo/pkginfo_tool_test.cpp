@@ -13,11 +13,8 @@
 
 namespace {
 
-using Json = nlohmann::json;
-using pktest::ParseJson;
-using pktest::RunPkginfo;
+using namespace pktest;
 
-const auto Package = testsupport::PackageFile;
 TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
   testsupport::TempDir dir;
   const std::string text = dir.Write("notes.txt", "hi\n");
@@ -42,7 +39,7 @@ TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
   const auto json = RunPkginfo({"--json", text, Package("plainlib"), Package("pkguser")});
   EXPECT_EQ(1, json.status);
   EXPECT_EQ("", json.err) << "errors go into the objects, not to stderr";
-  const auto lines = pktest::Lines(json.out);
+  const auto lines = Lines(json.out);
   ASSERT_EQ(3u, lines.size()) << "one object per file, one per line:\n" << json.out;
   EXPECT_EQ(text + ": not an ELF file (bad magic)", ParseJson(lines[0]).at("error"));
   const Json plain = ParseJson(lines[1]);
@@ -58,21 +55,16 @@ TEST(Pkginfo, PrintsEachRecordOrSaysWhyNotOneLineEach) {
 // What add_package's EXPORTS and EXPORT_CLASSES let out is listed too: a derived
 // package's author sees there whether the class they build on is exported at all.
 TEST(Pkginfo, ListsThePlainExportsAndTheExportedClasses) {
+  using Names = std::vector<std::string>;
   const struct {
     std::string package, others, classes;
-    std::vector<std::string> jsonOthers, jsonClasses;
+    Names jsonOthers, jsonClasses;
   } cases[] = {
-      {"pkgexports",
-       "other exports:\n  pkgexports_add\n  pkgexports_counter\n",
-       "exported classes: (none)\n",
-       {"pkgexports_add", "pkgexports_counter"},
-       {}},
-      {"pkgbase",
-       "other exports:\n  pkgbase_answer\n",
-       "exported classes: TBaseThing\n",
-       {"pkgbase_answer"},
-       {"TBaseThing"}},
-      {"oddnames", "other exports: (none)\n", "exported classes: (none)\n", {}, {}},
+      {"pkgexports", "other exports:\n  pkgexports_add\n  pkgexports_counter\n",
+       "exported classes: (none)\n", Names{"pkgexports_add", "pkgexports_counter"}, Names{}},
+      {"pkgbase", "other exports:\n  pkgbase_answer\n", "exported classes: TBaseThing\n",
+       Names{"pkgbase_answer"}, Names{"TBaseThing"}},
+      {"oddnames", "other exports: (none)\n", "exported classes: (none)\n", Names{}, Names{}},
   };
   for (const auto& c : cases) {
     const auto run = RunPkginfo({Package(c.package)});
@@ -124,7 +116,7 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
                                  Package("pkgnowhere") + " or "));
   EXPECT_THAT(run.out, testing::HasSubstr("pkgnowhere: MISSING")) << "the list marks it";
   if (!demo.empty()) {  // the demo packages are built only with the toolkit
-    const auto lines = pktest::Lines(run.out);
+    const auto lines = Lines(run.out);
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "verdict: nothing missing")) << run.out;
     EXPECT_THAT(run.out, testing::HasSubstr("stdreg: " + demo +
                                             "/libstdreg.so (beside the requiring package)"))
@@ -135,7 +127,7 @@ TEST(PkginfoCheck, SaysWhatIsMissingAndWhereEachPackageIsFound) {
   const std::string text = dir.Write("notes.txt", "hi\n");
   const auto json =
       RunPkginfo({"--check", "--json", Package("missingreq"), Package("plainlib"), text});
-  const auto lines = pktest::Lines(json.out);
+  const auto lines = Lines(json.out);
   ASSERT_EQ(3u, lines.size()) << "one object per file, one per line:\n" << json.out;
   const Json missing = ParseJson(lines[0]);
   EXPECT_FALSE(missing.at("ok").get<bool>());

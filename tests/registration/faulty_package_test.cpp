@@ -87,73 +87,65 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
   }
 }
 
-// The stages of a unit, named as the messages name them.
-std::string Init(const std::string& unit, const std::string& package) {
-  return "the initialisation of unit " + unit + " of package " + package;
+// A load whose trial ended so in the unit's initialisation, under these limits.
+FaultCase InInit(const char* package, const std::string& unit, const std::string& how,
+                 std::chrono::milliseconds timeLimit = {}, std::uint64_t memoryLimitMiB = 0) {
+  return {package,
+          Action::LoadPack,
+          "",
+          how + " in the initialisation of unit " + unit + " of package " + package,
+          "",
+          timeLimit,
+          memoryLimitMiB};
 }
-std::string Fini(const std::string& unit, const std::string& package) {
-  return "the finalisation of unit " + unit + " of package " + package;
+// A load whose trial left something behind after the unit's finalisation.
+FaultCase Left(const char* package, const std::string& unit, const std::string& what) {
+  return {package, Action::LoadPack, "",
+          "left " + what + " after the finalisation of unit " + unit + " of package " + package};
 }
 
-const std::string kSegv = "died of signal SIGSEGV (Segmentation fault) ";
-const std::string kAbort = "died of signal SIGABRT (Aborted) ";
-const std::string kBroke = "broke its channel to the trial host ";
+const std::string kSegv = "died of signal SIGSEGV (Segmentation fault)";
+const std::string kAbort = "died of signal SIGABRT (Aborted)";
+const std::string kBroke = "broke its channel to the trial host";
 
 INSTANTIATE_TEST_SUITE_P(
     Trials, FaultyPackage,
     testing::Values(
-        FaultCase{"faultinit", Action::LoadPack, "",
-                  kSegv + "in " + Init("FaultInit", "faultinit")},
+        InInit("faultinit", "FaultInit", kSegv),
         FaultCase{"faultfini", Action::LoadPack, "",
-                  kSegv + "in " + Fini("FaultFini", "faultfini")},
+                  kSegv + " in the finalisation of unit FaultFini of package faultfini"},
         FaultCase{"faultctor", Action::LoadPack, "",
-                  kAbort + "in the static constructors of package faultctor",
+                  kAbort + " in the static constructors of package faultctor",
                   ":\nterminate called after throwing an instance of 'std::runtime_error'\n"
                   "  what():  faulty: thrown where nothing can catch it"},
-        FaultCase{"faultexit", Action::LoadPack, "",
-                  "exited with status 3 in " + Init("FaultExit", "faultexit")},
-        FaultCase{"brokenpipe", Action::LoadPack, "",
-                  "died of signal SIGPIPE (Broken pipe) in " + Init("BrokenPipe", "brokenpipe")},
+        InInit("faultexit", "FaultExit", "exited with status 3"),
+        InInit("brokenpipe", "BrokenPipe", "died of signal SIGPIPE (Broken pipe)"),
         // The endless loop is cut short; every other trial ends on its own long before.
-        FaultCase{"faultloop", Action::LoadPack, "",
-                  "overran its time limit of 0.5 s in " + Init("FaultLoop", "faultloop"), "",
-                  std::chrono::milliseconds(500)},
-        FaultCase{"strayloop", Action::LoadPack, "",
-                  "overran its time limit of 0.5 s in " + Init("StrayLoop", "strayloop"), "",
-                  std::chrono::milliseconds(500)},
+        InInit("faultloop", "FaultLoop", "overran its time limit of 0.5 s",
+               std::chrono::milliseconds(500)),
+        InInit("strayloop", "StrayLoop", "overran its time limit of 0.5 s",
+               std::chrono::milliseconds(500)),
         FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
-                  kSegv + "in procedure @FaultReg@Register$qqrv"},
+                  kSegv + " in procedure @FaultReg@Register$qqrv"},
         FaultCase{"faultabort", Action::NamedRun, "@FaultAbort@Register$qqrv",
-                  kAbort + "in procedure @FaultAbort@Register$qqrv",
+                  kAbort + " in procedure @FaultAbort@Register$qqrv",
                   ", last:\nfaulty: line 3 of 7\nfaulty: line 4 of 7\nfaulty: line 5 of 7\n"
                   "faulty: line 6 of 7\nfaulty: line 7 of 7"},
         FaultCase{"faultreg", Action::WholeProcessRun, "",
-                  kSegv + "in procedure @FaultReg@Register$qqrv"},
+                  kSegv + " in procedure @FaultReg@Register$qqrv"},
         // What would fault only later, once the package is gone, is seen at its unload.
-        FaultCase{"delaythread", Action::LoadPack, "",
-                  "left 1 thread running after " + Fini("DelayThread", "delaythread")},
-        FaultCase{"worker", Action::LoadPack, "",
-                  "left 1 thread running after " + Fini("Worker", "worker")},
-        FaultCase{"alarmer", Action::LoadPack, "",
-                  "left an alarm pending after " + Fini("Alarmer", "alarmer")},
-        FaultCase{"qttimer", Action::LoadPack, "",
-                  "left 1 Qt timer pending after " + Fini("QtTimer", "qttimer")},
-        FaultCase{"exithandler", Action::LoadPack, "",
-                  "left an exit handler after " + Fini("ExitHandler", "exithandler")},
-        FaultCase{"sighandler", Action::LoadPack, "",
-                  "left a handler for signal SIGTERM after " + Fini("SigHandler", "sighandler")},
-        FaultCase{"faultstray", Action::LoadPack, "",
-                  "left 1 process running after " + Fini("FaultStray", "faultstray")},
-        FaultCase{"daemon", Action::LoadPack, "",
-                  "left 1 process running after " + Fini("Daemon", "daemon")},
-        FaultCase{"forged", Action::LoadPack, "",
-                  kBroke + "(a report of another trial) in " + Init("Forged", "forged")},
-        FaultCase{"closefds", Action::LoadPack, "",
-                  kBroke + "(package code closed it, or put something else in its place) in " +
-                      Init("CloseFds", "closefds")},
-        FaultCase{"memhog", Action::LoadPack, "",
-                  "ran out of its memory limit of 128 MiB in " + Init("MemHog", "memhog"), "",
-                  std::chrono::milliseconds(0), 128}),
+        Left("delaythread", "DelayThread", "1 thread running"),
+        Left("worker", "Worker", "1 thread running"),
+        Left("alarmer", "Alarmer", "an alarm pending"),
+        Left("qttimer", "QtTimer", "1 Qt timer pending"),
+        Left("exithandler", "ExitHandler", "an exit handler"),
+        Left("sighandler", "SigHandler", "a handler for signal SIGTERM"),
+        Left("faultstray", "FaultStray", "1 process running"),
+        Left("daemon", "Daemon", "1 process running"),
+        InInit("forged", "Forged", kBroke + " (a report of another trial)"),
+        InInit("closefds", "CloseFds",
+               kBroke + " (package code closed it, or put something else in its place)"),
+        InInit("memhog", "MemHog", "ran out of its memory limit of 128 MiB", {}, 128)),
     [](const testing::TestParamInfo<FaultCase>& info) {
       return std::string(info.param.package) +
              (info.param.action == Action::WholeProcessRun ? "WholeProcessRun" : "");

@@ -78,11 +78,8 @@ TEST(NamedRun, RunsOnlyTheSlotPackagesOwnExportOfExactlyTheNameTyped) {
       {"stdreg", std::string("@Stdreg@Register$qqrv\0x", 23), none, none, none},
       // extreg requires stdreg, which exports the name; the slot's package does not.
       {"extreg", "@Stdreg@Register$qqrv", none, none, none},
-      {"raisereg",
-       "@RaiseReg@Register$qqrv",
-       {"[Raising]", "TRaiseFirst"},
-       none,
-       {"RaiseReg: the second page cannot be registered"}},
+      {"raisereg", "@RaiseReg@Register$qqrv", Lines{"[Raising]", "TRaiseFirst"}, none,
+       Lines{"RaiseReg: the second page cannot be registered"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.slot != nullptr ? c.slot : "empty slot") + ", \"" + c.name + '"');
@@ -102,31 +99,32 @@ TEST(NamedRun, RunsOnlyTheSlotPackagesOwnExportOfExactlyTheNameTyped) {
 // Every module in the list, newest first; every name it reports tried letter for
 // letter as a unit's. A procedure that raises ends the walk, keeping what ran before.
 TEST(WholeProcessRun, RunsTheProcedureOfEveryReportedNameUntilOneRaises) {
+  using Names = std::vector<const char*>;
+  const Lines none;
   const struct {
-    std::vector<const char*> loaded;  // in this order
+    Names loaded;  // in this order
     Lines palette;
     std::size_t messages;
     Lines exceptions;
   } cases[] = {
       // extreg loads stdreg first.
-      {{"extreg"},
-       {"[Indicators]", "TGauge", "TLedLabel", "TClockLabel", "[Extras]", "TRainbowSwatch",
-        "[Samples]", "TColorSwatch", "TClickCounter"},
-       2,
-       {}},
+      {Names{"extreg"},
+       Lines{"[Indicators]", "TGauge", "TLedLabel", "TClockLabel", "[Extras]", "TRainbowSwatch",
+             "[Samples]", "TColorSwatch", "TClickCounter"},
+       2, none},
       // OddUnit is reported twice; CaseUnit's procedure is spelled Caseunit; the
       // required package's and the artifact's names are tried as unit names too.
-      {{"oddnames"}, {"[Odd]", "TOddUnit", "TOddUnit", "TOddRequired", "TOddArtifact"}, 4, {}},
-      {{"stdreg", "raisereg", "extreg"},
-       {"[Indicators]", "TGauge", "[Extras]", "TRainbowSwatch", "[Raising]", "TRaiseFirst"},
-       1,
-       {"RaiseReg: the second page cannot be registered"}},
+      {Names{"oddnames"}, Lines{"[Odd]", "TOddUnit", "TOddUnit", "TOddRequired", "TOddArtifact"}, 4,
+       none},
+      {Names{"stdreg", "raisereg", "extreg"},
+       Lines{"[Indicators]", "TGauge", "[Extras]", "TRainbowSwatch", "[Raising]", "TRaiseFirst"}, 1,
+       Lines{"RaiseReg: the second page cannot be registered"}},
       // Same page again, case and blanks, the empty name twice, a page with no classes.
-      {{"multireg"},
-       {"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]", "TMultiC", "[]", "TMultiE",
-        "TMultiI", "[Hollow]", "[multi]", "TMultiF", "[ Multi]", "TMultiG", "[Multi ]", "TMultiH"},
-       1,
-       {}},
+      {Names{"multireg"},
+       Lines{"[Multi]", "TMultiA", "TMultiB", "TMultiD", "[Other]", "TMultiC", "[]", "TMultiE",
+             "TMultiI", "[Hollow]", "[multi]", "TMultiF", "[ Multi]", "TMultiG", "[Multi ]",
+             "TMultiH"},
+       1, none},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.loaded.back());

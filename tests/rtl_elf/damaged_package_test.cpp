@@ -119,14 +119,6 @@ void MoveNotes(Bytes& f, const Bytes& notes, std::uint64_t alignment) {
   f.insert(f.end(), notes.begin(), notes.end());
 }
 
-std::function<void(Bytes&)> WithRecord(const std::function<void(rtl::TPackageRecord&)>& edit) {
-  return [edit](Bytes& f) {
-    rtl::TPackageRecord r = VictimRecord();
-    edit(r);
-    MoveNotes(f, VictimNotes(4, r), 4);
-  };
-}
-
 std::vector<DamageCase> DamageCases() {
   const Victim& v = TheVictim();
   const std::uint64_t size = v.file.size();
@@ -234,12 +226,6 @@ std::vector<DamageCase> DamageCases() {
        },
        NoteName(v.exported) + ": export entry of " + std::to_string(v.exported.descSize) +
            " bytes has no NUL between export name and symbol"},
-      // Records the SDK could never write: each refusal names the entry and the rule.
-      {"PackageNameTooLong", WithRecord([](auto& r) { r.name.assign(300, 'p'); }),
-       "record entry 1 at offset 4: package name is 300 bytes long; at most 255"},
-      {"RequiredPackageNameIsAPath",
-       WithRecord([](auto& r) { r.requiredPackages[0] = "std reg/../x"; }),
-       "required package name 'std reg/../x' is not an identifier"},
       // Export notes whose record is damaged out of recognition, and notes misread.
       {"RecordNoteTypeChanged", [&v](Bytes& f) { Put<std::uint32_t>(f, v.record.header + 8, 3); },
        NoteName(v.record) + " holds a package record, but its type is 3, not 1"},

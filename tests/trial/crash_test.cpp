@@ -140,11 +140,13 @@ struct How {
 constexpr int kAnyCode = -1000;
 constexpr How kWrite{SIGSEGV, SEGV_MAPERR, kNowhere};
 
+using Frames = std::vector<Expected>;  // the report's first frames
+
 struct Fault {
   const char* what;
   void (*fault)();
   How how;
-  std::vector<Expected> frames;  // the report's first frames
+  Frames frames;
   bool mainThread = true;
   std::string action = {}, package = {};
   std::string module = {};  // holding the faulting instruction; empty: this program
@@ -156,42 +158,25 @@ TEST(CrashRecord, AFatalSignalIsRecordedNamedAndTheProcessDiesOfIt) {
   const auto faultLine = static_cast<std::uint32_t>(testsupport::FaultLine());
   const Expected inWrite = Here("WriteToNowhere()", kWriteLine);
   const Fault rows[] = {
-      {"a write to nowhere, called last in its caller",
-       CallToTheEnd,
-       kWrite,
-       {inWrite, Here("CallToTheEnd()", kCallToTheEndLine)}},
-      {"a write in a function inlined into its caller",
-       CallInlined,
-       kWrite,
-       {Here("(anonymous namespace)::WriteInlined", kInlinedLine),
-        Here("CallInlined()", kCallInlinedLine)}},
-      {"abort()", [] { std::abort(); }, {SIGABRT, SI_TKILL, 0}, {}},
-      {"a signal it sends itself", [] { kill(getpid(), SIGBUS); }, {SIGBUS, SI_USER, 0}, {}},
-      {"a fault in a second thread",
-       [] { std::thread(WriteToNowhere).join(); },
-       kWrite,
-       {inWrite},
-       false},
-      {"two threads faulting at once", TwoThreadsAtOnce, kWrite, {inWrite}, false},
-      {"a fault while an action is under way",
-       FaultDuringAnAction,
-       kWrite,
-       {inWrite},
-       true,
-       "loading",
-       "/packages/liba.so"},
-      {"an overrun of the main thread's stack",
-       OverflowTheStack,
-       {SIGSEGV, kAnyCode, 0},
-       {Here("Recurse(int)", 0)}},
+      {"a write to nowhere, called last in its caller", CallToTheEnd, kWrite,
+       Frames{inWrite, Here("CallToTheEnd()", kCallToTheEndLine)}},
+      {"a write in a function inlined into its caller", CallInlined, kWrite,
+       Frames{Here("(anonymous namespace)::WriteInlined", kInlinedLine),
+              Here("CallInlined()", kCallInlinedLine)}},
+      {"abort()", [] { std::abort(); }, How{SIGABRT, SI_TKILL, 0}, Frames{}},
+      {"a signal it sends itself", [] { kill(getpid(), SIGBUS); }, How{SIGBUS, SI_USER, 0},
+       Frames{}},
+      {"a fault in a second thread", [] { std::thread(WriteToNowhere).join(); }, kWrite,
+       Frames{inWrite}, false},
+      {"two threads faulting at once", TwoThreadsAtOnce, kWrite, Frames{inWrite}, false},
+      {"a fault while an action is under way", FaultDuringAnAction, kWrite, Frames{inWrite}, true,
+       "loading", "/packages/liba.so"},
+      {"an overrun of the main thread's stack", OverflowTheStack, How{SIGSEGV, kAnyCode, 0},
+       Frames{Here("Recurse(int)", 0)}},
       {"a fault in a package's code",
        [] { rtl::LoadPackage(testsupport::PackageFile("faultinit")); },
-       {SIGSEGV, SEGV_MAPERR, 0},
-       {{"Crash()", "faulty.cpp", faultLine}},
-       true,
-       "",
-       "",
-       faultinit},
+       How{SIGSEGV, SEGV_MAPERR, 0}, Frames{Expected{"Crash()", "faulty.cpp", faultLine}}, true, "",
+       "", faultinit},
   };
   for (const Fault& row : rows) {
     SCOPED_TRACE(row.what);
@@ -254,11 +239,8 @@ TEST(CrashRecord, DecodeRefusesABodyThatIsNotARecord) {
     std::string body;
     const char* error;
   } rows[] = {
-      {"cut short", body.substr(0, body.size() - 1), "runs past the end"},
+      // The reader's own refusals are the protocol's tests; these are the record's.
       {"a byte after it", body + "x", "1 bytes left over"},
-      {"a yes-or-no of 2", body.substr(0, 24) + "\x02" + body.substr(25),
-       "a yes-or-no field holds 2"},
-      {"more registers than a body holds", head + "\xff\xff\xff\xff", "a list of 4294967295 items"},
       {"more registers than a machine has",
        head + wire::Writer().U32(65).Frame(0, 0).substr(wire::kHeaderSize) +
            std::string(65 * 8 + 8 + 4 + 4, '\0'),

@@ -25,25 +25,35 @@ using trial::Action;
 using trial::Outcome;
 using trial::PreviewStep;
 
-PreviewStep Write(std::string property, std::string value) {
-  return PreviewStep{PreviewStep::Type::Write, std::move(property), std::move(value)};
-}
-
-PreviewStep Call(std::string method) {
-  return PreviewStep{PreviewStep::Type::Call, std::move(method), {}};
+// "Name=value" writes, "Name()" calls, in order; steps are parted by '|'.
+std::vector<PreviewStep> Steps(std::string_view script) {
+  std::vector<PreviewStep> steps;
+  for (std::size_t at = 0; at < script.size();) {
+    const std::string step(script.substr(at, script.find('|', at) - at));
+    at += step.size() + 1;
+    const std::size_t equals = step.find('=');
+    if (equals == std::string::npos) {
+      steps.push_back({PreviewStep::Type::Call, step.substr(0, step.size() - 2), {}});
+    } else {
+      steps.push_back({PreviewStep::Type::Write, step.substr(0, equals), step.substr(equals + 1)});
+    }
+  }
+  return steps;
 }
 
 // A host per package, whose shadow has loaded it and run its registration, as the
 // workbench's would have before it shows the palette.
-trial::Host& HostWith(const std::string& package, const std::string& unit) {
+trial::Host& HostWith(const std::string& package) {
   static std::map<std::string, std::unique_ptr<trial::Host>> hosts;
   std::unique_ptr<trial::Host>& host = hosts[package];
   if (host) return *host;
   host = std::make_unique<trial::Host>();
   const std::string file = testsupport::PackageFile(package);
-  const Outcome loaded = host->Try(trial::RequestFor(
-      {Action{Action::Type::Load, file, rtl::IdentityOfFile(file), {}, {}, {}},
-       Action{Action::Type::Run, {}, {}, {{file, "@" + unit + "@Register$qqrv"}}, {}, {}}}));
+  const std::string procedure =
+      package == "stdreg" ? "@Stdreg@Register$qqrv" : "@PreviewFault@Register$qqrv";
+  const Outcome loaded = host->Try(
+      trial::RequestFor({Action{Action::Type::Load, file, rtl::IdentityOfFile(file), {}, {}, {}},
+                         Action{Action::Type::Run, {}, {}, {{file, procedure}}, {}, {}}}));
   EXPECT_TRUE(loaded.Passed() && loaded.raised.empty())
       << package << " should load and register: " << loaded.Failure(file) << loaded.raised;
   return *host;
@@ -51,110 +61,53 @@ trial::Host& HostWith(const std::string& package, const std::string& unit) {
 
 struct PreviewCase {
   const char* what;
-  const char* package;
-  const char* unit;
+  const char* package;  // stdreg or previewfault
   const char* className;
-  std::vector<PreviewStep> steps;
-  Outcome::End end = Outcome::End::Passed;
+  std::string_view steps;   // as Steps reads them
   std::string raised = {};  // part of what the action raised; empty: nothing
-  std::string stage = {};   // where it died, when it did
+  std::string stage = {};   // where it died of a signal; empty: it passed
   std::string place = {};   // part of the place of its fault
 };
 
 TEST(TrialPreview, AnInstanceIsMadeWrittenAndCalledInTheTrialOnly) {
   using End = Outcome::End;
   const PreviewCase cases[] = {
-      {"writes of a control's own and inherited properties",
-       "stdreg",
-       "Stdreg",
-       "TClickCounter",
-       {Write("Caption", "Go"), Write("Left", "12"), Write("Visible", "False")}},
-      {"a setter that raises, which ends the steps",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Write("Level", "2"), Write("Level", "-1"), Write("Level", "12")},
-       End::Passed,
-       "TNullSetter: a level of -1 is below 0"},
-      {"a text that is not of the property's type",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Write("Level", "high")},
-       End::Passed,
+      {"writes of a control's own and inherited properties", "stdreg", "TClickCounter",
+       "Caption=Go|Left=12|Visible=False"},
+      {"a setter that raises, which ends the steps", "previewfault", "TNullSetter",
+       "Level=2|Level=-1|Level=12", "TNullSetter: a level of -1 is below 0"},
+      {"a text that is not of the property's type", "previewfault", "TNullSetter", "Level=high",
        "Level"},
-      {"a property the class does not publish",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Write("Depth", "1")},
-       End::Passed,
-       "Depth"},
-      {"a setter's harmless values and a call without parameters",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Write("Level", "9"), Call("Reset"), Write("Level", "3")}},
-      {"a published method that takes a parameter",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Call("Raise")},
-       End::Passed,
+      {"a property the class does not publish", "previewfault", "TNullSetter", "Depth=1", "Depth"},
+      {"a setter's harmless values and a call without parameters", "previewfault", "TNullSetter",
+       "Level=9|Reset()|Level=3"},
+      {"a published method that takes a parameter", "previewfault", "TNullSetter", "Raise()",
        "TNullSetter.Raise takes parameters"},
-      {"a method the class does not publish",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Call("Explode")},
-       End::Passed,
+      {"a method the class does not publish", "previewfault", "TNullSetter", "Explode()",
        "TNullSetter has no published method Explode"},
-      {"a setter that writes through a null pointer",
-       "previewfault",
-       "PreviewFault",
-       "TNullSetter",
-       {Write("Level", "3"), Write("Level", "12"), Call("Reset")},
-       End::Signal,
-       "",
-       "the setter of TNullSetter.Level",
-       "TNullSetter::SetLevel"},
-      {"a constructor that writes through a null pointer",
-       "previewfault",
-       "PreviewFault",
-       "TNullConstructor",
-       {Write("Level", "1")},
-       End::Signal,
-       "",
-       "the constructor of TNullConstructor",
-       "TNullConstructor::TNullConstructor"},
-      {"a registered class that is no component",
-       "previewfault",
-       "PreviewFault",
-       "TNoOwner",
-       {},
-       End::Passed,
+      {"a setter that writes through a null pointer", "previewfault", "TNullSetter",
+       "Level=3|Level=12|Reset()", "", "the setter of TNullSetter.Level", "TNullSetter::SetLevel"},
+      {"a constructor that writes through a null pointer", "previewfault", "TNullConstructor",
+       "Level=1", "", "the constructor of TNullConstructor", "TNullConstructor::TNullConstructor"},
+      {"a registered class that is no component", "previewfault", "TNoOwner", "",
        "TNoOwner cannot be created from an owner"},
-      {"a class nobody registered",
-       "previewfault",
-       "PreviewFault",
-       "TGauge",
-       {},
-       End::Passed,
+      {"a class nobody registered", "previewfault", "TGauge", "",
        "TGauge is not a registered class"},
   };
   for (const PreviewCase& c : cases) {
     SCOPED_TRACE(c.what);
-    trial::Host& host = HostWith(c.package, c.unit);
+    trial::Host& host = HostWith(c.package);
     const std::vector<Action> tried = {
-        Action{Action::Type::Preview, {}, {}, {}, c.className, c.steps}};
+        Action{Action::Type::Preview, {}, {}, {}, c.className, Steps(c.steps)}};
     const Outcome outcome = host.Try(trial::RequestFor(tried, false));
-    EXPECT_EQ(outcome.end, c.end) << outcome.Failure(c.package) << outcome.FaultPlace();
+    const End end = c.stage.empty() ? End::Passed : End::Signal;
+    EXPECT_EQ(outcome.end, end) << outcome.Failure(c.package) << outcome.FaultPlace();
     if (c.raised.empty()) {
       EXPECT_EQ(outcome.raised, "") << "nothing should have raised";
     } else {
       EXPECT_THAT(outcome.raised, HasSubstr(c.raised));
     }
-    if (c.end == End::Signal) {
+    if (end == End::Signal) {
       EXPECT_EQ(trial::Describe(outcome.stage), c.stage);
       EXPECT_EQ(outcome.failedAction, 0u) << "the preview is where it failed";
       EXPECT_THAT(outcome.FaultPlace(), HasSubstr(c.place));

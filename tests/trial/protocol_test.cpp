@@ -70,6 +70,12 @@ const std::string kOdd = "a\0b\xff\xfe\x80 \xc3("s;  // a zero byte and bytes th
 Action Load(std::string file, std::optional<rtl::TFileIdentity> identity = std::nullopt) {
   return Action{Type::Load, std::move(file), identity, {}, {}, {}};
 }
+Action Plain(Type type) {
+  return Action{type, "", {}, {}, {}, {}};
+}
+Action Preview(std::string className, std::vector<PreviewStep> steps) {
+  return Action{Type::Preview, "", {}, {}, std::move(className), std::move(steps)};
+}
 
 // A registration of classes that publish nothing.
 Registration Bare(std::string page, const std::vector<std::string>& classes) {
@@ -125,23 +131,14 @@ TEST(TrialFrames, EveryMessageComesBackWhole) {
 
   const std::vector<RoundTrip> rows = {
       {"every action type, with and without an identity", Kind::Try,
-       TryRequest{
-           {Load(kOdd, extreme), Load("/tmp/b.so"),
-            Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}, {}, {}},
-            Action{Type::Unload, "", {}, {}, {}, {}}, Action{Type::Close, "", {}, {}, {}, {}},
-            Action{Type::Condemn, "", {}, {}, {}, {}},
-            Action{
-                Type::Preview,
-                "",
-                {},
-                {},
-                kOdd,
-                {{PreviewStep::Type::Write, "Caption", kOdd}, {PreviewStep::Type::Call, kOdd, ""}}},
-            Action{Type::Preview, "", {}, {}, "TGauge", {}}},
-           1ms,
-           86400000ms,
-           7,
-           false}},
+       TryRequest{std::vector<Action>{
+                      Load(kOdd, extreme), Load("/tmp/b.so"),
+                      Action{Type::Run, "", {}, {{"a.so", "@A@Register$qqrv"}, {kOdd, ""}}, {}, {}},
+                      Plain(Type::Unload), Plain(Type::Close), Plain(Type::Condemn),
+                      Preview(kOdd, {PreviewStep{PreviewStep::Type::Write, "Caption", kOdd},
+                                     PreviewStep{PreviewStep::Type::Call, kOdd, ""}}),
+                      Preview("TGauge", {})},
+                  1ms, 86400000ms, 7, false}},
       {"no actions", Kind::Restore, TryRequest{}},
       {"a commit", Kind::Commit, CommitRequest{{Load("x.so", rtl::TFileIdentity{})}}},
       {"an empty commit", Kind::Commit, CommitRequest{}},
@@ -236,11 +233,9 @@ struct Hostile {
 TEST(TrialFrames, HostileBytesAreCutOrRefusedWithoutReadingOrAllocatingBeyondThem) {
   const std::string stage = Encode(Kind::Entered, 1, Stage{StageKind::Procedure, "p", "n"});
   const std::string text = EncodeText(Kind::Changed, 2, "abc");  // 20 bytes
-  const std::string oneAction =
-      Encode(Kind::Try, 3, TryRequest{{Action{Type::Condemn, "", {}, {}, {}, {}}}});
-  const std::string oneStep = Encode(
-      Kind::Try, 4,
-      TryRequest{{Action{Type::Preview, "", {}, {}, "", {{PreviewStep::Type::Call, "", ""}}}}});
+  const std::string oneAction = Encode(Kind::Try, 3, TryRequest{{Plain(Type::Condemn)}});
+  const std::string oneStep =
+      Encode(Kind::Try, 4, TryRequest{{Preview("", {{PreviewStep::Type::Call, "", ""}})}});
   const std::vector<Hostile> rows = {
       {"a frame fed byte by byte", stage, "", 1, 0, As<Stage>, 1},
       {"a frame fed byte by byte but its last", stage.substr(0, stage.size() - 1), "", 0,

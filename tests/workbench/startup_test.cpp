@@ -11,6 +11,7 @@
 namespace {
 
 using namespace wbtest;
+using Lines = std::vector<std::string>;
 
 TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
   ScopedDialogs dialogs;
@@ -106,46 +107,36 @@ TEST(Startup, AWindowThatCannotBeBuiltEndsStartUpWithItsMessage) {
 }
 
 TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreUp) {
-  const std::string stdreg = PackageFile("stdreg");
+  const std::string stdreg = PackageFile("stdreg"), mark = PackageFile("mark");
+  const char* const named = "@Stdreg@Register$qqrv";
   const struct {
-    CommandLineRequest request;
+    std::string package;
+    std::optional<std::string> procedure;
     bool loaded;
-    std::vector<std::string> pages;  // the palette's tabs afterwards
-    std::vector<std::string> messages;
+    bool ran;               // the palette filled with stdreg's pages, and "BRRRRR" said
     std::string exception;  // empty: none shown; else shown, and printed on stderr
     std::string edit3;      // the procedure box afterwards
   } cases[] = {
-      {{stdreg, "@Stdreg@Register$qqrv"}, true, {"Samples", "Indicators"}, {"BRRRRR"}, "", ""},
+      {stdreg, named, true, true, "", ""},
       // The box's name is not run unless asked for; a package that exports exactly one
       // procedure has it put there; one that exports two, or none, leaves the box as it
       // was.
-      {{stdreg, std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
-      {{PackageFile("twounits"), std::nullopt}, true, {}, {}, "", "@TwoSecond@Register$qqrv"},
-      {{PackageFile("oddnames"), std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
-      {{PackageFile("mark"), std::nullopt}, true, {}, {}, "", "@Stdreg@Register$qqrv"},
-      {{PackageFile("doesnotexist"), "@Stdreg@Register$qqrv"},
-       false,
-       {},
-       {},
-       "libdoesnotexist.so",
-       ""},
+      {stdreg, std::nullopt, true, false, "", named},
+      {PackageFile("twounits"), std::nullopt, true, false, "", "@TwoSecond@Register$qqrv"},
+      {PackageFile("oddnames"), std::nullopt, true, false, "", named},
+      {mark, std::nullopt, true, false, "", named},
+      {PackageFile("doesnotexist"), named, false, false, "libdoesnotexist.so", ""},
       // A typo in the name is told, with the names that would do.
-      {{stdreg, "@Stdreg@Registr$qqrv"},
-       true,
-       {},
-       {},
-       stdreg + " does not export the registration procedure @Stdreg@Registr$qqrv; it exports "
-                "@Stdreg@Register$qqrv",
+      {stdreg, "@Stdreg@Registr$qqrv", true, false,
+       stdreg + " does not export the registration procedure @Stdreg@Registr$qqrv; it exports " +
+           named,
        "@Stdreg@Registr$qqrv"},
-      {{PackageFile("mark"), "@TwoFirst@Register$qqrv"},
-       true,
-       {},
-       {},
+      {mark, "@TwoFirst@Register$qqrv", true, false,
        "does not export the registration procedure @TwoFirst@Register$qqrv; it exports none",
        "@TwoFirst@Register$qqrv"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(*c.request.package + " " + c.request.procedure.value_or("(no procedure)"));
+    SCOPED_TRACE(c.package + " " + c.procedure.value_or("(no procedure)"));
     ScopedDialogs dialogs;
     bool slotFilled = false;
     std::vector<std::string> pages;
@@ -159,15 +150,15 @@ TEST(Startup, TheCommandLinesPackageIsLoadedAndItsProcedureRunOnceTheWindowsAreU
                          Form1->Widget()->close();
                        }});
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunWorkbench(c.request), 0);
+    EXPECT_EQ(RunWorkbench({c.package, c.procedure}), 0);
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_EQ(script.StepsRun(), 2) << "the run should go on after the request";
     EXPECT_EQ(slotFilled, c.loaded) << "the package in the slot";
     if (!c.edit3.empty()) {
       EXPECT_EQ(edit3, c.edit3);
     }
-    EXPECT_EQ(pages, c.pages) << "palette pages";
-    EXPECT_EQ(dialogs->Messages(), c.messages);
+    EXPECT_EQ(pages, (c.ran ? Lines{"Samples", "Indicators"} : Lines{})) << "palette pages";
+    EXPECT_EQ(dialogs->Messages(), c.ran ? Lines{"BRRRRR"} : Lines{});
     EXPECT_EQ(dialogs->Exceptions().size(), c.exception.empty() ? 0u : 1u) << "shown once";
     EXPECT_THAT(dialogs->Exceptions(), testing::Each(testing::HasSubstr(c.exception)));
     if (c.loaded && !c.exception.empty()) {
