@@ -101,6 +101,12 @@ TEST_F(RealDialogsTest, TheOpenDialogSpeaksTheUsersLanguageInTheFormsFontWithCol
   };
   EXPECT_TRUE(dialog.Execute());
   EXPECT_EQ(dialog.FileName(), testsupport::PackageFile("twounits")) << "the file picked";
+  answer_ = [](QWidget* box) {
+    QTest::keyClicks(box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")), "libstdreg.so");
+    QTest::keyClick(box, Qt::Key_Escape);
+  };
+  EXPECT_FALSE(dialog.Execute()) << "a name typed, then the dialog cancelled";
+  EXPECT_EQ(dialog.FileName(), testsupport::PackageFile("twounits"));
   QLocale::setDefault(QLocale::system());
   Application->Initialize();
 }
