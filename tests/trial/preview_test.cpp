@@ -116,25 +116,35 @@ TEST(TrialPreview, AnInstanceIsMadeWrittenAndCalledInTheTrialOnly) {
   }
 }
 
-// Whatever the program had blocked, the host starts with no signal blocked; and one
-// that does not end when its socket closes, here one stopped, is killed.
+// Whatever the program had blocked, the host starts with no signal blocked, in
+// namespaces of its own or not; and one that does not end when its socket closes,
+// here one stopped, is killed.
 TEST(TrialHostProcess, StartsWithNoSignalBlockedAndIsKilledIfItDoesNotEnd) {
-  sigset_t blocked, before;
-  sigemptyset(&blocked);
-  sigaddset(&blocked, SIGUSR2);
-  pthread_sigmask(SIG_BLOCK, &blocked, &before);
-  auto host = std::make_unique<trial::Host>();
-  host->Start();
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  std::vector<testsupport::RunningProcess> started = testsupport::ProcessesNamed("trialhost");
-  std::erase_if(started, [](const auto& p) { return p.parent != getpid(); });
-  ASSERT_EQ(started.size(), 1u);
-  std::stringstream status;
-  status << std::ifstream("/proc/" + std::to_string(started[0].pid) + "/status").rdbuf();
-  EXPECT_THAT(status.str(), HasSubstr("\nSigBlk:\t0000000000000000\n"));
-  kill(started[0].pid, SIGSTOP);
-  host.reset();
-  EXPECT_EQ(kill(started[0].pid, 0), -1) << "the host should be gone, and reaped";
+  const trial::Settings previous = trial::CurrentSettings();
+  for (const bool isolate : {true, false}) {
+    SCOPED_TRACE(isolate ? "isolated" : "not isolated");
+    trial::Settings settings = previous;
+    settings.isolate = isolate;
+    trial::Configure(settings);
+    sigset_t blocked, before;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &blocked, &before);
+    auto host = std::make_unique<trial::Host>();
+    host->Start();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    std::vector<testsupport::RunningProcess> started = testsupport::ProcessesNamed("trialhost");
+    std::erase_if(started, [](const auto& p) { return p.parent != getpid(); });
+    EXPECT_EQ(started.size(), 1u);
+    if (started.size() != 1u) continue;
+    std::stringstream status;
+    status << std::ifstream("/proc/" + std::to_string(started[0].pid) + "/status").rdbuf();
+    EXPECT_THAT(status.str(), HasSubstr("\nSigBlk:\t0000000000000000\n"));
+    kill(started[0].pid, SIGSTOP);
+    host.reset();
+    EXPECT_EQ(kill(started[0].pid, 0), -1) << "the host should be gone, and reaped";
+  }
+  trial::Configure(previous);
 }
 
 }  // namespace
