@@ -146,7 +146,7 @@ TEST_F(ControlsTest, WhatIsTypedIsTheText) {
   EXPECT_EQ(edit.Text(), "Show(\"тратата\");X") << "Caption and Text are one, and typing adds";
 }
 
-TEST_F(ControlsTest, ADisabledButtonCannotBePressed) {
+TEST_F(ControlsTest, ADisabledButtonCannotBePressedAndAHiddenOneIsNotShown) {
   TClickCounter form(nullptr);
   TButton button(&form);
   button.SetParent(&form);
@@ -160,6 +160,10 @@ TEST_F(ControlsTest, ADisabledButtonCannotBePressed) {
   button.SetEnabled(true);
   QTest::mouseClick(button.Widget(), Qt::LeftButton);
   EXPECT_EQ(form.clicks, 1) << "enabled again, it runs OnClick";
+  button.SetVisible(false);
+  EXPECT_FALSE(button.Widget()->isVisible()) << "a control shows as Visible says";
+  button.SetVisible(true);
+  EXPECT_TRUE(button.Widget()->isVisible());
 }
 
 }  // namespace
