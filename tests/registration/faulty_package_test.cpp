@@ -137,6 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         Left("delaythread", "DelayThread", "1 thread running"),
         Left("worker", "Worker", "1 thread running"),
         Left("alarmer", "Alarmer", "an alarm pending"),
+        Left("cputimer", "CpuTimer", "a processor-time timer pending"),
         Left("qttimer", "QtTimer", "1 Qt timer pending"),
         Left("exithandler", "ExitHandler", "an exit handler"),
         Left("sighandler", "SigHandler", "a handler for signal SIGTERM"),

@@ -164,6 +164,10 @@ TEST_F(ControlsTest, ADisabledButtonCannotBePressedAndAHiddenOneIsNotShown) {
   EXPECT_FALSE(button.Widget()->isVisible()) << "a control shows as Visible says";
   button.SetVisible(true);
   EXPECT_TRUE(button.Widget()->isVisible());
+  TPanel alone(nullptr);
+  alone.SetAlign(alClient);
+  alone.SetVisible(false);  // with no parent to realign
+  EXPECT_FALSE(alone.Visible());
 }
 
 }  // namespace

@@ -142,6 +142,8 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
        "Bad.form:2:25: Enabled of TButton expects a boolean, found an integer"},
       {"a colour past white", "TBadForm F {\n  TPanel P { Color = 16777216 }\n}",
        "Bad.form:2:22: Color of TPanel: 16777216 is not a colour"},
+      {"a colour of no name known", "TBadForm F {\n  TPanel P { Color = clTeal2 }\n}",
+       "Bad.form:2:22: Color of TPanel: unknown colour clTeal2"},
       {"unknown alignment", "TBadForm F {\n  TPanel P { Align = alMiddle }\n}",
        "Bad.form:2:22: Align of TPanel expects one of alNone, alTop, alBottom, alLeft, alRight, "
        "alClient, found alMiddle"},

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +101,9 @@ void Fault() {
   }).detach();
 #elif defined(FAULT_ALARM)
   alarm(2);
+#elif defined(FAULT_CPU_TIMER)
+  const itimerval half{{0, 0}, {0, 500000}};
+  setitimer(ITIMER_PROF, &half, nullptr);
 #elif defined(FAULT_SIGNAL_HANDLER)
   signal(SIGTERM, &OnTerm);
 #elif defined(FAULT_QT_TIMER)
