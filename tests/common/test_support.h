@@ -9,10 +9,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/package.h"
@@ -53,6 +55,16 @@ std::string MessageOf(F&& f) {
   }
   ADD_FAILURE() << "expected an rtl::Exception, none was raised";
   return {};
+}
+
+// The pieces of a text between separators; one at the very end starts no piece.
+inline std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find(separator, start), text.size());
+    pieces.emplace_back(text.substr(start, end - start));
+  }
+  return pieces;
 }
 
 // A fresh directory under the system's temporary folder, removed with everything

@@ -2,7 +2,6 @@
 
 // The pkginfo tool run as a user runs it, and its JSON lines read back.
 
-#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -20,12 +19,7 @@ inline testsupport::ToolRun RunPkginfo(const std::vector<std::string>& args) {
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
+  return testsupport::Split(text, '\n');
 }
 
 // The one JSON value in this text, read strictly (no raw control characters, no

@@ -138,6 +138,14 @@ TEST(GetProcAddress, FindsOnlyTheModulesOwnExportsByExactName) {
   EXPECT_EQ(rtl::GetProcAddress(rtl::MainInstance(), "loader_test_exported_function"),
             reinterpret_cast<void*>(&loader_test_exported_function))
       << "the executable's function should be found at its own address";
+  // Without a GNU hash table the dynamic linker finds the name, in the package or in
+  // what it links; only the package's own functions are its procedures.
+  exports.Unload();
+  ScopedPackage sysv(PackageFile("sysvexports"));
+  EXPECT_NE(rtl::GetProcAddress(sysv.Module(), "pkgexports_add"), nullptr);
+  for (const char* name : {"pkgexports_counter", "malloc", "pkgexports_hidden"}) {
+    EXPECT_EQ(rtl::GetProcAddress(sysv.Module(), name), nullptr) << name;
+  }
 }
 
 using Name = std::tuple<std::string, rtl::TNameType, int>;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 // "14:name" hashes to 14, so a case can place names in the slots it means to; any
@@ -34,9 +36,7 @@ struct Op {
 // entries; steps are parted by '|', as names may hold blanks.
 std::vector<Op> Steps(std::string_view script) {
   std::vector<Op> ops;
-  for (std::size_t at = 0; at < script.size();) {
-    const std::string step(script.substr(at, script.find('|', at) - at));
-    at += step.size() + 1;
+  for (const std::string& step : testsupport::Split(script, '|')) {
     const std::size_t owner = step.find('@');
     ops.push_back({step[0], step.substr(1, owner == std::string::npos ? owner : owner - 1),
                    owner == std::string::npos ? 0u : std::stoul(step.substr(owner + 1))});

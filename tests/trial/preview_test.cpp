@@ -28,9 +28,7 @@ using trial::PreviewStep;
 // "Name=value" writes, "Name()" calls, in order; steps are parted by '|'.
 std::vector<PreviewStep> Steps(std::string_view script) {
   std::vector<PreviewStep> steps;
-  for (std::size_t at = 0; at < script.size();) {
-    const std::string step(script.substr(at, script.find('|', at) - at));
-    at += step.size() + 1;
+  for (const std::string& step : testsupport::Split(script, '|')) {
     const std::size_t equals = step.find('=');
     if (equals == std::string::npos) {
       steps.push_back({PreviewStep::Type::Call, step.substr(0, step.size() - 2), {}});
