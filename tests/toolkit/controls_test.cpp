@@ -75,8 +75,9 @@ TEST_F(ControlsTest, ListBoxItemsCarryAValueAndOnClickRunsForTheUserNotForCode) 
   TListBox list(&form);
   list.SetParent(&form);
   list.SetBounds(0, 0, 200, 200);
-  list.Items().Assign({"a", "b"});
-  EXPECT_EQ(list.Items().AddObject("c", 0x7f0012345000u), 2) << "Add returns the new index";
+  list.Items().SetText("a\r\nb\n");
+  EXPECT_EQ(list.Items().AddObject("c", 0x7f0012345000u), 2)
+      << "two lines of text are two items; Add returns the new index";
   list.Items().SetObjects(0, UINTPTR_MAX);
   list.Items().Delete(1);
   EXPECT_EQ(list.Items().Objects(0), UINTPTR_MAX) << "a value keeps all pointer bits";
@@ -164,6 +165,11 @@ TEST_F(ControlsTest, ADisabledButtonCannotBePressedAndAHiddenOneIsNotShown) {
   EXPECT_FALSE(button.Widget()->isVisible()) << "a control shows as Visible says";
   button.SetVisible(true);
   EXPECT_TRUE(button.Widget()->isVisible());
+  TForm inner(nullptr);  // a form placed in another control shows as a control does
+  inner.SetParent(&form);
+  inner.Show();
+  EXPECT_TRUE(inner.Widget()->isVisible());
+  EXPECT_FALSE(inner.Widget()->isWindow());
   TPanel alone(nullptr);
   alone.SetAlign(alClient);
   alone.SetVisible(false);  // with no parent to realign
