@@ -12,23 +12,29 @@ where one of these fits:
             `n <= 255` becomes `n <= 254`)
 Text inside string and character literals (except a bound's own) and comments is
 never changed. Each fault is built into a build folder of its own and the whole
-test suite runs against it; a fault is killed when a test fails or times out.
+test suite runs against it; a fault is killed when a test fails or times out. A
+fault the suite lets through is built once more with the sanitizers, and the suite
+runs there too, as CI runs it both ways: a leak or undefined behaviour it plants is
+caught there or nowhere.
 A fault that does not compile is replaced by another draw, as it could never ship,
 and so is one that compiles to the very code the unchanged source does (debugging
 information aside): no test could ever tell it apart, for it is no fault at all.
 The sources are put back afterwards, also when interrupted.
 
-    scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--list] [--again LOG]
+    scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--sanitized DIR]
+                            [--list] [--again LOG]
 
 --list prints the drawn faults without building. --again takes the faults a run's
 output (LOG) says survived and plants each of them once more, to see whether tests
 added since catch them. The build folder (default
-build/faults) is configured from the default preset on first use, without
-benchmarks, and with dependents not relinked when a shared library changes, which
-keeps one fault's build to seconds.
+build/faults) is configured from the default preset on first use, and the sanitized
+one (default build/faults-asan) from the asan preset, both without benchmarks and
+with dependents not relinked when a shared library changes, which keeps one fault's
+build to seconds. --sanitized none leaves the second run out.
 """
 
 import argparse
+import json
 import os
 import pathlib
 import random
@@ -146,19 +152,28 @@ def describe(site):
     return f"{where} {kind} `{old}` -> `{new}`"
 
 
-def run(command, build, timeout):
+def preset_environment(preset):
+    """The environment a test preset runs the suite in, as ctest --preset would."""
+    presets = json.loads((ROOT / "CMakePresets.json").read_text(encoding="utf-8"))
+    chosen = next(p for p in presets["testPresets"] if p["name"] == preset)
+    return {name: value.replace("${sourceDir}", str(ROOT))
+            for name, value in chosen.get("environment", {}).items()}
+
+
+def run(command, build, timeout, environment=None):
     try:
         done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+                              timeout=timeout,
+                              env=dict(os.environ, QT_QPA_PLATFORM="offscreen", **(environment or {})))
         return done.returncode, done.stdout.decode(errors="replace")
     except subprocess.TimeoutExpired:
         return -1, "timed out"
 
 
-def configure(build):
+def configure(build, preset):
     if (build / "build.ninja").exists():
         return
-    subprocess.run(["cmake", "--preset", "default", "-B", str(build), "-DWB_BUILD_BENCH=OFF",
+    subprocess.run(["cmake", "--preset", preset, "-B", str(build), "-DWB_BUILD_BENCH=OFF",
                     "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
 
@@ -183,7 +198,14 @@ def code_of(objects):
     return code
 
 
-def try_fault(site, build, jobs):
+def suite(build, jobs, timeout, preset="default"):
+    """"killed" when a test fails or times out, else "survived"."""
+    code, out = run(["ctest", "--test-dir", str(build), f"-j{jobs}", "--stop-on-failure",
+                     "--timeout", str(timeout)], build, 3600, preset_environment(preset))
+    return ("killed" if code != 0 else "survived"), out
+
+
+def try_fault(site, build, sanitized, jobs):
     path = site[0]
     original = path.read_bytes()
     objects = objects_of(path, build)
@@ -195,9 +217,14 @@ def try_fault(site, build, jobs):
             return "stillborn", out
         if objects and code_of(objects) == before:
             return "same code", out
-        code, out = run(["ctest", "--test-dir", str(build), f"-j{jobs}", "--stop-on-failure",
-                         "--timeout", "120"], build, 3600)
-        return ("killed" if code != 0 else "survived"), out
+        verdict, out = suite(build, jobs, 120)
+        if verdict == "killed" or sanitized is None:
+            return verdict, out
+        code, out = run(["cmake", "--build", str(sanitized), f"-j{jobs}"], sanitized, 1800)
+        if code != 0:
+            return "stillborn", out
+        verdict, out = suite(sanitized, jobs, 300, "asan")
+        return ("killed, sanitized" if verdict == "killed" else verdict), out
     finally:
         path.write_bytes(original)
         os.utime(path)
@@ -208,6 +235,7 @@ def main():
     parser.add_argument("--count", type=int, default=40)
     parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("--build", default="build/faults")
+    parser.add_argument("--sanitized", default="build/faults-asan")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--again", metavar="LOG")
@@ -229,25 +257,31 @@ def main():
             print(describe(site))
         return 0
     build = (ROOT / args.build).resolve()
-    configure(build)
-    if run(["cmake", "--build", str(build), f"-j{args.jobs}"], build, 3600)[0] != 0:
-        print("the unchanged sources do not build", file=sys.stderr)
-        return 2
+    sanitized = None if args.sanitized == "none" else (ROOT / args.sanitized).resolve()
+    for folder, preset in ((build, "default"), (sanitized, "asan")):
+        if folder is None:
+            continue
+        configure(folder, preset)
+        if run(["cmake", "--build", str(folder), f"-j{args.jobs}"], folder, 3600)[0] != 0:
+            print(f"the unchanged sources do not build in {folder}", file=sys.stderr)
+            return 2
     killed, survivors, tried = 0, [], 0
     for site in candidates:
         if tried == args.count:
             break
         began = time.monotonic()
-        verdict, _ = try_fault(site, build, args.jobs)
+        verdict, _ = try_fault(site, build, sanitized, args.jobs)
         print(f"{verdict:9} {time.monotonic() - began:4.0f}s {describe(site)}", flush=True)
         if verdict in ("stillborn", "same code"):
             continue
         tried += 1
-        if verdict == "killed":
+        if verdict.startswith("killed"):
             killed += 1
         else:
             survivors.append(describe(site))
-    run(["cmake", "--build", str(build), f"-j{args.jobs}"], build, 3600)
+    for folder in (build, sanitized):
+        if folder is not None:
+            run(["cmake", "--build", str(folder), f"-j{args.jobs}"], folder, 3600)
     print(f"\nkilled {killed} of {tried} (seed {seed})")
     for survivor in survivors:
         print(f"  survived: {survivor}")
