@@ -44,6 +44,8 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
             (std::vector<std::string>{"@OddUnit@Register$qqrv", "@Caseunit@Register$qqrv",
                                       "@rtl@Register$qqrv", "@liboddnames.so@Register$qqrv"}))
       << odd.out;
+  EXPECT_EQ("file: " + Package("pkgbase") + "\npackage: pkgbase\nno registration procedures\n",
+            RunPkginfo({"--register", Package("pkgbase")}).out);
   const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv"});
   EXPECT_EQ(0, named.status) << named.err;
   EXPECT_THAT(named.out, testing::HasSubstr(
@@ -69,6 +71,7 @@ TEST(PkginfoRegister, ListsWhatEachClassPublishes) {
   EXPECT_THAT(text.out, testing::HasSubstr("  page \"Preview faults\": TNullSetter, "
                                            "TNullConstructor, TNoOwner\n"
                                            "    TNullSetter:\n      Level: Integer = 1\n"
+                                           "      Notes: Text list = [\"to do\", \"done\"]\n"
                                            "      methods: Reset, Raise\n"
                                            "    TNullConstructor: publishes nothing\n"
                                            "    TNoOwner: publishes nothing\n"));
@@ -76,7 +79,8 @@ TEST(PkginfoRegister, ListsWhatEachClassPublishes) {
   const Json page = ParseJson(json.out).at("/procedures/0/registrations/0"_json_pointer);
   EXPECT_EQ(Json({"TNullSetter", "TNullConstructor", "TNoOwner"}), page.at("classes"));
   EXPECT_EQ(Json::parse(R"({"class": "TNullSetter", "methods": ["Reset", "Raise"],
-                            "properties": [{"name": "Level", "type": "Integer", "default": "1"}]})"),
+                            "properties": [{"name": "Level", "type": "Integer", "default": "1"},
+                              {"name": "Notes", "type": "Text list", "default": "to do\ndone"}]})"),
             page.at("/published/0"_json_pointer));
 
   const std::string demo = DEMO_PACKAGE_DIR;

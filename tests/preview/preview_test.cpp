@@ -194,6 +194,27 @@ class TNeedsASize : public rtl::TComponent {
 };
 RTL_DEFINE_CLASS(TNeedsASize)
 
+// Notes edited as lines, counted as they are written; and a value its getter will
+// not give.
+class TNotes : public rtl::TComponent {
+  RTL_CLASS(TNotes, rtl::TComponent)
+ public:
+  using TComponent::TComponent;
+  rtl::TTextList Notes() const { return notes_; }
+  void SetNotes(rtl::TTextList notes) {
+    notes_ = std::move(notes);
+    ++writes;
+  }
+  int Unknown() const { throw rtl::Exception("TNotes: nothing is known yet"); }
+  void SetUnknown(int) {}
+  int writes = 0;
+
+ private:
+  rtl::TTextList notes_{"first", "second"};
+};
+RTL_DEFINE_CLASS(TNotes, RTL_PROPERTY(TNotes, Notes, Notes, SetNotes),
+                 RTL_PROPERTY(TNotes, Unknown, Unknown, SetUnknown))
+
 // A component that is no control has only its grid; one that cannot be made from an
 // owner, and a line that names no registered class, say so.
 TEST(Preview, ANonControlShowsTheGridAloneAndWhatCannotBeShownSaysSo) {
@@ -221,6 +242,42 @@ TEST(Preview, ANonControlShowsTheGridAloneAndWhatCannotBeShownSaysSo) {
   EXPECT_THAT(dialogs->Exceptions(),
               testing::ElementsAre("TNoSuchClass is not a registered class: there is nothing to "
                                    "preview"));
+}
+
+// A list of texts is shown a line each and written when its editor is left changed;
+// a property whose getter raises has its editor turned off, with why.
+TEST(Preview, NotesAreWrittenWhenTheirEditorIsLeftChangedAndAGetterThatRaisesTurnsItsRowOff) {
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    rtl::RegisterClass(TNotes::StaticClass());
+    TForm4* preview = OpenPreview("TNotes");
+    rtl::UnRegisterClass(TNotes::StaticClass());
+    auto* notes = dynamic_cast<TNotes*>(preview->Instance());
+    ASSERT_NE(notes, nullptr);
+    auto* lines = qobject_cast<QPlainTextEdit*>(preview->Grid->Editor("Notes"));
+    ASSERT_NE(lines, nullptr) << "a list of texts is edited as lines";
+    EXPECT_EQ(lines->toPlainText(), "first\nsecond");
+    const auto leave = [&] {
+      QFocusEvent out(QEvent::FocusOut);
+      QCoreApplication::sendEvent(lines, &out);
+    };
+    leave();
+    EXPECT_EQ(notes->writes, 0) << "left unchanged, nothing is written";
+    lines->selectAll();
+    lines->insertPlainText("one\ntwo\nthree");  // as typed
+    leave();
+    EXPECT_EQ(notes->Notes(), (rtl::TTextList{"one", "two", "three"}));
+    EXPECT_EQ(notes->writes, 1);
+    leave();
+    EXPECT_EQ(notes->writes, 1) << "once written, it is unchanged again";
+
+    QWidget* unknown = preview->Grid->Editor("Unknown");
+    ASSERT_NE(unknown, nullptr);
+    EXPECT_FALSE(unknown->isEnabled());
+    EXPECT_EQ(unknown->toolTip(), "TNotes: nothing is known yet");
+    EXPECT_TRUE(lines->isEnabled());
+  });
+  EXPECT_EQ(dialogs->Exceptions(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -25,11 +25,15 @@ class TNullSetter : public rtl::TComponent {
     level_ = value;
   }
 
+  rtl::TTextList Notes() const { return notes_; }
+  void SetNotes(rtl::TTextList notes) { notes_ = std::move(notes); }
+
   void Reset() { level_ = 0; }
   void Raise(int by) { level_ += by; }
 
  private:
   int level_ = 1;
+  rtl::TTextList notes_{"to do", "done"};
 };
 
 class TNullConstructor : public rtl::TComponent {
@@ -46,6 +50,7 @@ class TNoOwner : public rtl::TObject {
 };
 
 RTL_DEFINE_CLASS(TNullSetter, RTL_PROPERTY(TNullSetter, Level, Level, SetLevel, 1),
+                 RTL_PROPERTY(TNullSetter, Notes, Notes, SetNotes, rtl::TTextList{"to do", "done"}),
                  RTL_PUBLISH(TNullSetter, Reset), RTL_PUBLISH(TNullSetter, Raise))
 RTL_DEFINE_CLASS(TNullConstructor)
 RTL_DEFINE_CLASS(TNoOwner)
