@@ -195,6 +195,29 @@ TEST(TrialsFollowTheWorkbench, APackageStartsOnceInEachProcessNotInEachTrial) {
   });
 }
 
+// Trials turned off, package code runs in the workbench untried: a package loaded over
+// another unloads that one first, and the button unloads the last.
+TEST(TrialsFollowTheWorkbench, TurnedOffPackagesAreLoadedAndUnloadedUntried) {
+  ScopedTrialSettings off([](trial::Settings& s) { s.enabled = false; });
+  TraceFile trace;
+  ScopedDialogs dialogs;
+  InWorkbench([&] {
+    LoadPack(dialogs, PackageFile("mark"));
+    EXPECT_NE(RegisteredModuleNamed("mark"), 0u);
+    LoadPack(dialogs, PackageFile("twounits"));
+    EXPECT_EQ(RegisteredModuleNamed("mark"), 0u) << "the first package makes way";
+    EXPECT_NE(LoadedPackage, 0u);
+    Press(Form1->UnLoadPack);
+    EXPECT_EQ(LoadedPackage, 0u);
+    EXPECT_EQ(RegisteredModuleNamed("twounits"), 0u);
+    EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{});
+  });
+  EXPECT_EQ(trace.Lines(),
+            (Lines{"mark constructor", "mark.MarkUnit init", "twounits.TwoFirst init",
+                   "twounits.TwoSecond init", "twounits.TwoSecond fini", "twounits.TwoFirst fini"}))
+      << "each package's code ran here, once";
+}
+
 // The package puts another build in its own file's place as it starts: the trial
 // sees the file changed, and the workbench loads neither build.
 TEST(TrialsFollowTheWorkbench, AFileReplacedByItsOwnCodeIsNotLoaded) {
