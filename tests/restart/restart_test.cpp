@@ -86,6 +86,16 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
       << "started again without its package";
   EXPECT_EQ(ReadProc(again, "maps").find("liblatefault.so"), std::string::npos)
       << "the package should not be loaded again";
+  // The channel to the supervisor is the workbench's alone: what it starts, the trial
+  // host first, is not told of it.
+  int host = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
+      if (process.parent == again) host = process.pid;
+    }
+    return host != 0;
+  }));
+  EXPECT_THAT(ReadProc(host, "environ"), testing::Not(HasSubstr("WB_SUPERVISOR_FD")));
 
   // Ended again at once, from outside this time: the report names where it was.
   kill(again, SIGSEGV);
