@@ -115,6 +115,20 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   EXPECT_THAT(second, testing::Not(HasSubstr("started again with its session")));
 }
 
+// Asked to end, the program passes the request to the workbench and ends as it did,
+// after it; an interrupt sent to it alone is the terminal's, which reaches the
+// workbench by itself.
+TEST(Restart, TheProgramPassesAnEndRequestOnAndLeavesAnInterruptToTheWorkbench) {
+  testsupport::StartedTool program(WORKBENCH_PROGRAM, {});
+  int workbench = 0;
+  ASSERT_TRUE(WaitFor([&] { return (workbench = RunningWorkbench(program.Pid())) != 0; }));
+  kill(program.Pid(), SIGINT);
+  kill(program.Pid(), SIGTERM);
+  const testsupport::ToolRun ended = program.Wait();
+  EXPECT_EQ(ended.signal, SIGTERM) << ended.err;
+  EXPECT_NE(kill(workbench, 0), 0) << "the workbench ended first";
+}
+
 // Restarts turned off, the fault ends the program, as it would with no supervisor.
 TEST(Restart, TurnedOffTheProgramEndsWithTheFault) {
   for (const std::string off : {"0", "off", "no", "false"}) {
