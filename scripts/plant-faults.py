@@ -22,7 +22,7 @@ information aside): no test could ever tell it apart, for it is no fault at all.
 The sources are put back afterwards, also when interrupted.
 
     scripts/plant-faults.py [--count N] [--seed S] [--build DIR] [--sanitized DIR]
-                            [--list] [--again LOG]
+                            [--list] [--again LOG] [--within PATH] [--tests REGEX]
 
 --list prints the drawn faults without building. --again takes the faults a run's
 output (LOG) says survived and plants each of them once more, to see whether tests
@@ -30,7 +30,10 @@ added since catch them. The build folder (default
 build/faults) is configured from the default preset on first use, and the sanitized
 one (default build/faults-asan) from the asan preset, both without benchmarks and
 with dependents not relinked when a shared library changes, which keeps one fault's
-build to seconds. --sanitized none leaves the second run out.
+build to seconds. --sanitized none leaves the second run out. To look for weak
+spots in one part faster, --within draws only from sources below PATH and --tests
+runs only the tests whose names match REGEX; a score is a sample of the whole and
+uses neither.
 """
 
 import argparse
@@ -198,14 +201,15 @@ def code_of(objects):
     return code
 
 
-def suite(build, jobs, timeout, preset="default"):
+def suite(build, jobs, timeout, preset="default", tests=None):
     """"killed" when a test fails or times out, else "survived"."""
+    chosen = ["-R", tests] if tests else []
     code, out = run(["ctest", "--test-dir", str(build), f"-j{jobs}", "--stop-on-failure",
-                     "--timeout", str(timeout)], build, 3600, preset_environment(preset))
+                     "--timeout", str(timeout)] + chosen, build, 3600, preset_environment(preset))
     return ("killed" if code != 0 else "survived"), out
 
 
-def try_fault(site, build, sanitized, jobs):
+def try_fault(site, build, sanitized, jobs, tests=None):
     path = site[0]
     original = path.read_bytes()
     objects = objects_of(path, build)
@@ -217,13 +221,13 @@ def try_fault(site, build, sanitized, jobs):
             return "stillborn", out
         if objects and code_of(objects) == before:
             return "same code", out
-        verdict, out = suite(build, jobs, 120)
+        verdict, out = suite(build, jobs, 120, tests=tests)
         if verdict == "killed" or sanitized is None:
             return verdict, out
         code, out = run(["cmake", "--build", str(sanitized), f"-j{jobs}"], sanitized, 1800)
         if code != 0:
             return "stillborn", out
-        verdict, out = suite(sanitized, jobs, 300, "asan")
+        verdict, out = suite(sanitized, jobs, 300, "asan", tests)
         return ("killed, sanitized" if verdict == "killed" else verdict), out
     finally:
         path.write_bytes(original)
@@ -239,11 +243,16 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--again", metavar="LOG")
+    parser.add_argument("--within", metavar="PATH")
+    parser.add_argument("--tests", metavar="REGEX")
     args = parser.parse_args()
     # Stopped from outside, it still puts the planted file back on the way out.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     seed = args.seed if args.seed is not None else int(time.time())
     candidates = all_sites()
+    if args.within:
+        below = (ROOT / args.within).resolve()
+        candidates = [site for site in candidates if below in (site[0], *site[0].parents)]
     draw = random.Random(seed)
     draw.shuffle(candidates)
     if args.again:
@@ -270,7 +279,7 @@ def main():
         if tried == args.count:
             break
         began = time.monotonic()
-        verdict, _ = try_fault(site, build, sanitized, args.jobs)
+        verdict, _ = try_fault(site, build, sanitized, args.jobs, args.tests)
         print(f"{verdict:9} {time.monotonic() - began:4.0f}s {describe(site)}", flush=True)
         if verdict in ("stillborn", "same code"):
             continue
