@@ -167,7 +167,7 @@ def run(command, build, timeout, environment=None):
     try:
         done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               timeout=timeout,
-                              env=dict(os.environ, QT_QPA_PLATFORM="offscreen", **(environment or {})))
+                              env={**os.environ, "QT_QPA_PLATFORM": "offscreen", **(environment or {})})
         return done.returncode, done.stdout.decode(errors="replace")
     except subprocess.TimeoutExpired:
         return -1, "timed out"
