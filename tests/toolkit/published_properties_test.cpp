@@ -96,10 +96,8 @@ TEST_F(PublishedPropertiesTest, ValuesWrittenByNameReadBackAndReachTheWidget) {
 
   TButton button(nullptr);
   rtl::SetPropValue(button, "Font.Style", std::string("[fsItalic]"));
-  rtl::SetPropValue(button, "Font.Height", -11);
   EXPECT_TRUE(button.Widget()->font().italic());
   EXPECT_FALSE(button.Widget()->font().bold());
-  EXPECT_EQ(button.Widget()->font().pixelSize(), 11);
   EXPECT_THROW(rtl::SetPropValue(button, "Align", std::string("alMiddle")), rtl::Exception);
 
   // A new memo shows its default: no scroll bar, lines wrapped.
