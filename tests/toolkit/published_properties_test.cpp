@@ -86,9 +86,6 @@ TEST_F(PublishedPropertiesTest, ValuesWrittenByNameReadBackAndReachTheWidget) {
     rtl::SetPropValue(*component, c.name, std::string(c.text));
     const rtl::TValue value = rtl::GetPropValue(*component, c.name);
     EXPECT_EQ(rtl::ToText(value), c.text) << rtl::ClassName(c.cls).ToString() << "." << c.name;
-    rtl::SetPropValue(*component, c.name, value);
-    EXPECT_EQ(rtl::GetPropValue(*component, c.name), value)
-        << rtl::ClassName(c.cls).ToString() << "." << c.name;
   }
 
   TButton button(nullptr);
