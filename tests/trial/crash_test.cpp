@@ -200,10 +200,8 @@ TEST(CrashRecord, AFatalSignalIsRecordedNamedAndTheProcessDiesOfIt) {
     reader.Feed(death.bytes);
     const auto frame = reader.Next();
     ASSERT_TRUE(frame) << death.bytes.size() << " bytes, no whole frame";
-    EXPECT_EQ(reader.Pending(), 0u) << "one frame, nothing after it";
-    EXPECT_EQ(frame->kind, static_cast<std::uint8_t>(Kind::Crashed));
     const CrashRecord record = Decode<CrashRecord>(*frame);
-    EXPECT_EQ(Encode(Kind::Crashed, 77, record), death.bytes) << "the encoder's own bytes";
+    EXPECT_EQ(Encode(Kind::Crashed, 77, record), death.bytes) << "one frame, as encoded";
 
     EXPECT_EQ(record.signal, row.how.signal);
     if (row.how.code != kAnyCode) {
