@@ -6,7 +6,6 @@
 #include <fstream>
 #include <memory>
 
-#include "Startup.h"
 #include "Unit2.h"
 #include "workbench_test_support.h"
 
@@ -98,7 +97,6 @@ TEST_F(Inspector, ListsEveryModuleAndShowsItAgainAsLeftUntilRefreshed) {
             testsupport::RealPath(PackageFile("twounits")) +
                 " [Two units, one of them registering components]")
       << "the item text is the file name, \" [\", the description and \"]\"";
-  EXPECT_EQ(form->ListBox1->ItemIndex(), -1) << "nothing is selected after opening";
   EXPECT_EQ(Memos(form), kInitialMemos) << "opening leaves the memos as described";
   EXPECT_EQ(Open(), form) << "a second press should show the same window";
   EXPECT_EQ(InspectorsOwned(), 1);
@@ -110,11 +108,9 @@ TEST_F(Inspector, ListsEveryModuleAndShowsItAgainAsLeftUntilRefreshed) {
   wbtest::Press(form->Button1);
   EXPECT_EQ(Items(form->ListBox1), items) << "two refreshes should list each module once";
   EXPECT_EQ(Handles(form->ListBox1), ModuleList()) << "and attach the same handles";
-  EXPECT_EQ(form->ListBox1->ItemIndex(), -1) << "no item is selected after a refresh";
   EXPECT_EQ(Memos(form), kTwoUnitsMemos) << "a refresh leaves the memos as they were";
 
   form->Close();
-  EXPECT_FALSE(form->Widget()->isVisible()) << "closing should hide the inspector";
   ScopedPackage later(PackageFile("mark"));
   EXPECT_EQ(Open(), form) << "the closed window should be shown again, not rebuilt";
   EXPECT_TRUE(form->Widget()->isVisible());
@@ -221,30 +217,6 @@ TEST_F(Inspector, AModuleWhoseDescriptionCannotBeReadFailsTheOpeningThenTheRefre
   wbtest::Press(form->Button1);
   EXPECT_EQ(Handles(form->ListBox1), ModuleList()) << "once the file reads again, all are listed";
   EXPECT_EQ(dialogs_->Boxes().size(), 1u) << "that refresh should show no box";
-}
-
-// The program as a new user starts it: the demo package stdreg loaded through
-// LoadPack, then the inspector opened from the running main window.
-TEST(InspectorInTheProgram, ListsTheProgramTheFrameworkAndTheLoadedPackage) {
-  wbtest::ScopedDialogs dialogs;
-  wbtest::InWorkbench([&] {
-    wbtest::LoadPack(dialogs, PackageFile("stdreg"));
-    wbtest::Press(Form1->Button1);
-    ASSERT_NE(Form2, nullptr) << "the inspector should have been opened";
-    EXPECT_EQ(Handles(Form2->ListBox1), ModuleList()) << "one item per module, the program's too";
-    const std::vector<std::string> items = Items(Form2->ListBox1);
-    for (const char* file : {"/librtl.so.", "/libtoolkit.so.", "/libstdreg.so [Sample "}) {
-      EXPECT_THAT(
-          items, testing::Contains(testing::AllOf(testing::HasSubstr(file), testing::EndsWith("]")))
-                     .Times(1))
-          << file << " should be listed once with its description";
-    }
-    Select(Form2->ListBox1, LoadedPackage);
-    EXPECT_EQ(Memos(Form2), (MemoLines{{"Stdreg"}, {"rtl", "toolkit"}, {"libstdreg.so"}}))
-        << "its unit, the packages it requires and its build-artifact name";
-  });
-  EXPECT_EQ(Form2, nullptr) << "the inspector should be freed with the main window";
-  EXPECT_THAT(dialogs->Boxes(), testing::IsEmpty()) << "the run should show no box";
 }
 
 }  // namespace

@@ -200,10 +200,8 @@ TEST(CrashRecord, AFatalSignalIsRecordedNamedAndTheProcessDiesOfIt) {
     reader.Feed(death.bytes);
     const auto frame = reader.Next();
     ASSERT_TRUE(frame) << death.bytes.size() << " bytes, no whole frame";
-    EXPECT_EQ(reader.Pending(), 0u) << "one frame, nothing after it";
-    EXPECT_EQ(frame->kind, static_cast<std::uint8_t>(Kind::Crashed));
     const CrashRecord record = Decode<CrashRecord>(*frame);
-    EXPECT_EQ(Encode(Kind::Crashed, 77, record), death.bytes) << "the encoder's own bytes";
+    EXPECT_EQ(Encode(Kind::Crashed, 77, record), death.bytes) << "one frame, as encoded";
 
     EXPECT_EQ(record.signal, row.how.signal);
     if (row.how.code != kAnyCode) {
@@ -277,7 +275,7 @@ TEST(CrashRecord, DecodeRefusesABodyThatIsNotARecord) {
   }
 }
 
-TEST(CrashReport, ComesBackWholeAndReadsAsLines) {
+TEST(CrashReport, ReadsAsLinesAndNamesThePackageAtFault) {
   CrashReport report;
   report.signal = SIGSEGV;
   report.address = ~0ull;
@@ -300,16 +298,6 @@ TEST(CrashReport, ComesBackWholeAndReadsAsLines) {
   EXPECT_EQ(report.FaultingPackage(), "/p/libb.so");
   report.frames[0].package = false;
   EXPECT_EQ(report.FaultingPackage(), "/p/liba.so");
-
-  wire::Writer writer;
-  Write(writer, report);
-  writer.U8(7);
-  const std::string frame = writer.Frame(12, 0);
-  wire::Reader reader(std::string_view(frame).substr(wire::kHeaderSize));
-  EXPECT_EQ(ReadCrashReport(reader), report);
-  EXPECT_EQ(reader.U8(), 7);
-  wire::Reader cut(std::string_view(frame).substr(wire::kHeaderSize, 40));
-  EXPECT_THROW(ReadCrashReport(cut), wire::DecodeError);
 }
 
 TEST(CrashSymbols, WhatCannotBeReadGivesLessNeverAnError) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -94,7 +95,7 @@ TEST(TrialOutcome, FailureSaysHowTheTrialEndedAndWhere) {
   const Stage fini{StageKind::UnitFinalization, "demo", "Main"};
   struct Row {
     Outcome outcome;
-    const char* failure;  // of "demo.so"
+    const char* failure;  // of "demo.so", after "demo.so: the trial run "
   };
   auto make = [](End end, Stage stage, auto&& fill) {
     Outcome o;
@@ -106,65 +107,52 @@ TEST(TrialOutcome, FailureSaysHowTheTrialEndedAndWhere) {
   auto none = [](Outcome&) {};
   const Row rows[] = {
       {make(End::Signal, procedure, [](Outcome& o) { o.signal = SIGSEGV; }),
-       "demo.so: the trial run died of signal SIGSEGV (Segmentation fault) in procedure "
-       "@Main@Register$qqrv"},
+       "died of signal SIGSEGV (Segmentation fault) in procedure @Main@Register$qqrv"},
       {make(End::Signal, {}, [](Outcome& o) { o.signal = 99; }),
-       "demo.so: the trial run died of signal 99 in its start, before any package's code"},
+       "died of signal 99 in its start, before any package's code"},
       {make(End::Exit, init, [](Outcome& o) { o.exitStatus = 3; }),
-       "demo.so: the trial run exited with status 3 in the initialisation of unit Main of "
-       "package demo"},
+       "exited with status 3 in the initialisation of unit Main of package demo"},
       {make(End::TimeLimit, {StageKind::Events, "", "procedure P"},
             [](Outcome& o) { o.limit = 500ms; }),
-       "demo.so: the trial run overran its time limit of 0.5 s in the event loop after "
-       "procedure P"},
-      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 10s; }),
-       "demo.so: the trial run overran its time limit of 10 s in the initialisation of unit "
-       "Main of package demo"},
-      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 1050ms; }),
-       "demo.so: the trial run overran its time limit of 1.05 s in the initialisation of unit "
-       "Main of package demo"},
-      {make(End::TimeLimit, init, [](Outcome& o) { o.limit = 2001ms; }),
-       "demo.so: the trial run overran its time limit of 2.001 s in the initialisation of unit "
-       "Main of package demo"},
+       "overran its time limit of 0.5 s in the event loop after procedure P"},
       {make(End::MemoryLimit, {StageKind::StaticConstructors, "demo", "", false},
             [](Outcome& o) { o.memoryLimitMiB = 1024; }),
-       "demo.so: the trial run ran out of its memory limit of 1024 MiB in the static "
-       "constructors of package demo"},
+       "ran out of its memory limit of 1024 MiB in the static constructors of package demo"},
       {make(End::Leftovers, fini, [](Outcome& o) { o.leftovers = {"1 thread running"}; }),
-       "demo.so: the trial run left 1 thread running after the finalisation of unit Main of "
-       "package demo"},
+       "left 1 thread running after the finalisation of unit Main of package demo"},
       {make(End::Leftovers, {StageKind::StaticDestructors, "demo", "", false},
             [](Outcome& o) {
               o.leftovers = {"1 thread running", "an alarm pending", "a signal handler"};
             }),
-       "demo.so: the trial run left 1 thread running, an alarm pending and a signal handler "
-       "after the static destructors of package demo"},
+       "left 1 thread running, an alarm pending and a signal handler after the static destructors "
+       "of package demo"},
       {make(End::Changed, {},
             [](Outcome& o) { o.detail = "that another file has taken its place"; }),
-       "demo.so: the trial run found that another file has taken its place in its start, "
-       "before any package's code"},
+       "found that another file has taken its place in its start, before any package's code"},
       {make(End::Stopped, {StageKind::UnitInitialization, "demo", "Main", true}, none),
-       "demo.so: the trial run was stopped in the initialisation of unit Main of package demo, "
-       "while the trial host rebuilt the workbench's package state"},
+       "was stopped in the initialisation of unit Main of package demo, while the trial host "
+       "rebuilt the workbench's package state"},
       {make(End::Violation, procedure, [](Outcome& o) { o.detail = "a forged report"; }),
-       "demo.so: the trial run broke its channel to the trial host (a forged report) in "
-       "procedure @Main@Register$qqrv"},
+       "broke its channel to the trial host (a forged report) in procedure @Main@Register$qqrv"},
       {make(End::Signal, {StageKind::Component, "", "the setter of TGauge.Value", false},
             [](Outcome& o) { o.signal = SIGSEGV; }),
-       "demo.so: the trial run died of signal SIGSEGV (Segmentation fault) in the setter of "
-       "TGauge.Value"},
+       "died of signal SIGSEGV (Segmentation fault) in the setter of TGauge.Value"},
       {make(End::HostError, {StageKind::Procedure, "", "P", true},
             [](Outcome& o) { o.detail = "fork failed"; }),
-       "demo.so: the trial run could not be made: fork failed"},
+       "could not be made: fork failed"},
   };
-  for (const Row& row : rows) EXPECT_EQ(row.outcome.Failure("demo.so"), row.failure);
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.outcome.Failure("demo.so"), std::string("demo.so: the trial run ") + row.failure);
+  }
 }
 
-// A limit decoded from a U64 above INT64_MAX is negative: its text keeps the sign,
-// also under one whole second.
-TEST(TrialOutcome, SecondsOfANegativeDurationKeepTheirSign) {
-  EXPECT_EQ(SecondsText(-1500ms), "-1.5");
-  EXPECT_EQ(SecondsText(-500ms), "-0.5");
+// Seconds as the user reads them: no trailing zeros, no point for whole ones. A limit
+// decoded from a U64 above INT64_MAX is negative: its text keeps the sign, also under
+// one whole second.
+TEST(TrialOutcome, SecondsAreWrittenShortAndKeepTheirSign) {
+  const std::pair<std::chrono::milliseconds, const char*> cases[] = {
+      {10s, "10"}, {1050ms, "1.05"}, {2001ms, "2.001"}, {-1500ms, "-1.5"}, {-500ms, "-0.5"}};
+  for (const auto& [duration, text] : cases) EXPECT_EQ(SecondsText(duration), text) << text;
 }
 
 }  // namespace
