@@ -206,12 +206,16 @@ int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds pat
 
 StartedTool::StartedTool(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnvironment,
-                         const std::string& workingDirectory)
+                         const std::string& workingDirectory, int input)
     : program_(program) {
   const std::string outFile = dir_.File("out"), errFile = dir_.File("err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (input >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, input, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

@@ -160,13 +160,14 @@ struct ToolRun {
   std::string err;
 };
 
-// A program started as RunTool starts it, and not waited for yet. Killed and waited
-// for at the end of the scope if still running.
+// A program started as RunTool starts it, and not waited for yet; its standard input
+// is `input` when one is given. Killed and waited for at the end of the scope if still
+// running.
 class StartedTool {
  public:
   StartedTool(const std::string& program, const std::vector<std::string>& args,
               const std::vector<std::string>& extraEnvironment = {},
-              const std::string& workingDirectory = {});
+              const std::string& workingDirectory = {}, int input = -1);
   ~StartedTool();
   StartedTool(const StartedTool&) = delete;
   StartedTool& operator=(const StartedTool&) = delete;

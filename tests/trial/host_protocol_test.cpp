@@ -4,14 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <string>
 
 #include "test_support.h"
 #include "trial/client.h"
@@ -19,53 +14,36 @@
 
 namespace {
 
-using testing::HasSubstr;
 using trial::Kind;
 using trial::Outcome;
 
-// The host on one end of a socket, its standard error kept; killed at the end of the
-// scope if it still runs.
+struct Socket {
+  int ours = -1, theirs = -1;
+  Socket() {
+    int ends[2] = {-1, -1};
+    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
+    ours = ends[0], theirs = ends[1];
+  }
+};
+
+// The host on the other end of a socket.
 class RawHost {
  public:
-  RawHost() {
-    int ends[2], errors[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
-    if (pipe2(errors, O_CLOEXEC) != 0) return;
-    const std::string host = trial::FindHost();
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(ends[1], 0);
-      dup2(errors[1], 2);
-      execl(host.c_str(), host.c_str(), nullptr);
-      _exit(127);
-    }
-    close(ends[1]);
-    close(errors[1]);
-    fd_ = ends[0];
-    errors_ = errors[0];
-  }
-  ~RawHost() {
-    if (pid_ > 0 && status_ < 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    close(fd_);
-    close(errors_);
-  }
+  RawHost() { close(socket_.theirs); }
+  ~RawHost() { close(socket_.ours); }
 
-  void Send(const std::string& bytes) { ASSERT_TRUE(trial::wire::WriteAll(fd_, bytes)); }
+  void Send(const std::string& bytes) { ASSERT_TRUE(trial::wire::WriteAll(socket_.ours, bytes)); }
 
   // The next frame of this kind for this id, frames of other kinds passed over; none
-  // when the host ends or says nothing in time.
+  // when the host ends or says nothing for 20 s.
   std::optional<trial::wire::Frame> Next(Kind kind, std::uint64_t id) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (;;) {
       while (auto frame = reader_.Next()) {
         if (frame->kind == static_cast<std::uint8_t>(kind) && frame->id == id) return frame;
       }
-      pollfd ready{fd_, POLLIN, 0};
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return {};
+      pollfd ready{socket_.ours, POLLIN, 0};
       char bytes[4096];
-      const ssize_t got = read(fd_, bytes, sizeof bytes);
+      const ssize_t got = poll(&ready, 1, 20000) > 0 ? read(socket_.ours, bytes, sizeof bytes) : 0;
       if (got <= 0) return {};
       reader_.Feed(std::string_view(bytes, static_cast<std::size_t>(got)));
     }
@@ -77,26 +55,11 @@ class RawHost {
     return frame ? trial::Decode<Outcome>(*frame) : Outcome{};
   }
 
-  // Its exit status once it has ended of itself, and what it wrote on standard error;
-  // -1 when its standard error is still open after 20 s.
-  int Ended(std::string& said) {
-    char bytes[4096];
-    for (;;) {
-      pollfd ready{errors_, POLLIN, 0};
-      if (poll(&ready, 1, 20000) <= 0) return -1;
-      const ssize_t got = read(errors_, bytes, sizeof bytes);
-      if (got <= 0) break;
-      said.append(bytes, static_cast<std::size_t>(got));
-    }
-    waitpid(pid_, &status_, 0);
-    return status_;
-  }
+  testsupport::ToolRun Ended() { return process_.Wait(); }
 
  private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  int errors_ = -1;
-  int status_ = -1;
+  Socket socket_;
+  testsupport::StartedTool process_{trial::FindHost(), {}, {}, {}, socket_.theirs};
   trial::wire::FrameReader reader_{64u << 20, 64u << 20};
 };
 
@@ -128,10 +91,9 @@ TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHo
 
   // Four bytes that announce a message too short to be one.
   host.Send(std::string("\x03\x00\x00\x00", 4) + "abc");
-  std::string said;
-  const int status = host.Ended(said);
-  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-  EXPECT_THAT(said, HasSubstr("trialhost: a message of 3 bytes"));
+  const testsupport::ToolRun ended = host.Ended();
+  EXPECT_EQ(0, ended.status);
+  EXPECT_THAT(ended.err, testing::HasSubstr("trialhost: a message of 3 bytes"));
 }
 
 }  // namespace
