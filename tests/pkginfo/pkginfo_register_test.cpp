@@ -46,6 +46,8 @@ TEST(PkginfoRegister, RunsEveryRegistrationProcedureOrTheNamedOne) {
       << odd.out;
   EXPECT_EQ("file: " + Package("pkgbase") + "\npackage: pkgbase\nno registration procedures\n",
             RunPkginfo({"--register", Package("pkgbase")}).out);
+  // Its trial runs it in a process as it would be of its own: no signal blocked.
+  EXPECT_EQ(0, RunPkginfo({"--register", Package("signalmask")}).status);
   const auto named = RunPkginfo({"--register", Package("twounits"), "@TwoSecond@Register$qqrv"});
   EXPECT_EQ(0, named.status) << named.err;
   EXPECT_THAT(named.out, testing::HasSubstr(

@@ -127,6 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
                std::chrono::milliseconds(500)),
         FaultCase{"faultreg", Action::NamedRun, "@FaultReg@Register$qqrv",
                   kSegv + " in procedure @FaultReg@Register$qqrv"},
+        // Posted, it runs once the procedure has returned.
+        FaultCase{"postedfault", Action::NamedRun, "@PostedFault@Register$qqrv",
+                  kSegv + " in the event loop after procedure @PostedFault@Register$qqrv"},
         FaultCase{"faultabort", Action::NamedRun, "@FaultAbort@Register$qqrv",
                   kAbort + " in procedure @FaultAbort@Register$qqrv",
                   ", last:\nfaulty: line 3 of 7\nfaulty: line 4 of 7\nfaulty: line 5 of 7\n"

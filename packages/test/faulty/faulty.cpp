@@ -24,7 +24,8 @@
 
 #include "component.h"
 
-#if defined(FAULT_QT_TIMER) || defined(FAULT_QT_BOX)
+#if defined(FAULT_QT_TIMER) || defined(FAULT_QT_BOX) || defined(FAULT_POSTED)
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QTimer>
 #endif
@@ -108,6 +109,16 @@ void Fault() {
   signal(SIGTERM, &OnTerm);
 #elif defined(FAULT_QT_TIMER)
   QTimer::singleShot(2000, [] { Crash(); });
+#elif defined(FAULT_POSTED)
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { Crash(); }, Qt::QueuedConnection);
+#elif defined(FAULT_BLOCKED_SIGNALS)
+  // A process of its own would start with none blocked.
+  sigset_t blocked;
+  sigprocmask(SIG_BLOCK, nullptr, &blocked);
+  for (int signal = 1; signal < 32; ++signal) {
+    if (sigismember(&blocked, signal) == 1) Crash();
+  }
 #elif defined(FAULT_SECOND_CALL)
   static int calls = 0;
   if (++calls == 2) Crash();
