@@ -78,8 +78,7 @@ TEST_F(DemoControls, TheSwatchPaintsTheColourItsCaptionNames) {
 // Seven presses go round the rainbow: seven colours, each new and painted as named.
 TEST_F(DemoControls, TheRainbowSwatchStepsThroughSevenColoursOnEachPress) {
   toolkit::TControl* rainbow = Make("TRainbowSwatch");
-  EXPECT_TRUE(rainbow->InheritsFrom(rtl::FindClass("TColorSwatch")))
-      << "extreg's swatch builds on stdreg's";
+  EXPECT_TRUE(rainbow->InheritsFrom(rtl::FindClass("TColorSwatch"))) << "it builds on stdreg";
   const std::string first = rainbow->Caption();
   std::set<std::string> seen;
   for (int press = 0; press < 7; ++press) {
@@ -109,8 +108,7 @@ TEST_F(DemoControls, TheLedBlinks) {
   auto* label = static_cast<QLabel*>(led->Widget());
   const QString first = label->text();
   EXPECT_TRUE(first.endsWith(QStringLiteral(" Ready"))) << first.toStdString();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() != first; }, 2000))
-      << "the lamp should change";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() != first; }, 2000)) << "it changes";
   EXPECT_TRUE(label->text().endsWith(QStringLiteral(" Ready"))) << "the text stays";
 }
 

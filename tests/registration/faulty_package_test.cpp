@@ -56,8 +56,7 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
         file + ": the trial run " + c.how + "; " + notRun[static_cast<int>(c.action)];
     ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the fault should be shown once";
     const std::string& shown = dialogs->Exceptions().front();
-    EXPECT_EQ(shown.substr(0, shown.find('\n')), message)
-        << "the fault should say what happened and where";
+    EXPECT_EQ(shown.substr(0, shown.find('\n')), message) << "what happened, and where";
     if (!c.printed.empty()) {
       EXPECT_THAT(shown, testing::EndsWith("\n\nIts code printed" + c.printed));
     }

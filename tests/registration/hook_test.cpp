@@ -95,8 +95,7 @@ TEST(Hook, ACallStopsAtAClassItCannotTakeKeepingWhatCameBefore) {
   rtl::RegisterClass(taken[0]);
   const rtl::TClass withNull[] = {classes[0], nullptr, classes[2]};
   InWorkbench([&] {
-    EXPECT_THROW(Register("Clash", classes), rtl::Exception)
-        << "RegisterClass's refusal should travel on";
+    EXPECT_THROW(Register("Clash", classes), rtl::Exception) << "RegisterClass's refusal";
     EXPECT_EQ(PageLines("Clash"), (Lines{"THookBefore", "THookClash"}))
         << "classes 0..k should be listed, the refused one among them";
     EXPECT_EQ(rtl::GetClass("THookBefore"), classes[0]) << "classes before k stay registered";

@@ -117,8 +117,7 @@ TEST(TrialsFollowTheWorkbench, EachTrialStartsFromWhatRanBefore) {
       // What the workbench ran passed its trials, and the shadow ran the same: the
       // unload is tried in that state and passes.
       Press(Form1->UnLoadPack);
-      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{file + ": " + c.refusal})
-          << "no box of the unload";
+      EXPECT_EQ(Headlines(dialogs->Exceptions()), Lines{file + ": " + c.refusal}) << "no more";
       EXPECT_EQ(RegisteredModuleNamed(c.package), 0u) << "the package should be unloaded";
       ExpectStdregStillLoads(dialogs, c.messages.size(), 1);
     });

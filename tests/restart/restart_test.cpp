@@ -82,8 +82,7 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   int again = 0;
   ASSERT_TRUE(WaitFor([&] { return (again = RunningWorkbench(program.Pid())) != 0; }))
       << "the workbench should have been started again";
-  EXPECT_EQ(ReadProc(again, "cmdline").find(package), std::string::npos)
-      << "started again without its package";
+  EXPECT_EQ(ReadProc(again, "cmdline").find(package), std::string::npos) << "without it";
   EXPECT_EQ(ReadProc(again, "maps").find("liblatefault.so"), std::string::npos)
       << "the package should not be loaded again";
   // The channel to the supervisor is the workbench's alone: what it starts, the trial

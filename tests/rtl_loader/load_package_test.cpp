@@ -105,8 +105,7 @@ TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
   std::filesystem::create_symlink(RealPath(PackageFile("twounits")), link);
 
   const rtl::HMODULE first = rtl::LoadPackage(PackageFile("twounits"));
-  EXPECT_EQ(rtl::LoadPackage(link), first)
-      << "the same file under another name should give the same handle";
+  EXPECT_EQ(rtl::LoadPackage(link), first) << "the same file by another name: the same handle";
   EXPECT_EQ(trace.Lines().size(), 2u) << "units should be initialised once, not per load";
   EXPECT_EQ(CountInModuleList(first), 1) << "a package loaded twice should be listed once";
 
@@ -116,8 +115,7 @@ TEST(LoadPackage, CountsReferencesAndInitialisesOnce) {
   rtl::UnloadPackage(first);
   EXPECT_EQ(CountInModuleList(first), 0) << "the last reference unloads the package";
   EXPECT_EQ(trace.Lines().size(), 4u) << "both units should be finalised with the last reference";
-  EXPECT_THROW(rtl::UnloadPackage(first), rtl::Exception)
-      << "unloading once more than loaded should raise";
+  EXPECT_THROW(rtl::UnloadPackage(first), rtl::Exception) << "once more than loaded";
 }
 
 TEST(LoadPackage, CountsReferencesToTheRuntimeLibraryWithoutReinitialisingIt) {

@@ -28,8 +28,7 @@ rtl::HMODULE RuntimeLibrary() {
 }
 
 TEST(ModuleList, HoldsTheRuntimeLibraryByItsCanonicalPathAndAddressesFindTheirModule) {
-  EXPECT_EQ(CountInModuleList(RuntimeLibrary()), 1)
-      << "the run-time library should register itself when mapped";
+  EXPECT_EQ(CountInModuleList(RuntimeLibrary()), 1) << "the run-time library lists itself";
   const std::string path = ModulePath(RuntimeLibrary());
   EXPECT_EQ(path, RealPath(path)) << "a library's file name should be canonical";
   EXPECT_THAT(path, testing::HasSubstr("/librtl.so.")) << "librtl.so, by its versioned file";
@@ -54,13 +53,11 @@ TEST(ModuleList, RecordsGoFirstAndLeaveFromAnyPlace) {
   EXPECT_EQ(second.Next, &first) << "registering a record twice must not link it to itself";
 
   rtl::UnregisterModule(&first);
-  EXPECT_EQ(second.Next, before)
-      << "removing a record from the middle should relink its neighbours";
+  EXPECT_EQ(second.Next, before) << "a record taken from the middle relinks its neighbours";
   rtl::UnregisterModule(&second);
   EXPECT_EQ(rtl::LibModuleList(), before) << "removing the head should restore the previous head";
   rtl::UnregisterModule(&second);
-  EXPECT_EQ(rtl::LibModuleList(), before)
-      << "removing a record not in the list should change nothing";
+  EXPECT_EQ(rtl::LibModuleList(), before) << "removing one not in the list changes nothing";
   EXPECT_THROW(rtl::RegisterModule(nullptr), rtl::Exception) << "a null record should be refused";
 }
 
@@ -88,8 +85,7 @@ TEST(ModuleFileName, IsCutToTheBufferAndAlwaysTerminated) {
   EXPECT_EQ(rtl::GetModuleFileNameA(rtl::MainInstance(), &untouched, 0), 0u);
   EXPECT_EQ(untouched, '#') << "a buffer of no bytes must not be written";
   char unknown[4] = "##";
-  EXPECT_EQ(rtl::GetModuleFileNameA(0x1234, unknown, sizeof(unknown)), 0u)
-      << "no module is loaded at 0x1234";
+  EXPECT_EQ(rtl::GetModuleFileNameA(0x1234, unknown, sizeof(unknown)), 0u) << "none at 0x1234";
   EXPECT_EQ(unknown[0], '\0') << "an unknown module's name should be an empty text";
 }
 

@@ -50,8 +50,7 @@ TEST(Format, RejectsBadFormatsQuotingThem) {
 }
 
 TEST(Exception, BuildsItsMessageWithFormat) {
-  EXPECT_STREQ(rtl::Exception("as is %s").what(), "as is %s")
-      << "a message text is taken without formatting";
+  EXPECT_STREQ(rtl::Exception("as is %s").what(), "as is %s") << "a text is not a format";
   EXPECT_THROW(rtl::Exception("%d", {"x"}), rtl::Exception)
       << "a bad format given to Exception should itself raise an Exception";
 }

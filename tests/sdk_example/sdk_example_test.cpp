@@ -82,8 +82,7 @@ TEST(SdkExample, LoadsIntoTheSlotAndFillsThePalette) {
       // is a toolkit control whose caption its constructors, its parent's first, set.
       const rtl::TClass cls = rtl::GetClass(example->className);
       ASSERT_NE(nullptr, cls) << "the class registry knows the control after registration";
-      EXPECT_EQ(LoadedPackage, rtl::ModuleFromAddress(cls))
-          << "its descriptor lives in the loaded package";
+      EXPECT_EQ(LoadedPackage, rtl::ModuleFromAddress(cls)) << "it lives in the package";
       ASSERT_NE(nullptr, cls->Parent);
       EXPECT_EQ(example->parentName, cls->Parent->Name) << "the class it derives from";
       ASSERT_NE(nullptr, cls->Create) << "a component class can be created from its reference";

@@ -129,8 +129,7 @@ TEST_F(ApplicationTest, CreateFormByClassReference) {
   ASSERT_NE(form, nullptr);
   EXPECT_EQ(form->ClassType(), TProbeForm::StaticClass());
   EXPECT_EQ(form->Owner(), Application) << "the application owns the forms it creates";
-  EXPECT_THROW(Application->CreateForm(TButton::StaticClass(), &form), rtl::Exception)
-      << "a button is no form";
+  EXPECT_THROW(Application->CreateForm(TButton::StaticClass(), &form), rtl::Exception) << "no form";
   EXPECT_EQ(form, nullptr) << "a failed CreateForm leaves the reference null";
   EXPECT_THROW(Application->CreateForm(nullptr, &form), rtl::Exception);
 }

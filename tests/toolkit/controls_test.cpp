@@ -37,8 +37,7 @@ TEST_F(ControlsTest, SheetsAreNumberedInTheOrderAttachedAndRenumberedWhenOneGoes
   pages->SetActivePage(nullptr);
   EXPECT_EQ(pages->ActivePage(), a) << "no page to show leaves the one shown";
   EXPECT_EQ(tabs->currentIndex(), 1);
-  EXPECT_THROW(pages->SetActivePage(new TTabSheet(&owner)), rtl::Exception)
-      << "not one of its pages";
+  EXPECT_THROW(pages->SetActivePage(new TTabSheet(&owner)), rtl::Exception) << "not its own";
 
   delete b;
   EXPECT_EQ(a->TabIndex(), 0) << "later pages move up when one before them goes";

@@ -18,22 +18,17 @@ TEST(Startup, BothWindowsAreShownAndClosingTheMainWindowEndsTheRun) {
   InWorkbench([] {
     ASSERT_NE(Form1, nullptr) << "start-up should have stored the main window";
     ASSERT_NE(Form3, nullptr) << "start-up should have stored the palette window";
-    EXPECT_EQ(toolkit::Application->MainForm(), Form1)
-        << "the first window created should be the main one";
+    EXPECT_EQ(toolkit::Application->MainForm(), Form1) << "the first window is the main one";
     EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window should be shown";
-    EXPECT_TRUE(Form3->Widget()->isVisible())
-        << "the palette window should be shown from the start";
-    EXPECT_FALSE(Form1->Widget()->windowIcon().pixmap(32).isNull())
-        << "the windows wear the program's icon";
+    EXPECT_TRUE(Form3->Widget()->isVisible()) << "the palette is shown from the start";
+    EXPECT_FALSE(Form1->Widget()->windowIcon().pixmap(32).isNull()) << "the program's icon";
     EXPECT_EQ(Form3->pcPallete->PageCount(), 0) << "the palette should start without pages";
     EXPECT_EQ(Form2, nullptr) << "the inspector should not exist before it is asked for";
     ASSERT_NE(UnitNames, nullptr) << "the main window should have made UnitNames";
     EXPECT_EQ(UnitNames->Count(), 0) << "UnitNames should start empty";
-    EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 1)
-        << "the executable should be in the module list once while it runs";
+    EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 1) << "the executable, once, while it runs";
   });
-  EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 0)
-      << "the executable's record should be removed at exit";
+  EXPECT_EQ(CountInModuleList(rtl::MainInstance()), 0) << "its record is removed at exit";
   EXPECT_EQ(Form1, nullptr) << "the main window should have been freed at the end of the run";
   EXPECT_EQ(Form3, nullptr) << "the palette window should have been freed at the end of the run";
   EXPECT_EQ(UnitNames, nullptr) << "UnitNames should not outlive the window that made it";
@@ -52,8 +47,7 @@ TEST(Startup, AClosedPaletteFillsUnseenAndAFailureLeavesTheRunGoing) {
     Press(Form1->Button8);
     EXPECT_FALSE(Form3->Widget()->isVisible()) << "the palette stays hidden";
     EXPECT_TRUE(Form1->Widget()->isVisible()) << "the main window stays";
-    EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"}))
-        << "the run filled it";
+    EXPECT_EQ(PageCaptions(), (std::vector<std::string>{"Samples", "Indicators"})) << "filled";
   });
   EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"BRRRRR"});
   EXPECT_THAT(dialogs->Exceptions(), testing::ElementsAre(testing::HasSubstr(missing)))
