@@ -16,6 +16,7 @@
 namespace {
 
 RTL_ENUM(TAlign, alNone, alTop, alClient)
+RTL_ENUM(TSide, sdLeft, sdRight)
 using TAnchors = rtl::TSet<TAlign>;
 
 class TGaugeBase : public rtl::TObject {
@@ -125,12 +126,14 @@ TEST(PublishedProperties, ABadValueRaisesAndLeavesTheOldValue) {
     std::vector<std::string> inMessage;
   };
   const rtl::TEnumValue beyond{&RtlEnumInfoOf(static_cast<TAlign*>(nullptr)), 3};
+  const rtl::TEnumValue otherEnum{&RtlEnumInfoOf(static_cast<TSide*>(nullptr)), 1};
   const Case cases[] = {
       {"Value", true, {"TGauge.Value", "expected Integer", "Boolean True"}},
       {"Value", std::string("12x"), {"TGauge.Value", "'12x'", "Integer"}},
       {"Value", std::string("99999999999"), {"'99999999999'", "Integer"}},
       {"Value", 5000, {"Value 5000 out of range"}},  // the setter's own check
       {"Align", beyond, {"TGauge.Align", "expected TAlign", "ordinal 3"}},
+      {"Align", otherEnum, {"TGauge.Align", "expected TAlign", "TSide sdRight"}},
       {"Anchors", std::string("[alTop,alNowhere]"), {"'[alTop,alNowhere]'", "set of TAlign"}},
       {"Color", std::string("#12345G"), {"TGauge.Color", "'#12345G'", "Colour"}},
       {"Color", rtl::TColor{0x1000000}, {"expected Colour", "16777216"}},
