@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -54,6 +55,7 @@ TEST_P(FaultyPackage, IsReportedAndTheWorkbenchGoesOn) {
     // sanitizer's report, in a sanitizer build.
     const std::string message =
         file + ": the trial run " + c.how + "; " + notRun[static_cast<int>(c.action)];
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor goes with the trial";
     ASSERT_EQ(dialogs->Exceptions().size(), 1u) << "the fault should be shown once";
     const std::string& shown = dialogs->Exceptions().front();
     EXPECT_EQ(shown.substr(0, shown.find('\n')), message) << "what happened, and where";

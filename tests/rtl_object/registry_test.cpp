@@ -72,6 +72,7 @@ TEST_F(Registry, FindsAClassOnlyByItsExactShortName) {
   EXPECT_THROW(rtl::RegisterClass(nullptr), rtl::Exception) << "a null class should be refused";
   const rtl::TClassInfo nameless{};
   EXPECT_THROW(rtl::RegisterClass(&nameless), rtl::Exception) << "a null name should be refused";
+  EXPECT_THROW(rtl::UnRegisterClass(&nameless), rtl::Exception) << "either way";
 }
 
 TEST_F(Registry, ADifferentClassUnderATakenNameIsRefusedNamingBothModules) {

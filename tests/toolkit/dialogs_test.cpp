@@ -23,7 +23,9 @@ class RealDialogsTest : public ToolkitTest {
  protected:
   void SetUp() override {
     ToolkitTest::SetUp();
-    SetDialogService(nullptr);
+    // What was set before is given back, to be set again; Qt's own, as none.
+    ASSERT_EQ(SetDialogService(nullptr), &dialogs_);
+    ASSERT_EQ(SetDialogService(nullptr), nullptr);
     poll_.setInterval(5);
     QObject::connect(&poll_, &QTimer::timeout, [this] {
       QWidget* modal = QApplication::activeModalWidget();
