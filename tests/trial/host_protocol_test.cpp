@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "test_support.h"
 #include "trial/client.h"
+#include "trial/read_until.h"
 #include "trial/settings.h"
 
 namespace {
@@ -41,9 +41,10 @@ class RawHost {
       while (auto frame = reader_.Next()) {
         if (frame->kind == static_cast<std::uint8_t>(kind) && frame->id == id) return frame;
       }
-      pollfd ready{socket_.ours, POLLIN, 0};
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
       char bytes[4096];
-      const ssize_t got = poll(&ready, 1, 20000) > 0 ? read(socket_.ours, bytes, sizeof bytes) : 0;
+      const ssize_t got =
+          trial::WaitReadable(socket_.ours, deadline) ? read(socket_.ours, bytes, sizeof bytes) : 0;
       if (got <= 0) return {};
       reader_.Feed(std::string_view(bytes, static_cast<std::size_t>(got)));
     }
