@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
 
 #include "test_support.h"
 #include "trial/client.h"
@@ -57,6 +63,7 @@ class RawHost {
   }
 
   testsupport::ToolRun Ended() { return process_.Wait(); }
+  int Pid() const { return process_.Pid(); }
 
  private:
   Socket socket_;
@@ -95,6 +102,61 @@ TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHo
   const testsupport::ToolRun ended = host.Ended();
   EXPECT_EQ(0, ended.status);
   EXPECT_THAT(ended.err, testing::HasSubstr("trialhost: a message of 3 bytes"));
+}
+
+// Its processes, the host's own children and theirs, running now.
+std::set<int> Descendants(int host) {
+  std::set<int> found{host};
+  const auto all = testsupport::ProcessesNamed("trialhost");
+  for (std::size_t added = 1; added != 0;) {
+    added = 0;
+    for (const auto& process : all) {
+      if (found.count(process.parent) != 0) added += found.insert(process.pid).second ? 1 : 0;
+    }
+  }
+  found.erase(host);
+  return found;
+}
+
+bool GoFirstWhenMemoryRunsOut(const std::set<int>& processes) {
+  for (const int pid : processes) {
+    std::ifstream adjust("/proc/" + std::to_string(pid) + "/oom_score_adj");
+    int score = 0;
+    if (!(adjust >> score) || score != 1000) return false;
+  }
+  return true;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// What runs package code goes before the workbench when memory runs out, and does
+// not outlive the host, however that ends: not even package code that never returns.
+TEST(TrialHostProtocol, ItsChildrenGoFirstWhenMemoryRunsOutAndEndWithIt) {
+  RawHost host;
+  host.Send(trial::Encode(Kind::Try, 1, LoadOf("faultloop")));
+  ASSERT_TRUE(host.Next(Kind::Progress, 1)) << "the looping trial has begun";
+  // The shadow and the trial's child, once each has started.
+  std::set<int> children;
+  EXPECT_TRUE(WaitUntil([&] {
+    children = Descendants(host.Pid());
+    return children.size() >= 2 && GoFirstWhenMemoryRunsOut(children);
+  })) << children.size()
+      << " children";
+  kill(host.Pid(), SIGKILL);
+  host.Ended();
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
+      if (children.count(process.pid) != 0) return false;
+    }
+    return true;
+  })) << "its children outlived it";
 }
 
 }  // namespace
