@@ -78,39 +78,13 @@ trial::TryRequest LoadOf(const std::string& package) {
       false);
 }
 
-TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHost) {
-  RawHost host;
-  ASSERT_TRUE(host.Next(Kind::Hello, 0)) << "the host greets first";
-  host.Send(trial::Encode(Kind::Try, 1, LoadOf("faultloop")));
-  ASSERT_TRUE(host.Next(Kind::Progress, 1)) << "the looping trial has begun";
-
-  host.Send(trial::Encode(Kind::Try, 2, LoadOf("twounits")));
-  const Outcome refused = host.Answer(2);
-  EXPECT_EQ(Outcome::End::HostError, refused.end);
-  EXPECT_EQ("a trial is already running", refused.detail);
-
-  host.Send(trial::EncodeEmpty(Kind::Stop, 1));
-  EXPECT_EQ(Outcome::End::Stopped, host.Answer(1).end);
-
-  // A kind it does not know is passed over; it answers the next request as ever.
-  host.Send(trial::EncodeEmpty(static_cast<Kind>(99), 3));
-  host.Send(trial::Encode(Kind::Try, 4, LoadOf("twounits")));
-  EXPECT_EQ(Outcome::End::Passed, host.Answer(4).end);
-
-  // Four bytes that announce a message too short to be one.
-  host.Send(std::string("\x03\x00\x00\x00", 4) + "abc");
-  const testsupport::ToolRun ended = host.Ended();
-  EXPECT_EQ(0, ended.status);
-  EXPECT_THAT(ended.err, testing::HasSubstr("trialhost: a message of 3 bytes"));
-}
-
-// Its processes, the host's own children and theirs, running now.
-std::set<int> Descendants(int host) {
+// Its processes running now: the host's own children, and with all, theirs too.
+std::set<int> ChildrenOf(int host, bool all = false) {
   std::set<int> found{host};
-  const auto all = testsupport::ProcessesNamed("trialhost");
-  for (std::size_t added = 1; added != 0;) {
+  const auto processes = testsupport::ProcessesNamed("trialhost");
+  for (std::size_t added = 1; added != 0 && (all || found.size() == 1);) {
     added = 0;
-    for (const auto& process : all) {
+    for (const auto& process : processes) {
       if (found.count(process.parent) != 0) added += found.insert(process.pid).second ? 1 : 0;
     }
   }
@@ -136,6 +110,38 @@ bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
+TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHost) {
+  RawHost host;
+  ASSERT_TRUE(host.Next(Kind::Hello, 0)) << "the host greets first";
+  // Its first child holds the state that each trial starts from.
+  std::set<int> children;
+  ASSERT_TRUE(WaitUntil([&] { return !(children = ChildrenOf(host.Pid())).empty(); }));
+  const int shadow = *children.begin();
+  host.Send(trial::Encode(Kind::Try, 1, LoadOf("faultloop")));
+  ASSERT_TRUE(host.Next(Kind::Progress, 1)) << "the looping trial has begun";
+
+  host.Send(trial::Encode(Kind::Try, 2, LoadOf("twounits")));
+  const Outcome refused = host.Answer(2);
+  EXPECT_EQ(Outcome::End::HostError, refused.end);
+  EXPECT_EQ("a trial is already running", refused.detail);
+
+  host.Send(trial::EncodeEmpty(Kind::Stop, 1));
+  EXPECT_EQ(Outcome::End::Stopped, host.Answer(1).end);
+
+  // A kind it does not know is passed over; it answers the next request as ever.
+  host.Send(trial::EncodeEmpty(static_cast<Kind>(99), 3));
+  host.Send(trial::Encode(Kind::Try, 4, LoadOf("twounits")));
+  EXPECT_EQ(Outcome::End::Passed, host.Answer(4).end);
+  // What the failed trial left running went, and that state stayed.
+  EXPECT_THAT(ChildrenOf(host.Pid()), testing::Contains(shadow));
+
+  // Four bytes that announce a message too short to be one.
+  host.Send(std::string("\x03\x00\x00\x00", 4) + "abc");
+  const testsupport::ToolRun ended = host.Ended();
+  EXPECT_EQ(0, ended.status);
+  EXPECT_THAT(ended.err, testing::HasSubstr("trialhost: a message of 3 bytes"));
+}
+
 // What runs package code goes before the workbench when memory runs out, and does
 // not outlive the host, however that ends: not even package code that never returns.
 TEST(TrialHostProtocol, ItsChildrenGoFirstWhenMemoryRunsOutAndEndWithIt) {
@@ -145,7 +151,7 @@ TEST(TrialHostProtocol, ItsChildrenGoFirstWhenMemoryRunsOutAndEndWithIt) {
   // The shadow and the trial's child, once each has started.
   std::set<int> children;
   EXPECT_TRUE(WaitUntil([&] {
-    children = Descendants(host.Pid());
+    children = ChildrenOf(host.Pid(), true);
     return children.size() >= 2 && GoFirstWhenMemoryRunsOut(children);
   })) << children.size()
       << " children";
