@@ -118,16 +118,20 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
 
 // Asked to end, the program passes the request to the workbench and ends as it did,
 // after it; an interrupt sent to it alone is the terminal's, which reaches the
-// workbench by itself.
+// workbench by itself. A channel variable that names no descriptor it may have is
+// no supervisor's: the program is one itself.
 TEST(Restart, TheProgramPassesAnEndRequestOnAndLeavesAnInterruptToTheWorkbench) {
-  testsupport::StartedTool program(WORKBENCH_PROGRAM, {});
-  int workbench = 0;
-  ASSERT_TRUE(WaitFor([&] { return (workbench = RunningWorkbench(program.Pid())) != 0; }));
-  kill(program.Pid(), SIGINT);
-  kill(program.Pid(), SIGTERM);
-  const testsupport::ToolRun ended = program.Wait();
-  EXPECT_EQ(ended.signal, SIGTERM) << ended.err;
-  EXPECT_NE(kill(workbench, 0), 0) << "the workbench ended first";
+  for (const std::string channel : {"", "-1", "70000", "99"}) {
+    testsupport::StartedTool program(WORKBENCH_PROGRAM, {}, {"WB_SUPERVISOR_FD=" + channel});
+    int workbench = 0;
+    ASSERT_TRUE(WaitFor([&] { return (workbench = RunningWorkbench(program.Pid())) != 0; }))
+        << channel;
+    kill(program.Pid(), SIGINT);
+    kill(program.Pid(), SIGTERM);
+    const testsupport::ToolRun ended = program.Wait();
+    EXPECT_EQ(ended.signal, SIGTERM) << ended.err;
+    EXPECT_NE(kill(workbench, 0), 0) << "the workbench ended first";
+  }
 }
 
 // Restarts turned off, the fault ends the program, as it would with no supervisor.
