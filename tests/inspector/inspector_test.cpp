@@ -176,6 +176,11 @@ TEST_F(Inspector, ASecondInspectorFreedLeavesTheFirstReportingNotCrashing) {
   Select(first->ListBox1, rtl::MainInstance());
   EXPECT_THAT(dialogs_->Exceptions(), testing::ElementsAre(testing::HasSubstr("ContainsUnitMemo")))
       << "the selection should report, not crash";
+  // Each kind of name, not only the first asked for.
+  for (const auto& [kind, memo] : {std::pair{1, "RequiresPackageMemo"}, {2, "DcpBpiNameMemo"}}) {
+    EXPECT_THAT([kind] { ShowPackageInfoEntry("Unit", rtl::TNameType(kind), 0, nullptr); },
+                testing::ThrowsMessage<rtl::Exception>(testing::HasSubstr(memo)));
+  }
 }
 
 // A package whose file is replaced by garbage while it stays loaded: its module is
