@@ -71,11 +71,11 @@ class RawHost {
   trial::wire::FrameReader reader_{64u << 20, 64u << 20};
 };
 
-trial::TryRequest LoadOf(const std::string& package) {
+trial::TryRequest LoadOf(const std::string& package, bool commit = false) {
   const std::string file = testsupport::PackageFile(package);
   return trial::RequestFor(
       {trial::Action{trial::Action::Type::Load, file, rtl::IdentityOfFile(file), {}, {}, {}}},
-      false);
+      commit);
 }
 
 // Its processes running now: the host's own children, and with all, theirs too.
@@ -134,6 +134,26 @@ TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHo
   EXPECT_EQ(Outcome::End::Passed, host.Answer(4).end);
   // What the failed trial left running went, and that state stayed.
   EXPECT_THAT(ChildrenOf(host.Pid()), testing::Contains(shadow));
+
+  // Its processes killed from outside, it makes them anew, holding what it was given.
+  host.Send(trial::Encode(Kind::Try, 5, LoadOf("twounits", true)));
+  EXPECT_EQ(Outcome::End::Passed, host.Answer(5).end);
+  // The process made ready for the next trial, once it is there.
+  ASSERT_TRUE(WaitUntil([&] { return (children = ChildrenOf(host.Pid(), true)).size() >= 2; }));
+  for (const int child : children) {
+    if (child == shadow) continue;
+    kill(child, SIGKILL);
+    // Until the host has heard of its end: then the next trial cannot be handed to it.
+    EXPECT_TRUE(
+        WaitUntil([&] { return access(("/proc/" + std::to_string(child)).c_str(), F_OK); }));
+  }
+  trial::Action run;
+  run.type = trial::Action::Type::Run;
+  run.calls = {{testsupport::PackageFile("twounits"), "@TwoSecond@Register$qqrv"}};
+  host.Send(trial::Encode(Kind::Try, 6, trial::RequestFor({run}, false)));
+  const Outcome ran = host.Answer(6);
+  EXPECT_EQ(Outcome::End::Passed, ran.end) << ran.raised;
+  EXPECT_EQ("", ran.raised);
 
   // Four bytes that announce a message too short to be one.
   host.Send(std::string("\x03\x00\x00\x00", 4) + "abc");
