@@ -148,6 +148,28 @@ std::vector<DamageCase> DamageCases() {
          PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, SHN_XINDEX);
        },
        ""},
+      {"SectionCountAloneInSectionZero",
+       [&v](Bytes& f) {
+         PatchSection(f, 0, [&](auto& s) { s.sh_size = v.header.e_shnum; });
+         PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shnum, 0);
+       },
+       ""},
+      {"NameIndexAloneInSectionZero",
+       [&v](Bytes& f) {
+         PatchSection(f, 0, [&](auto& s) { s.sh_link = v.header.e_shstrndx; });
+         PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, SHN_XINDEX);
+       },
+       ""},
+      {"NoSectionNames", [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, 0); },
+       ""},
+      {"SectionWithoutBytesLargerThanTheFile",  // what a large zeroed variable gets
+       [&v, size](Bytes& f) {
+         for (std::size_t i = 0; i < v.header.e_shnum; ++i) {
+           if (Get<Elf64_Shdr>(f, SectionOffset(f, i)).sh_type != SHT_NOBITS) continue;
+           PatchSection(f, i, [&](auto& s) { s.sh_size = 2 * size; });
+         }
+       },
+       ""},
       {"NotesMovedToTheEnd", [original](Bytes& f) { MoveNotes(f, original, 4); }, ""},
       {"EightAlignedNotes", [](Bytes& f) { MoveNotes(f, VictimNotes(8, VictimRecord()), 8); }, ""},
       {"ForeignNoteAndUnknownTypeFirst",
@@ -193,6 +215,15 @@ std::vector<DamageCase> DamageCases() {
       {"SectionTableExtendsPastEnd",
        [size](Bytes& f) { PatchHeader<Elf64_Off>(f, &Elf64_Ehdr::e_shoff, size - 64); },
        "section table extends past the end of the file"},
+      {"SectionZeroPastEnd",
+       [size](Bytes& f) {
+         PatchHeader<Elf64_Off>(f, &Elf64_Ehdr::e_shoff, size - 32);
+         PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shnum, 0);
+       },
+       "section table extends past the end of the file"},
+      {"SectionHeaderEntrySize",
+       [](Bytes& f) { PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shentsize, 32); },
+       "section header entry size 32; expected 64"},
       {"SectionNameTableIndexPastTable",
        [&v](Bytes& f) {
          PatchHeader<Elf64_Half>(f, &Elf64_Ehdr::e_shstrndx, v.header.e_shnum + 3);
