@@ -170,6 +170,11 @@ std::vector<DamageCase> DamageCases() {
          }
        },
        ""},
+      {"EmptySectionPastTheEnd",
+       [size](Bytes& f) {
+         PatchSection(f, 1, [&](auto& s) { s.sh_size = 0, s.sh_offset = 2 * size; });
+       },
+       ""},
       {"NotesMovedToTheEnd", [original](Bytes& f) { MoveNotes(f, original, 4); }, ""},
       {"EightAlignedNotes", [](Bytes& f) { MoveNotes(f, VictimNotes(8, VictimRecord()), 8); }, ""},
       {"ForeignNoteAndUnknownTypeFirst",
