@@ -184,13 +184,18 @@ std::vector<RunningProcess> ProcessesNamed(const std::string& name) {
   return running;
 }
 
-int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience) {
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
-  std::size_t running = ProcessesNamed(name).size();
-  while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    running = ProcessesNamed(name).size();
   }
+  return true;
+}
+
+int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience) {
+  std::size_t running = 0;
+  WaitUntil([&] { return (running = ProcessesNamed(name).size()) == 0; }, patience);
   return static_cast<int>(running);
 }
 

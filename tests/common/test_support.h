@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,6 +153,9 @@ std::vector<RunningProcess> ProcessesNamed(const std::string& name);
 // How many there are; given patience, waits up to that long for none, as one just
 // killed takes a moment to go.
 int RunningProcessesNamed(const std::string& name, std::chrono::milliseconds patience = {});
+// Asks until done says yes, at most that long; false when it never did.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds patience = std::chrono::seconds(30));
 
 struct ToolRun {
   int status = -1;  // exit status; -1 when it did not exit normally

@@ -9,11 +9,9 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -21,6 +19,7 @@
 namespace {
 
 using testing::HasSubstr;
+using testsupport::WaitUntil;
 using namespace std::chrono_literals;
 
 std::string ReadProc(int pid, const char* what) {
@@ -28,15 +27,6 @@ std::string ReadProc(int pid, const char* what) {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
-}
-
-bool WaitFor(const std::function<bool()>& ready, std::chrono::seconds patience = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
 }
 
 // The workbench the supervisor runs now, once its crash handler is in place (it is
@@ -62,7 +52,7 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   testsupport::StartedTool program(
       WORKBENCH_PROGRAM, {package},
       {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30", "WB_SUPERVISOR_FD=2x"});
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     return program.ErrSoFar().find("started again") != std::string::npos;
   })) << program.ErrSoFar();
   const std::string first = program.ErrSoFar();
@@ -80,7 +70,7 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   }
 
   int again = 0;
-  ASSERT_TRUE(WaitFor([&] { return (again = RunningWorkbench(program.Pid())) != 0; }))
+  ASSERT_TRUE(WaitUntil([&] { return (again = RunningWorkbench(program.Pid())) != 0; }))
       << "the workbench should have been started again";
   EXPECT_EQ(ReadProc(again, "cmdline").find(package), std::string::npos) << "without it";
   EXPECT_EQ(ReadProc(again, "maps").find("liblatefault.so"), std::string::npos)
@@ -88,7 +78,7 @@ TEST(Restart, AFaultOfPackageCodeBringsTheWorkbenchBackOnceWithTheReport) {
   // The channel to the supervisor is the workbench's alone: what it starts, the trial
   // host first, is not told of it.
   int host = 0;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
       if (process.parent == again) host = process.pid;
     }
@@ -124,7 +114,7 @@ TEST(Restart, TheProgramPassesAnEndRequestOnAndLeavesAnInterruptToTheWorkbench) 
   for (const std::string channel : {"", "-1", "70000", "99"}) {
     testsupport::StartedTool program(WORKBENCH_PROGRAM, {}, {"WB_SUPERVISOR_FD=" + channel});
     int workbench = 0;
-    ASSERT_TRUE(WaitFor([&] { return (workbench = RunningWorkbench(program.Pid())) != 0; }))
+    ASSERT_TRUE(WaitUntil([&] { return (workbench = RunningWorkbench(program.Pid())) != 0; }))
         << channel;
     kill(program.Pid(), SIGINT);
     kill(program.Pid(), SIGTERM);
@@ -140,7 +130,7 @@ TEST(Restart, TurnedOffTheProgramEndsWithTheFault) {
     testsupport::StartedTool program(
         WORKBENCH_PROGRAM, {testsupport::PackageFile("latefault")},
         {"WB_TEST_FAULT_AFTER_MS=300", "WB_TRIAL_TIMEOUT=30", "WB_RESTART=" + off});
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] { return ReadProc(program.Pid(), "stat").find(") Z ") != std::string::npos; }, 20s))
         << "WB_RESTART=" << off << " should end the program: " << program.ErrSoFar();
     const testsupport::ToolRun ended = program.Wait();

@@ -8,10 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
-#include <functional>
 #include <set>
-#include <thread>
 
 #include "test_support.h"
 #include "trial/client.h"
@@ -93,21 +92,11 @@ std::set<int> ChildrenOf(int host, bool all = false) {
 }
 
 bool GoFirstWhenMemoryRunsOut(const std::set<int>& processes) {
-  for (const int pid : processes) {
-    std::ifstream adjust("/proc/" + std::to_string(pid) + "/oom_score_adj");
+  return std::all_of(processes.begin(), processes.end(), [](int pid) {
     int score = 0;
-    if (!(adjust >> score) || score != 1000) return false;
-  }
-  return true;
-}
-
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+    return std::ifstream("/proc/" + std::to_string(pid) + "/oom_score_adj") >> score &&
+           score == 1000;
+  });
 }
 
 TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHost) {
@@ -115,7 +104,7 @@ TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHo
   ASSERT_TRUE(host.Next(Kind::Hello, 0)) << "the host greets first";
   // Its first child holds the state that each trial starts from.
   std::set<int> children;
-  ASSERT_TRUE(WaitUntil([&] { return !(children = ChildrenOf(host.Pid())).empty(); }));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return !(children = ChildrenOf(host.Pid())).empty(); }));
   const int shadow = *children.begin();
   host.Send(trial::Encode(Kind::Try, 1, LoadOf("faultloop")));
   ASSERT_TRUE(host.Next(Kind::Progress, 1)) << "the looping trial has begun";
@@ -139,21 +128,21 @@ TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHo
   host.Send(trial::Encode(Kind::Try, 5, LoadOf("twounits", true)));
   EXPECT_EQ(Outcome::End::Passed, host.Answer(5).end);
   // The process made ready for the next trial, once it is there.
-  ASSERT_TRUE(WaitUntil([&] { return (children = ChildrenOf(host.Pid(), true)).size() >= 2; }));
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] { return (children = ChildrenOf(host.Pid(), true)).size() >= 2; }));
   for (const int child : children) {
     if (child == shadow) continue;
     kill(child, SIGKILL);
     // Until the host has heard of its end: then the next trial cannot be handed to it.
-    EXPECT_TRUE(
-        WaitUntil([&] { return access(("/proc/" + std::to_string(child)).c_str(), F_OK); }));
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] { return access(("/proc/" + std::to_string(child)).c_str(), F_OK); }));
   }
-  trial::Action run;
-  run.type = trial::Action::Type::Run;
-  run.calls = {{testsupport::PackageFile("twounits"), "@TwoSecond@Register$qqrv"}};
-  host.Send(trial::Encode(Kind::Try, 6, trial::RequestFor({run}, false)));
+  const trial::Call call{testsupport::PackageFile("twounits"), "@TwoSecond@Register$qqrv"};
+  host.Send(trial::Encode(
+      Kind::Try, 6,
+      trial::RequestFor({{trial::Action::Type::Run, {}, {}, {call}, {}, {}}}, false)));
   const Outcome ran = host.Answer(6);
-  EXPECT_EQ(Outcome::End::Passed, ran.end) << ran.raised;
-  EXPECT_EQ("", ran.raised);
+  EXPECT_TRUE(ran.Passed() && ran.raised.empty()) << ran.raised;
 
   // Four bytes that announce a message too short to be one.
   host.Send(std::string("\x03\x00\x00\x00", 4) + "abc");
@@ -170,14 +159,14 @@ TEST(TrialHostProtocol, ItsChildrenGoFirstWhenMemoryRunsOutAndEndWithIt) {
   ASSERT_TRUE(host.Next(Kind::Progress, 1)) << "the looping trial has begun";
   // The shadow and the trial's child, once each has started.
   std::set<int> children;
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     children = ChildrenOf(host.Pid(), true);
     return children.size() >= 2 && GoFirstWhenMemoryRunsOut(children);
   })) << children.size()
       << " children";
   kill(host.Pid(), SIGKILL);
   host.Ended();
-  EXPECT_TRUE(WaitUntil([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
       if (children.count(process.pid) != 0) return false;
     }
