@@ -1,6 +1,6 @@
 // The trial host spoken to frame by frame, as a client that breaks the protocol
 // would: a second trial while one runs, a stop, a kind it does not know, and bytes
-// that are no frame at all.
+// that are no frame at all; and its processes, as the system and the user treat them.
 
 #include <gtest/gtest.h>
 
@@ -99,7 +99,7 @@ bool GoFirstWhenMemoryRunsOut(const std::set<int>& processes) {
   });
 }
 
-TEST(TrialHostProtocol, ASecondTrialIsRefusedAStopEndsTheFirstAndDamageEndsTheHost) {
+TEST(TrialHostProtocol, OneTrialAtATimeStopsOnRequestRemakesKilledProcessesAndEndsOnDamage) {
   RawHost host;
   ASSERT_TRUE(host.Next(Kind::Hello, 0)) << "the host greets first";
   // Its first child holds the state that each trial starts from.
