@@ -166,12 +166,17 @@ TEST(TrialHostProtocol, ItsChildrenGoFirstWhenMemoryRunsOutAndEndWithIt) {
       << " children";
   kill(host.Pid(), SIGKILL);
   host.Ended();
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
-      if (children.count(process.pid) != 0) return false;
-    }
-    return true;
-  })) << "its children outlived it";
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        for (const auto& process : testsupport::ProcessesNamed("trialhost")) {
+          if (children.count(process.pid) != 0) return false;
+        }
+        return true;
+      },
+      std::chrono::seconds(5)))
+      << "its children outlived it";
+  // Not left to loop on, when they did.
+  for (const int child : children) kill(child, SIGKILL);
 }
 
 }  // namespace
